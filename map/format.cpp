@@ -1,0 +1,56 @@
+#include "format.h"
+
+#include <cmath>
+
+namespace {
+const QChar kMicro(0x00B5);
+const QChar kDegree(0x00B0);
+}  // namespace
+
+void formatDose(float value, int unit, QString *valueText, QString *unitText) {
+    static const char *const names[] = {"Gy", "Sv", "R", "rem"};
+    const QString name = QString::fromLatin1(unit >= 0 && unit <= 3 ? names[unit] : names[0]);
+    const bool roentgen = unit == 2;
+
+    // Roentgen readings arrive in µR/h, the others in n…/h: the prefix ladder is shifted by one.
+    float scaled = value;
+    QString prefix;
+    if (value > 1000000.0f) {
+        scaled = value / 1000000.0f;
+        prefix = roentgen ? QString() : QStringLiteral("m");
+    } else if (value > 1000.0f) {
+        scaled = value / 1000.0f;
+        prefix = roentgen ? QStringLiteral("m") : QString(kMicro);
+    } else {
+        prefix = roentgen ? QString(kMicro) : QStringLiteral("n");
+    }
+
+    if (valueText && !std::isnan(value)) {
+        if (value < 0)
+            *valueText = QStringLiteral("%1").arg(double(value), 4, 'f', 3);
+        else
+            *valueText = QStringLiteral("%1").arg(double(scaled), 2, 'f', scaled < 10.0f ? 1 : 0);
+    }
+    if (unitText) *unitText = QStringLiteral("%1%2").arg(prefix, name);
+}
+
+QString formatGpsCoords(double degrees, int axis) {
+    // A failed fix must not reach the integer conversions below.
+    if (!std::isfinite(degrees)) return QString();
+
+    QString letter;
+    if (axis == 1)
+        letter = degrees < 0 ? QStringLiteral("S") : QStringLiteral("N");
+    else if (axis == 0)
+        letter = degrees < 0 ? QStringLiteral("W") : QStringLiteral("E");
+
+    const double a = std::fabs(degrees);
+    const double d = std::trunc(a);
+    const double minutes = (a - d) * 60.0;
+    const double m = std::trunc(minutes);
+    // Rounded only when printed, so a hair below a whole minute shows 60.0 seconds.
+    const float s = float((minutes - std::floor(minutes)) * 60.0);
+    return QStringLiteral("%1%2 %3' %4\" %5")
+        .arg(QString::number(d, 'f', 0), QString(kDegree), QString::number(m, 'f', 0),
+             QString::number(double(s), 'f', 1), letter);
+}

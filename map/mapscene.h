@@ -1,0 +1,70 @@
+#pragma once
+
+#include "geo.h"
+#include "trackpoint.h"
+#include "worldfile.h"
+
+#include <QColor>
+#include <QGraphicsScene>
+#include <QImage>
+#include <QList>
+#include <memory>
+
+class QGraphicsPixmapItem;
+class TTrackItem;
+class TTrackStore;
+
+// The map's scene: the raster in pixel coordinates, its georeference and the track drawn over it.
+// Knows nothing of the widget that shows it, so loading, projecting, colouring and picking run
+// without a window.
+class TMapScene : public QGraphicsScene {
+    Q_OBJECT
+
+public:
+    explicit TMapScene(QObject *parent = nullptr);
+    ~TMapScene() override;
+
+    // PROJ's refusal of the WGS84 definition, empty when it was accepted.
+    QString wgs84Error() const { return m_wgs84Error; }
+    // PROJ's refusal of the last projection definition read, empty after a success.
+    QString projError() const { return m_projError; }
+
+    bool loadCalFile(const QString &path);
+    bool loadProjFile(const QString &path);
+    bool loadMapImage(const QString &path);
+    void setMapImage(const QImage &image) { m_mapImage = image; }
+    const QImage &mapImage() const { return m_mapImage; }
+    bool hasProjection() const;
+
+    // Geographic degrees to scene and back. Both outputs are 0 while no projection or no usable
+    // world file is loaded; where PROJ cannot transform the point they are non-finite. True only
+    // for a real position.
+    bool convToProj(double latitude, double longitude, double *sceneX, double *sceneY) const;
+    bool convToWorld(double sceneX, double sceneY, double *latitude, double *longitude) const;
+
+    void createScene();
+    void addTrackPoint(double latitude, double longitude, double altitude, double value);
+    void clearTrack();
+    int getTrackLen() const;
+    TTrackPoint trackPoint(int index) const;
+    // Index of the point a click at the scene position selects, -1 when none.
+    int pick(double sceneX, double sceneY) const;
+
+    void setTrackR(double r) { m_trackR = r; }
+    double trackR() const { return m_trackR; }
+    void setColor(const QList<double> &thresholds, const QList<QColor> &colors);
+
+private:
+    quint16 styleFor(double value);
+
+    QString m_wgs84Error;
+    QString m_projError;
+    std::unique_ptr<TGeoTransform> m_geo;
+    TWorldFile m_world;
+    QImage m_mapImage;
+    std::shared_ptr<TTrackStore> m_track;
+    TTrackItem *m_trackItem = nullptr;  // draws m_track; owned by the scene
+    double m_trackR = 0;
+    QList<double> m_thresholds;
+    QList<QColor> m_colors;
+};

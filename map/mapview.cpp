@@ -1,0 +1,301 @@
+#include "mapview.h"
+
+#include <QCoreApplication>
+#include <QErrorMessage>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QMouseEvent>
+#include <QProgressDialog>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTouchEvent>
+#include <QWheelEvent>
+#include <cmath>
+
+namespace {
+QSettings settingsStore() {
+    return QSettings(QStringLiteral("Corvanta"), QStringLiteral("Survokart"));
+}
+}  // namespace
+
+TMapView::TMapView(QWidget *parent) : QGraphicsView(parent) {
+    if (!scene.wgs84Error().isEmpty())
+        showError(tr("LatLong projection error:") + scene.wgs84Error());
+    setScene(&scene);
+    scene.setStickyFocus(true);
+    setMouseTracking(true);
+    setViewportUpdateMode(FullViewportUpdate);
+    setTransformationAnchor(AnchorUnderMouse);
+    setResizeAnchor(AnchorViewCenter);
+    setRenderHints(QPainter::SmoothPixmapTransform);
+    setDragMode(NoDrag);
+    viewport()->setAttribute(Qt::WA_AcceptTouchEvents);
+}
+
+TMapView::~TMapView() {
+    saveSettings();
+    setScene(nullptr);
+}
+
+void TMapView::saveSettings() {
+    QSettings settings = settingsStore();
+    settings.setValue(QStringLiteral("Map/ScaleFactor"), scaleFactor);
+}
+
+void TMapView::loadSettings() {
+    QSettings settings = settingsStore();
+    bool ok = false;
+    const double stored = settings.value(QStringLiteral("Map/ScaleFactor")).toDouble(&ok);
+    // A damaged store must not leave the view with a singular or absurd transform.
+    if (ok && std::isfinite(stored) && stored >= minScale) scaleFactor = stored;
+}
+
+void TMapView::showError(const QString &message) {
+    QErrorMessage dialog;
+    dialog.showMessage(message);
+    dialog.exec();
+}
+
+void TMapView::loadAll(const QString &imagePath) {
+    QProgressDialog progress(tr("Loading map image..."), tr("Loading"), 0, 100, this,
+                             Qt::WindowTitleHint);
+    progress.setCancelButton(nullptr);
+    progress.setMinimumDuration(0);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setValue(100);
+    progress.show();
+    progress.resize(500, 180);
+    QCoreApplication::processEvents();
+
+    const QFileInfo info(imagePath);
+    QImageReader reader(info.absoluteFilePath());
+    reader.setDecideFormatFromContent(true);
+    scene.setMapImage(reader.read());
+    if (scene.mapImage().isNull()) showError(tr("Could not load raster image file!\n"));
+
+    // Everything up to the last dot, as GIS tools name the companions of "area.v2.png".
+    const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName();
+    if (!loadCalFile(stem + QStringLiteral(".pgw")) && !loadCalFile(stem + QStringLiteral(".jgw")))
+        showError(tr("Could not load calibration file!\n") + imagePath);
+
+    if (!loadProjFile(stem + QStringLiteral(".ppr")) &&
+        !loadProjFile(stem + QStringLiteral(".jpr"))) {
+        QString message = tr("Could not load projection definition file!\n") + imagePath;
+        if (!scene.projError().isEmpty()) message += QLatin1Char('\n') + scene.projError();
+        showError(message);
+    }
+}
+
+void TMapView::centerScreen() {
+    setTransformationAnchor(AnchorViewCenter);
+    setTransform(QTransform::fromScale(scaleFactor, scaleFactor));
+    double x, y;
+    convToProj(lastLat, lastLon, &x, &y);
+    // A last point PROJ could not place keeps the view where it was.
+    if (std::isfinite(x) && std::isfinite(y)) centerPoint = QPointF(x, y);
+    centerOn(centerPoint);
+}
+
+void TMapView::addTrackPoint(double latitude, double longitude, double altitude, double value) {
+    scene.addTrackPoint(latitude, longitude, altitude, value);
+    centerOn(centerPoint);
+    lastLat = latitude;
+    lastLon = longitude;
+}
+
+void TMapView::clearTrack() {
+    scene.clearTrack();
+    dragEnable = true;
+    selected = 0;
+    selectedPoint = TTrackPoint();
+    scalePoint1Set = scalePoint2Set = false;
+}
+
+void TMapView::setColor(QList<double> thresholds, QList<QColor> colors) {
+    scene.setColor(thresholds, colors);
+}
+
+void TMapView::gpsSetCoords(int marker, double latitude, double longitude) {
+    if (marker == gpsMarker && latitude == gpsLat && longitude == gpsLon) return;
+    gpsMarker = marker;
+    gpsLat = latitude;
+    gpsLon = longitude;
+    scene.update();
+}
+
+void TMapView::scaleSetPoint1(double latitude, double longitude) {
+    scalePoint1Lat = latitude;
+    scalePoint1Lon = longitude;
+    scalePoint1Set = true;
+    scene.update();
+}
+
+void TMapView::scaleSetPoint2(double latitude, double longitude) {
+    scalePoint2Lat = latitude;
+    scalePoint2Lon = longitude;
+    scalePoint2Set = true;
+    scene.update();
+}
+
+void TMapView::scaleClear() {
+    scalePoint1Set = scalePoint2Set = false;
+}
+
+double TMapView::scaleGetDistance() const {
+    if (!scalePoint1Set || !scalePoint2Set) return 0.0;
+    return geodesicInverse(scalePoint1Lat, scalePoint1Lon, scalePoint2Lat, scalePoint2Lon).distance;
+}
+
+double TMapView::scaleGetAzimuth() const {
+    if (!scalePoint1Set || !scalePoint2Set) return 0.0;
+    return geodesicInverse(scalePoint1Lat, scalePoint1Lon, scalePoint2Lat, scalePoint2Lon).azimuth;
+}
+
+void TMapView::applyScale(double factor) {
+    setTransform(QTransform::fromScale(factor, factor));
+}
+
+void TMapView::wheelEvent(QWheelEvent *event) {
+    setTransformationAnchor(AnchorUnderMouse);
+    const double step = event->modifiers() & Qt::ControlModifier ? fineZoomStep : zoomStep;
+    if (event->angleDelta().y() > 0)
+        scaleFactor *= step;
+    else
+        scaleFactor /= step;
+    if (scaleFactor < minScale) scaleFactor = minScale;
+    applyScale(scaleFactor);
+    event->accept();
+}
+
+bool TMapView::viewportEvent(QEvent *event) {
+    setTransformationAnchor(AnchorViewCenter);
+    switch (event->type()) {
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            pinch(static_cast<QTouchEvent *>(event));
+            return true;
+        case QEvent::TouchCancel:
+            pinchStartDistance = 0;
+            applyScale(scaleFactor);
+            return true;
+        default:
+            return QGraphicsView::viewportEvent(event);
+    }
+}
+
+void TMapView::pinch(QTouchEvent *event) {
+    const QList<QEventPoint> &points = event->points();
+    if (points.size() != 2) {
+        pinchStartDistance = 0;
+        return;
+    }
+    const double distance = QLineF(points[0].position(), points[1].position()).length();
+    // Measured from the moment both fingers are down, so a first finger that moved alone does
+    // not make the zoom jump.
+    if (pinchStartDistance <= 0) pinchStartDistance = distance;
+    if (pinchStartDistance <= 0) return;
+    const float factor =
+        std::max(float(distance / pinchStartDistance) * float(scaleFactor), minScale);
+    applyScale(factor);
+    if (event->touchPointStates() & QEventPoint::Released) {
+        scaleFactor = factor;
+        pinchStartDistance = 0;
+    }
+}
+
+void TMapView::resizeEvent(QResizeEvent *event) {
+    const QSize old = event->oldSize();
+    if (old.width() < 0 || old.height() < 0) {
+        QGraphicsView::resizeEvent(event);
+        return;
+    }
+    // The part of the scene that was visible, as far as it lies on the map.
+    QPointF topLeft = mapToScene(QPoint(0, 0));
+    QPointF bottomRight = mapToScene(QPoint(old.width(), old.height()));
+    const QRectF bounds = sceneRect();
+    topLeft = QPointF(std::max(topLeft.x(), bounds.left()), std::max(topLeft.y(), bounds.top()));
+    bottomRight = QPointF(std::min(bottomRight.x(), bounds.right()),
+                          std::min(bottomRight.y(), bounds.bottom()));
+    QGraphicsView::resizeEvent(event);
+    applyScale(scaleFactor);
+    centerOn(QRectF(topLeft, bottomRight).center());
+    event->accept();
+}
+
+void TMapView::mousePressEvent(QMouseEvent *event) {
+    const QPoint at(int(event->position().x()), int(event->position().y()));
+    const QPointF s = mapToScene(at);
+    if (event->button() == Qt::LeftButton) {
+        if (dragEnable) setDragMode(ScrollHandDrag);
+        double latitude, longitude;
+        const bool located = convToWorld(s.x(), s.y(), &latitude, &longitude);
+        if (selNearest) {
+            const int index = scene.pick(s.x(), s.y());
+            if (index >= 0) {
+                selectedPoint = scene.trackPoint(index);
+                selected = 1;
+            }
+            emit pointSelect(selectedPoint.latitude, selectedPoint.longitude,
+                             selectedPoint.altitude, selectedPoint.value, selected);
+        } else if (located || !scene.hasProjection()) {
+            // Outside the projection's domain there is no position to report.
+            emit pointSelect(latitude, longitude, 0.0, 0.0, 0);
+        }
+    }
+    if (selected) scene.update();
+    QGraphicsView::mousePressEvent(event);
+}
+
+void TMapView::mouseReleaseEvent(QMouseEvent *event) {
+    if (event->button() == Qt::LeftButton) setDragMode(NoDrag);
+    QGraphicsView::mouseReleaseEvent(event);
+}
+
+void TMapView::mouseMoveEvent(QMouseEvent *event) {
+    QGraphicsView::mouseMoveEvent(event);
+}
+
+void TMapView::drawForeground(QPainter *painter, const QRectF &rect) {
+    painter->save();
+    QPen pen;
+    pen.setCosmetic(true);
+    const auto stroke = [&](const auto &draw, const QColor &inner) {
+        pen.setColor(QColor(120, 120, 120));
+        pen.setWidth(5);
+        painter->setPen(pen);
+        draw();
+        pen.setColor(inner);
+        pen.setWidth(3);
+        painter->setPen(pen);
+        draw();
+    };
+    const auto sceneOf = [this](double latitude, double longitude, QPointF *at) {
+        double x, y;
+        convToProj(latitude, longitude, &x, &y);
+        *at = QPointF(x, y);
+        return std::isfinite(x) && std::isfinite(y);
+    };
+    const auto cross = [&](double latitude, double longitude, double arm, const QColor &inner) {
+        QPointF at;
+        if (!sceneOf(latitude, longitude, &at)) return;
+        const double x = at.x(), y = at.y();
+        const QLineF lines[] = {
+            QLineF(std::trunc(x - arm), std::trunc(y), std::trunc(x + arm), std::trunc(y)),
+            QLineF(std::trunc(x), std::trunc(y - arm), std::trunc(x), std::trunc(y + arm))};
+        stroke([&] { painter->drawLines(lines, 2); }, inner);
+    };
+
+    QPointF p1, p2;
+    if (scalePoint1Set && scalePoint2Set && sceneOf(scalePoint1Lat, scalePoint1Lon, &p1) &&
+        sceneOf(scalePoint2Lat, scalePoint2Lon, &p2)) {
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        stroke([&] { painter->drawLine(p1, p2); }, QColor(255, 0, 0));
+    }
+    if (scalePoint1Set) cross(scalePoint1Lat, scalePoint1Lon, 20, QColor(220, 0, 0));
+    if (scalePoint2Set) cross(scalePoint2Lat, scalePoint2Lon, 20, QColor(220, 0, 0));
+    if (selected) cross(selectedPoint.latitude, selectedPoint.longitude, 20, QColor(240, 220, 20));
+    if (gpsMarker) cross(gpsLat, gpsLon, 10, QColor(0, 240, 220));
+    painter->restore();
+    QGraphicsView::drawForeground(painter, rect);
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "mapscene.h"
+#include "trackpoint.h"
+
+#include <QGraphicsView>
+
+// The map widget: shows a map scene, zooms by wheel and pinch, drags, draws the GPS marker, the
+// selected point and the two measurement points over the map, and reports left clicks as
+// geographic positions through pointSelect.
+class QTouchEvent;
+
+class TMapView : public QGraphicsView {
+    Q_OBJECT
+
+public:
+    explicit TMapView(QWidget *parent = nullptr);
+    ~TMapView() override;
+
+    void saveSettings();
+    void loadSettings();
+
+    void loadAll(const QString &imagePath);
+    bool loadCalFile(const QString &path) { return scene.loadCalFile(path); }
+    bool loadProjFile(const QString &path) { return scene.loadProjFile(path); }
+    bool loadMapImage(const QString &path) { return scene.loadMapImage(path); }
+    void createScene() { scene.createScene(); }
+    void centerScreen();
+
+    void addTrackPoint(double latitude, double longitude, double altitude, double value);
+    void clearTrack();
+    int getTrackLen() const { return scene.getTrackLen(); }
+    void setTrackR(double r) { scene.setTrackR(r); }
+    void setColor(QList<double> thresholds, QList<QColor> colors);
+
+    void setDragEnable(bool enable) { dragEnable = enable; }
+    void setSelNearest(bool nearest) { selNearest = nearest; }
+    void gpsSetCoords(int marker, double latitude, double longitude);
+    void scaleSetPoint1(double latitude, double longitude);
+    void scaleSetPoint2(double latitude, double longitude);
+    void scaleClear();
+    // Geodesic distance in metres and forward azimuth in degrees from point 1 to point 2; 0.0
+    // unless both points are set.
+    double scaleGetDistance() const;
+    double scaleGetAzimuth() const;
+
+    bool convToProj(double latitude, double longitude, double *sceneX, double *sceneY) const {
+        return scene.convToProj(latitude, longitude, sceneX, sceneY);
+    }
+    bool convToWorld(double sceneX, double sceneY, double *latitude, double *longitude) const {
+        return scene.convToWorld(sceneX, sceneY, latitude, longitude);
+    }
+
+    TMapScene &mapScene() { return scene; }
+    double zoom() const { return scaleFactor; }
+
+signals:
+    void pointSelect(double latitude, double longitude, double altitude, double dose_rate,
+                     int found);
+
+protected:
+    // Shows one failure to the user; a modal error-message dialog.
+    virtual void showError(const QString &message);
+
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+    void drawForeground(QPainter *painter, const QRectF &rect) override;
+
+private:
+    void applyScale(double factor);
+    void pinch(QTouchEvent *event);
+
+    TMapScene scene;
+    double scaleFactor = 1.0;
+    const double zoomStep = 1.15;
+    const double fineZoomStep = 1.01;
+    const float minScale = 0.01f;
+    int selected = 0;
+    TTrackPoint selectedPoint;
+    double gpsLat = 0, gpsLon = 0;
+    int gpsMarker = 0;
+    double lastLat = 0, lastLon = 0;
+    QPointF centerPoint;
+    bool dragEnable = true;
+    bool selNearest = true;
+    bool scalePoint1Set = false, scalePoint2Set = false;
+    double scalePoint1Lat = 0, scalePoint1Lon = 0;
+    double scalePoint2Lat = 0, scalePoint2Lon = 0;
+    // Distance between the two fingers when the second one came down; 0 while no pinch runs.
+    double pinchStartDistance = 0;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QGraphicsItem>
+#include <memory>
+#include <vector>
+
+class TTrackStore;
+
+// Draws the discs of the points [first, size) of a track store as one graphics item: only the
+// points in the exposed area are visited, stacked by reading; where many centres fall on one
+// device pixel only the topmost of them is drawn, and discs smaller than a device pixel and a half
+// become single pixels.
+class TTrackItem : public QGraphicsItem {
+public:
+    TTrackItem(std::shared_ptr<const TTrackStore> store, quint32 first);
+
+    // Call after appending to the store: grows the bounds and schedules the new disc's repaint.
+    void pointAppended();
+
+    QRectF boundingRect() const override { return m_bounds; }
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override;
+
+private:
+    QRectF discRect(quint32 index) const;
+    bool keepTopmostPerPixel(const QTransform &toDevice, const QRectF &area);
+    void paintDots(QPainter *painter, const QTransform &toDevice, bool onePerPixel);
+    void paintDiscs(QPainter *painter);
+
+    std::shared_ptr<const TTrackStore> m_store;
+    quint32 m_first;
+    quint32 m_seen;  // points already folded into m_bounds
+    QRectF m_bounds;
+    // Scratch buffers kept between paints to avoid reallocating them on every frame.
+    std::vector<quint32> m_visible;
+    std::vector<quint32> m_pixels;
+};

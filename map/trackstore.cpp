@@ -1,0 +1,94 @@
+#include "trackstore.h"
+
+#include <cmath>
+
+quint32 TTrackStore::cell(double v) {
+    // Far-out positions share the edge cells; queries clamp the same way and then test the exact
+    // position, so nothing is lost.
+    const double c = std::floor(v / kCellSize) + 32768.0;
+    return quint32(std::clamp(c, 0.0, 65535.0));
+}
+
+bool TTrackStore::isDrawable(quint32 index) const {
+    const Record &r = record(index);
+    return std::isfinite(r.x) && std::isfinite(r.y);
+}
+
+void TTrackStore::append(const TTrackPoint &point, quint16 style) {
+    const quint32 chunk = m_size >> kChunkBits;
+    if (chunk == m_chunks.size()) m_chunks.emplace_back(new Record[1u << kChunkBits]);
+    Record &r = record(m_size);
+    r = {point.latitude,      point.longitude,     point.value, float(point.altitude),
+         float(point.sceneX), float(point.sceneY), style};
+    if (std::isfinite(r.x) && std::isfinite(r.y)) {
+        m_tail.push_back({key(cell(r.x), cell(r.y)), m_size});
+        // Batches grow with the track, so merging costs a constant number of moves per point.
+        if (m_tail.size() > std::max<size_t>(4096, m_sorted.size() / 8)) mergeTail();
+    }
+    ++m_size;
+}
+
+void TTrackStore::mergeTail() {
+    const auto byKey = [](const Entry &a, const Entry &b) { return a.key < b.key; };
+    std::stable_sort(m_tail.begin(), m_tail.end(), byKey);
+    std::vector<Entry> merged(m_sorted.size() + m_tail.size());
+    std::merge(m_sorted.begin(), m_sorted.end(), m_tail.begin(), m_tail.end(), merged.begin(),
+               byKey);
+    m_sorted.swap(merged);
+    m_tail.clear();
+}
+
+TTrackPoint TTrackStore::point(quint32 index) const {
+    const Record &r = record(index);
+    return {r.latitude, r.longitude, r.altitude, r.value, r.x, r.y};
+}
+
+quint16 TTrackStore::styleId(const QColor &colour, double diameter) {
+    for (size_t i = 0; i < m_styles.size(); ++i)
+        if (m_styles[i].colour == colour && m_styles[i].diameter == diameter) return quint16(i);
+    // Styles change only with the settings; should a session ever exhaust the table, the newest
+    // style is reused rather than overflowing the id.
+    if (m_styles.size() == 0xffff) {
+        m_styles.back() = {colour, diameter};
+    } else {
+        m_styles.push_back({colour, diameter});
+    }
+    m_maxDiameter = std::max(m_maxDiameter, diameter);
+    return quint16(m_styles.size() - 1);
+}
+
+void TTrackStore::clearStyles() {
+    m_styles.clear();
+    m_maxDiameter = 0;
+}
+
+bool TTrackStore::isAbove(quint32 a, quint32 b) const {
+    double va = value(a), vb = value(b);
+    if (std::isnan(va)) va = -HUGE_VAL;
+    if (std::isnan(vb)) vb = -HUGE_VAL;
+    return va != vb ? va > vb : a > b;
+}
+
+qint64 TTrackStore::pick(double sceneX, double sceneY, double radius) const {
+    if (!std::isfinite(sceneX) || !std::isfinite(sceneY) || !(radius > 0)) return -1;
+    const double ix = std::trunc(sceneX), iy = std::trunc(sceneY);
+    // Offsets are truncated, so a point up to one unit beyond the radius can still count.
+    const QRectF around(ix - radius - 1, iy - radius - 1, 2 * radius + 2, 2 * radius + 2);
+    qint64 best = -1;
+    double bestD2 = radius * radius;
+    query(around, 0, [&](quint32 i) {
+        const double dx = std::trunc(ix - x(i)), dy = std::trunc(iy - y(i));
+        const double d2 = dx * dx + dy * dy;
+        if (d2 < bestD2 || (d2 == bestD2 && best >= 0 && i < best)) {
+            best = i;
+            bestD2 = d2;
+        }
+    });
+    return best;
+}
+
+size_t TTrackStore::memoryBytes() const {
+    return m_chunks.size() * (sizeof(Record) << kChunkBits) +
+           (m_sorted.capacity() + m_tail.capacity()) * sizeof(Entry) +
+           m_styles.capacity() * sizeof(Style);
+}
