@@ -1,0 +1,273 @@
+// TCP transport over POSIX sockets. The reader's waits also watch an eventfd, so that a
+// disconnect from another thread wakes a wait or a connect in progress at once.
+#include "net.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "log.h"
+
+namespace {
+
+struct net_context {
+    // The socket is created and closed by the reader thread (connect, free) under sock_lock;
+    // disconnect reads it under sock_lock so that it never shuts down a descriptor number that
+    // has been closed and handed out again.
+    std::mutex sock_lock;
+    int sock = -1;
+    int wake_fd = -1;            // eventfd; written by disconnect, never read
+    bool stopping = false;       // guarded by sock_lock
+    int conn_id = 0;             // set before the reader starts
+    char host[256] = {};         // set before the reader starts
+    int port = 0;                // set before the reader starts
+    int connect_timeout_ms = 0;  // set before the reader starts
+    int interest = 0;            // reader only
+    int result = 0;              // reader only
+};
+
+net_context *ctx_of(void *context) {
+    return static_cast<net_context *>(context);
+}
+
+using Clock = std::chrono::steady_clock;
+
+// poll() that resumes after signals with the time that is left.
+int poll_for(pollfd *fds, nfds_t count, int timeout_ms) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        int r = ::poll(fds, count, timeout_ms);
+        if (r >= 0 || errno != EINTR) return r;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        timeout_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+}
+
+bool woken(const pollfd &wake) {
+    return wake.revents & (POLLIN | POLLERR | POLLNVAL);
+}
+
+void close_socket(net_context *ctx) {
+    std::lock_guard g(ctx->sock_lock);
+    if (ctx->sock >= 0) ::close(ctx->sock);
+    ctx->sock = -1;
+}
+
+int fail_connect(net_context *ctx, const char *reason) {
+    log_error("Net socket connection error '%s': %s\n", ctx->host, reason);
+    close_socket(ctx);
+    return -1;
+}
+
+// Waits for a non-blocking connect to finish, for a disconnect, or for the time-out.
+int finish_connect(net_context *ctx, int fd) {
+    pollfd fds[2] = {{fd, POLLOUT, 0}, {ctx->wake_fd, POLLIN, 0}};
+    int r = poll_for(fds, 2, ctx->connect_timeout_ms);
+    if (r < 0) return fail_connect(ctx, std::strerror(errno));
+    if (r == 0 || woken(fds[1])) {
+        log_error("Net socket connection timeout '%s'!", ctx->host);
+        close_socket(ctx);
+        return -1;
+    }
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
+    if (err != 0) return fail_connect(ctx, std::strerror(err));
+    ctx->interest = 0;
+    log_write("NET", "Net socket connected to host '%s'.\n", ctx->host);
+    return 0;
+}
+
+}  // namespace
+
+constexpr comm_transport_ops net_ops = {
+    .name = "NETW",
+    .init = net_init,
+    .free = net_free,
+    .connect = net_connect,
+    .disconnect = net_disconnect,
+    .read = net_read,
+    .write = net_write,
+    .waitget = net_waitget,
+    .waitset = net_waitset,
+    .waitfor = net_waitfor,
+};
+static_assert(comm_transport_complete(net_ops));
+
+int net_set_params(void *context, int conn_id, const char *host, int port, int connect_timeout_ms) {
+    net_context *ctx = ctx_of(context);
+    if (!ctx || !host) return -1;
+    ctx->conn_id = conn_id;
+    std::snprintf(ctx->host, sizeof ctx->host, "%s", host);
+    ctx->port = port;
+    ctx->connect_timeout_ms = connect_timeout_ms;
+    return 0;
+}
+
+int net_init(void **context_out) {
+    if (!context_out) return -1;
+    auto *ctx = new net_context;
+    ctx->wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (ctx->wake_fd < 0) {
+        delete ctx;
+        return -1;
+    }
+    *context_out = ctx;
+    return 0;
+}
+
+int net_free(void **context) {
+    if (!context || !*context) return 0;
+    net_context *ctx = ctx_of(*context);
+    close_socket(ctx);
+    ::close(ctx->wake_fd);
+    delete ctx;
+    *context = nullptr;
+    return 0;
+}
+
+int net_connect(void *context) {
+    net_context *ctx = ctx_of(context);
+    if (!ctx) return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(ctx->port));
+    if (::inet_pton(AF_INET, ctx->host, &addr.sin_addr) != 1) {
+        log_error("Net socket connection error '%s': %s\n", ctx->host, "not an IPv4 address");
+        return -1;
+    }
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return fail_connect(ctx, std::strerror(errno));
+    {
+        std::lock_guard g(ctx->sock_lock);
+        ctx->sock = fd;
+        if (ctx->stopping) {
+            ::close(fd);
+            ctx->sock = -1;
+            return -1;
+        }
+    }
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // frames are small
+    log_write("NET", "Net socket connection in progress to host '%s'...\n", ctx->host);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+        log_write("NET", "Net socket connected to host '%s'.\n", ctx->host);
+        return 0;
+    }
+    if (errno != EINPROGRESS) return fail_connect(ctx, std::strerror(errno));
+    ctx->interest = COMM_WAIT_WRITE;
+    return finish_connect(ctx, fd);
+}
+
+int net_disconnect(void *context) {
+    net_context *ctx = ctx_of(context);
+    if (!ctx) return 0;
+    std::lock_guard g(ctx->sock_lock);
+    ctx->stopping = true;
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(ctx->wake_fd, &one, sizeof one);
+    if (ctx->sock >= 0) ::shutdown(ctx->sock, SHUT_RDWR);
+    return 0;
+}
+
+int net_read(void *context, char *buffer, int *size_in_out) {
+    net_context *ctx = ctx_of(context);
+    if (!ctx || !buffer || !size_in_out || *size_in_out <= 0 || ctx->sock < 0) return -1;
+    ssize_t n = ::recv(ctx->sock, buffer, static_cast<size_t>(*size_in_out), 0);
+    if (n > 0) {
+        *size_in_out = static_cast<int>(n);
+        return 0;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        *size_in_out = 0;
+        return 0;
+    }
+    return -1;
+}
+
+int net_write(void *context, const char *data, int length, int *written_out, int timeout_ms) {
+    net_context *ctx = ctx_of(context);
+    if (written_out) *written_out = 0;
+    if (!ctx || ctx->sock < 0) return -1;
+    if (length == 0) return 0;
+    if (!data || length < 0) return -1;
+    // The writer's own readiness wait: it never touches the reader's interest or result.
+    pollfd fds[1] = {{ctx->sock, POLLOUT, 0}};
+    int r = poll_for(fds, 1, timeout_ms);
+    if (r <= 0 || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) return -1;
+    ssize_t n = ::send(ctx->sock, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+        if (written_out) *written_out = static_cast<int>(n);
+        return 0;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+    return -1;
+}
+
+int net_waitget(void *context, int mask, int *subcode_out) {
+    net_context *ctx = ctx_of(context);
+    if (subcode_out) *subcode_out = 0;
+    return ctx ? (ctx->result & mask) : 0;
+}
+
+int net_waitset(void *context, int interest) {
+    net_context *ctx = ctx_of(context);
+    if (ctx) ctx->interest = interest;
+    return 0;
+}
+
+int net_waitfor(void **contexts, int count, int timeout_ms) {
+    // Each context contributes its socket and its wake-up descriptor.
+    constexpr int max_sockets = 64;
+    if (!contexts || count <= 0 || count > max_sockets) return -1;
+    std::vector<pollfd> fds(static_cast<size_t>(count) * 2);
+    for (int i = 0; i < count; ++i) {
+        net_context *ctx = ctx_of(contexts[i]);
+        if (!ctx || ctx->sock < 0) return -1;
+        short events = 0;
+        if (ctx->interest & COMM_WAIT_READ) events |= POLLIN;
+        if (ctx->interest & COMM_WAIT_WRITE) events |= POLLOUT;
+        fds[2 * i] = {ctx->sock, events, 0};
+        fds[2 * i + 1] = {ctx->wake_fd, POLLIN, 0};
+    }
+    if (poll_for(fds.data(), fds.size(), timeout_ms) < 0) return -1;
+    for (int i = 0; i < count; ++i) {
+        net_context *ctx = ctx_of(contexts[i]);
+        short ev = fds[2 * i].revents;
+        int result = 0;
+        if ((ev & (POLLERR | POLLNVAL)) || woken(fds[2 * i + 1])) {
+            result = COMM_WAIT_ERROR;
+        } else {
+            // A closed peer reads as readable: the read then reports the end of the link.
+            if (ev & (POLLIN | POLLHUP)) result |= COMM_WAIT_READ;
+            if (ev & POLLOUT) result |= COMM_WAIT_WRITE;
+            if (!result) result = COMM_WAIT_TIMEOUT;
+        }
+        ctx->result = result;
+    }
+    return 0;
+}
+
+int net_init_stack() {
+    // A peer that closes must give the writer an error, not kill the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    return 0;
+}
+
+int net_shut_stack() {
+    return 0;
+}

@@ -1,0 +1,69 @@
+// Links whose transports this build does not have yet: their connection strings parse, but
+// opening them and their discovery helpers fail with -1.
+#include "comm.h"
+
+int comm_connect_serial(int *, const char *, int, int, int, int, int, comm_event_cb, int, int,
+                        void *) {
+    return -1;
+}
+int comm_connect_usbuniv(int *, int, int, const char *, comm_event_cb, int, int, void *) {
+    return -1;
+}
+int comm_connect_ftdi(int *, const char *, comm_event_cb, int, int, void *) {
+    return -1;
+}
+int comm_connect_ftdi_serial(int *, const char *, int, int, int, int, int, comm_event_cb, int, int,
+                             void *) {
+    return -1;
+}
+int comm_connect_bt(int *, const char *, int, const char *, int, comm_event_cb, int, int, void *) {
+    return -1;
+}
+
+int comm_list_devices_usb(int, char *, int, int *count_out, const char *, const char *, int, int,
+                          int, int) {
+    if (count_out) *count_out = 0;
+    return -1;
+}
+int comm_list_devices_ftdi(char *, char *, int, int *count_out, const char *, const char *, int,
+                           int) {
+    if (count_out) *count_out = 0;
+    return -1;
+}
+int comm_ftdi_read_eeprom(int, void *, int) {
+    return -1;
+}
+int comm_ftdi_write_eeprom(int, const void *, int) {
+    return -1;
+}
+
+int comm_bt_is_available() {
+    return 0;
+}
+int comm_bt_discover(comm_bt_result_cb, int, void *) {
+    return -1;
+}
+int comm_bt_discover_cancel() {
+    return -1;
+}
+int comm_bt_discover_wait(char *, int *count_out) {
+    if (count_out) *count_out = 0;
+    return -1;
+}
+
+int comm_usb_register(comm_usb_event_cb, void *) {
+    return -1;
+}
+int comm_usb_deregister() {
+    return -1;
+}
+
+int comm_net_broadcast_send(const char *, int, int, int) {
+    return -1;
+}
+int comm_net_broadcast_register(comm_datagram_cb, void *) {
+    return -1;
+}
+int comm_net_broadcast_deregister() {
+    return -1;
+}
