@@ -1,0 +1,166 @@
+#include "colour.h"
+#include "mapscene.h"
+#include "trackitem.h"
+#include "trackstore.h"
+
+#include <gtest/gtest.h>
+#include <QGraphicsEllipseItem>
+#include <QPainter>
+#include <QRandomGenerator>
+
+#include <cmath>
+
+TEST(ColourRule, BandsThresholdsAndDefault) {
+    const QList<double> t{10, 20, 30, 40, 50};
+    EXPECT_EQ(trackColourIndex(5, t, 5), 0);
+    EXPECT_EQ(trackColourIndex(10, t, 5), 1);  // equal to a threshold: the band above
+    EXPECT_EQ(trackColourIndex(39.9, t, 5), 3);
+    EXPECT_EQ(trackColourIndex(40, t, 5), 4);
+    EXPECT_EQ(trackColourIndex(1e9, t, 5), 4);
+    EXPECT_EQ(trackColourIndex(-1, {0, -5, 10}, 3), 2);  // thresholds <= 0 are skipped
+    EXPECT_EQ(trackColourIndex(NAN, t, 5), 4);
+    EXPECT_EQ(trackColourIndex(1, {10, 20, 30}, 2), 0);  // more thresholds than colours
+    EXPECT_EQ(trackColourIndex(25, {10, 20, 30}, 2), 1);
+    const QColor c = trackColour(15, t, {Qt::green, Qt::yellow, Qt::red, Qt::blue, Qt::black});
+    EXPECT_EQ(c, QColor(255, 255, 0, 200));
+}
+
+namespace {
+TTrackPoint at(double x, double y, double value = 0) {
+    return {0, 0, 0, value, x, y};
+}
+}  // namespace
+
+TEST(TrackStore, PickNearestEarlierStrictlyWithinRadius) {
+    TTrackStore store;
+    EXPECT_EQ(store.pick(0, 0, 10), -1);
+    store.append(at(100, 100), 0);
+    store.append(at(104, 100), 0);
+    store.append(at(96, 100), 0);  // as near to (100, 100) as point 1
+    store.append(at(NAN, 100), 0);
+    store.append(at(200, INFINITY), 0);
+    EXPECT_EQ(store.pick(100.7, 100.2, 10), 0);  // click truncated to (100, 100)
+    EXPECT_EQ(store.pick(101.5, 100, 10), 0);
+    EXPECT_EQ(store.pick(102, 100, 10), 0);  // equally near points 0 and 1: the earlier
+    EXPECT_EQ(store.pick(108, 100, 4.5), 1);
+    EXPECT_EQ(store.pick(108, 100, 4), -1);  // distance exactly the radius: outside
+    EXPECT_EQ(store.pick(100, 100, 0), -1);
+    EXPECT_EQ(store.pick(NAN, 100, 10), -1);
+    EXPECT_EQ(store.size(), 5u);  // unplaceable points stay in the track
+    EXPECT_TRUE(std::isnan(store.point(3).sceneX));
+}
+
+TEST(TrackStore, IndexFindsExactlyThePointsInARectangle) {
+    // Enough points to pass several merges of the index, some far outside the usual range.
+    TTrackStore store;
+    QRandomGenerator random(42);
+    for (int i = 0; i < 60000; ++i) {
+        const double spread = i % 97 == 0 ? 1e7 : 5000;
+        store.append(
+            at((random.generateDouble() - 0.3) * spread, (random.generateDouble() - 0.3) * spread),
+            0);
+    }
+    for (int q = 0; q < 40; ++q) {
+        const QRectF r((random.generateDouble() - 0.3) * 5000,
+                       (random.generateDouble() - 0.3) * 5000, random.generateDouble() * 900,
+                       random.generateDouble() * 900);
+        const quint32 first = q % 2 ? 0 : random.bounded(60000);
+        std::vector<quint32> found, expected;
+        store.query(r, first, [&](quint32 i) { found.push_back(i); });
+        for (quint32 i = first; i < store.size(); ++i)
+            if (r.contains(store.x(i), store.y(i))) expected.push_back(i);
+        std::sort(found.begin(), found.end());
+        ASSERT_EQ(found, expected) << "query " << q;
+    }
+    EXPECT_LE(store.memoryBytes() / store.size(), 64u);
+}
+
+namespace {
+QImage render(QGraphicsScene &scene, const QRectF &source, QSize size) {
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    scene.render(&painter, QRectF(QPointF(0, 0), size), source);
+    return image;
+}
+
+// Pixels whose colours differ by more than `tolerance` in some channel.
+int differingPixels(const QImage &a, const QImage &b, int tolerance = 0) {
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            n += std::abs(qRed(p) - qRed(q)) > tolerance ||
+                 std::abs(qGreen(p) - qGreen(q)) > tolerance ||
+                 std::abs(qBlue(p) - qBlue(q)) > tolerance;
+        }
+    return n;
+}
+
+// The same discs as one ellipse item each, stacked by z = reading: the reference drawing.
+void addReferenceDiscs(QGraphicsScene &scene, const TTrackStore &store) {
+    for (quint32 i = 0; i < store.size(); ++i) {
+        const TTrackStore::Style &s = store.style(store.styleOf(i));
+        auto *e = scene.addEllipse(0, 0, s.diameter, s.diameter, QPen(s.colour, 1), s.colour);
+        e->setPos(store.x(i) - 0.5 * s.diameter, store.y(i) - 0.5 * s.diameter);
+        e->setZValue(store.value(i));
+    }
+}
+}  // namespace
+
+TEST(TrackItem, DrawsLikeOneEllipseItemPerPoint) {
+    auto store = std::make_shared<TTrackStore>();
+    const QList<QColor> colours{Qt::green, Qt::yellow, Qt::red};
+    QRandomGenerator random(7);
+    const auto fill = [&](int count, double span) {
+        for (int i = 0; i < count; ++i) {
+            const double v = random.bounded(30.0);
+            store->append(at(random.generateDouble() * span, random.generateDouble() * span, v),
+                          store->styleId(trackColour(v, {10, 20}, colours), 12));
+        }
+    };
+    fill(300, 400);
+    QGraphicsScene mine, reference;
+    mine.addItem(new TTrackItem(store, 0));
+    addReferenceDiscs(reference, *store);
+    const QRectF all(0, 0, 400, 400);
+    EXPECT_EQ(differingPixels(render(mine, all, {400, 400}), render(reference, all, {400, 400})),
+              0);
+
+    // Many more points, seen zoomed out: one disc per device pixel and then single pixels. The
+    // highest reading must still be the one on top; only the slivers of hidden discs may differ
+    // (random readings make this the worst case).
+    fill(20000, 400);
+    mine.clear();
+    reference.clear();
+    mine.addItem(new TTrackItem(store, 0));
+    addReferenceDiscs(reference, *store);
+    for (const QSize size : {QSize(200, 200), QSize(60, 60)}) {
+        const QImage a = render(mine, all, size), b = render(reference, all, size);
+        EXPECT_LT(differingPixels(a, b, 60), a.width() * a.height() / 20) << size.width();
+    }
+}
+
+TEST(MapScene, TrackLifecycleWithoutAndWithProjection) {
+    TMapScene scene;
+    scene.setMapImage(QImage(100, 100, QImage::Format_RGB32));
+    scene.setTrackR(8);
+    scene.setColor({10}, {Qt::green, Qt::red});
+    scene.createScene();
+    // Without a projection points are kept at the corner and drawn there until a rebuild.
+    scene.addTrackPoint(49.2, 16.6, 300, 5);
+    EXPECT_EQ(scene.getTrackLen(), 1);
+    EXPECT_EQ(scene.items().size(), 2);
+    EXPECT_EQ(scene.trackPoint(0).sceneX, 0);
+    scene.createScene();
+    EXPECT_EQ(scene.items().size(), 1);
+    EXPECT_EQ(scene.getTrackLen(), 1);
+
+    scene.addTrackPoint(49.2, 16.6, 300, 5);
+    scene.clearTrack();
+    EXPECT_EQ(scene.getTrackLen(), 0);
+    EXPECT_EQ(scene.items().size(), 2);  // the drawn discs stay until the next rebuild
+    EXPECT_EQ(scene.pick(0, 0), -1);
+    scene.createScene();
+    EXPECT_EQ(scene.items().size(), 1);
+}

@@ -1,0 +1,245 @@
+#include "mapview.h"
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <cmath>
+
+namespace {
+// Errors and repaints recorded instead of shown.
+class TestView : public TMapView {
+public:
+    QStringList errors;
+    int paints = 0;
+
+protected:
+    void showError(const QString &message) override { errors << message; }
+    void drawForeground(QPainter *painter, const QRectF &rect) override {
+        ++paints;
+        TMapView::drawForeground(painter, rect);
+    }
+};
+
+void copyDemo(const QTemporaryDir &dir, const QString &stem, const QStringList &suffixes) {
+    const QString demo = QStringLiteral(DEMO_MAP).chopped(4);
+    for (const QString &suffix : suffixes)
+        QFile::copy(demo + suffix.left(4), dir.filePath(stem + suffix.mid(4)));
+}
+
+// A view on the demo map, shown, with a track ready for points.
+struct ShownView {
+    TestView view;
+    ShownView() {
+        view.resize(400, 300);
+        view.loadAll(DEMO_MAP);
+        view.setTrackR(10);
+        view.setColor({10, 20, 30, 40, 50}, {QColor(0, 160, 0), QColor(160, 220, 0),
+                                             QColor(255, 220, 0), QColor(255, 130, 0), Qt::red});
+        view.createScene();
+        view.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&view));
+    }
+    void addAtScene(double x, double y, double value) {
+        double lat, lon;
+        view.convToWorld(x, y, &lat, &lon);
+        view.addTrackPoint(lat, lon, 250, value);
+    }
+    QPoint viewportPos(double x, double y) { return view.mapFromScene(QPointF(x, y)); }
+    void wheel(int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QWheelEvent e(QPointF(50, 50), view.mapToGlobal(QPointF(50, 50)), {}, QPoint(0, delta),
+                      Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view.viewport(), &e);
+    }
+};
+}  // namespace
+
+TEST(MapView, LoadsCompanionFilesAndReportsEachFailure) {
+    ShownView shown;
+    EXPECT_TRUE(shown.view.errors.isEmpty()) << shown.view.errors.join('|').toStdString();
+
+    QTemporaryDir dir;
+    copyDemo(dir, "area.v2", {".png.png", ".pgw.jgw", ".ppr.jpr"});  // fallbacks, dotted name
+    TestView view;
+    view.loadAll(dir.filePath("area.v2.png"));
+    EXPECT_TRUE(view.errors.isEmpty()) << view.errors.join('|').toStdString();
+    double x, y;
+    EXPECT_TRUE(view.convToProj(49.2, 16.6, &x, &y));
+
+    const QString missing = dir.filePath("none.png");
+    view.loadAll(missing);
+    EXPECT_EQ(view.errors, QStringList({"Could not load raster image file!\n",
+                                        "Could not load calibration file!\n" + missing,
+                                        "Could not load projection definition file!\n" + missing}));
+    EXPECT_TRUE(view.convToProj(49.2, 16.6, &x, &y));  // the previous georeference stays
+
+    QFile ppr(dir.filePath("bad.ppr"));
+    ASSERT_TRUE(ppr.open(QIODevice::WriteOnly));
+    ppr.write("+proj=nonsense\n");
+    ppr.close();
+    view.errors.clear();
+    view.loadAll(dir.filePath("bad.png"));
+    ASSERT_EQ(view.errors.size(), 3);
+    EXPECT_TRUE(view.errors[2].startsWith("Could not load projection definition file!\n" +
+                                          dir.filePath("bad.png") + "\n"));
+    EXPECT_FALSE(view.convToProj(49.2, 16.6, &x, &y));
+}
+
+TEST(MapView, ClicksSelectNearestOrReportThePosition) {
+    ShownView shown;
+    TMapView &view = shown.view;
+    QSignalSpy spy(&view, &TMapView::pointSelect);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, shown.viewportPos(100, 100));
+    ASSERT_EQ(spy.size(), 1);
+    EXPECT_EQ(spy[0], QVariantList({0.0, 0.0, 0.0, 0.0, 0}));  // empty track
+
+    shown.addAtScene(100.2, 100.2, 12);
+    shown.addAtScene(108.2, 100.2, 34);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, shown.viewportPos(106, 100));
+    EXPECT_EQ(spy.last()[3].toDouble(), 34);
+    EXPECT_EQ(spy.last()[4].toInt(), 1);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, shown.viewportPos(300, 300));
+    EXPECT_EQ(spy.last()[3].toDouble(), 34);  // a miss keeps the selection
+
+    view.setSelNearest(false);
+    view.setDragEnable(false);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, shown.viewportPos(100, 100));
+    double lat, lon;
+    const QPointF s = view.mapToScene(shown.viewportPos(100, 100));
+    view.convToWorld(s.x(), s.y(), &lat, &lon);
+    EXPECT_EQ(spy.last(), QVariantList({lat, lon, 0.0, 0.0, 0}));
+}
+
+TEST(MapView, ClickOutsideTheProjectionsDomainReportsNothing) {
+    QTemporaryDir dir;
+    QFile::copy(DEMO_MAP, dir.filePath("globe.png"));
+    for (const auto &[name, text] :
+         {std::pair{"globe.pgw", "100000\n0\n0\n-100000\n-6000000\n6000000\n"},
+          std::pair{"globe.ppr", "+proj=ortho +lat_0=49 +lon_0=16 +ellps=WGS84\n"}}) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    TestView view;
+    view.resize(400, 300);
+    view.loadAll(dir.filePath("globe.png"));
+    view.createScene();
+    view.setSelNearest(false);
+    view.addTrackPoint(-49, -164, 0, 1);  // far side of the globe: kept, not drawn
+    EXPECT_EQ(view.getTrackLen(), 1);
+    EXPECT_LE(view.mapScene().sceneRect().right(), 800);
+    view.show();
+    QSignalSpy spy(&view, &TMapView::pointSelect);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.mapFromScene(QPointF(5, 5)));
+    EXPECT_EQ(spy.size(), 0);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.mapFromScene(QPointF(60, 60)));
+    EXPECT_EQ(spy.size(), 1);
+}
+
+TEST(MapView, WheelAndPinchZoom) {
+    ShownView shown;
+    TMapView &view = shown.view;
+    shown.wheel(0);
+    EXPECT_DOUBLE_EQ(view.zoom(), 1 / 1.15);
+    shown.wheel(120, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(view.zoom(), 1.01 / 1.15);
+    for (int i = 0; i < 60; ++i)
+        shown.wheel(-120);
+    EXPECT_FLOAT_EQ(view.zoom(), 0.01f);
+    EXPECT_FLOAT_EQ(view.transform().m11(), 0.01f);
+    for (int i = 0; i < 80; ++i)
+        shown.wheel(120);
+    EXPECT_GT(view.zoom(), 10);  // no upper bound
+
+    const double before = view.zoom();
+    QPointingDevice *touch = QTest::createTouchDevice();
+    QWidget *vp = view.viewport();
+    QTest::touchEvent(vp, touch).press(0, {100, 100}).press(1, {200, 100});
+    QTest::touchEvent(vp, touch).move(0, {50, 100}).move(1, {250, 100});
+    EXPECT_DOUBLE_EQ(view.zoom(), before);  // committed only when a finger lifts
+    EXPECT_NEAR(view.transform().m11(), 2 * before, 1e-3 * before);
+    QTest::touchEvent(vp, touch).move(0, {50, 100}).release(1, {250, 100});
+    EXPECT_NEAR(view.zoom(), 2 * before, 1e-3 * before);
+    QTest::touchEvent(vp, touch).release(0, {50, 100});
+
+    const double pinched = view.zoom();
+    QTest::touchEvent(vp, touch).press(0, {100, 100});
+    QTest::touchEvent(vp, touch).move(0, {10, 10});
+    QTest::touchEvent(vp, touch).release(0, {10, 10});
+    QTest::touchEvent(vp, touch).press(0, {10, 10}).press(1, {20, 20}).press(2, {30, 30});
+    QTest::touchEvent(vp, touch).move(0, {0, 0}).move(1, {200, 200}).move(2, {300, 300});
+    QTest::touchEvent(vp, touch).release(0, {0, 0}).release(1, {200, 200}).release(2, {300, 300});
+    EXPECT_DOUBLE_EQ(view.zoom(), pinched);
+    EXPECT_DOUBLE_EQ(view.transform().m11(), pinched);
+}
+
+TEST(MapView, ResizeKeepsTheVisibleCentreAndZoom) {
+    TestView view;
+    view.loadAll(DEMO_MAP);
+    view.createScene();
+    view.resize(300, 200);  // first resize, before showing
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    view.centerScreen();
+    view.centerOn(400, 300);
+    const QPointF centre = view.mapToScene(view.viewport()->rect().center());
+    view.resize(360, 260);
+    QCoreApplication::processEvents();
+    const QPointF after = view.mapToScene(view.viewport()->rect().center());
+    EXPECT_NEAR(after.x(), centre.x(), 1.5);
+    EXPECT_NEAR(after.y(), centre.y(), 1.5);
+    EXPECT_DOUBLE_EQ(view.transform().m11(), 1.0);
+}
+
+TEST(MapView, MarkersRepaintOnlyOnChangeAndDistanceIsGeodesic) {
+    ShownView shown;
+    TestView &view = shown.view;
+    view.gpsSetCoords(1, 49.2, 16.6);
+    QCoreApplication::processEvents();
+    view.paints = 0;
+    view.gpsSetCoords(1, 49.2, 16.6);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.paints, 0);
+    view.gpsSetCoords(0, 49.2, 16.6);
+    QCoreApplication::processEvents();
+    EXPECT_GT(view.paints, 0);
+
+    EXPECT_EQ(view.scaleGetDistance(), 0.0);
+    view.scaleSetPoint1(49.2, 16.6);
+    EXPECT_EQ(view.scaleGetAzimuth(), 0.0);  // needs both points
+    view.scaleSetPoint2(50.08, 14.42);
+    EXPECT_NEAR(view.scaleGetDistance(), 185389.408, 1e-3);
+    EXPECT_NEAR(view.scaleGetAzimuth(), 302.691817, 1e-6);
+    view.clearTrack();
+    EXPECT_EQ(view.scaleGetDistance(), 0.0);
+}
+
+TEST(MapView, RendersDemoMapWithTrackToPng) {
+    ShownView shown;
+    TestView &view = shown.view;
+    view.resize(800, 600);
+    // A lawn-mower survey over part of the map, readings rising towards a hot spot.
+    for (int line = 0; line < 12; ++line)
+        for (int step = 0; step <= 200; ++step) {
+            const double x = 150 + (line % 2 ? 200 - step : step) * 2.5, y = 150 + line * 25;
+            const double r = std::hypot(x - 400, y - 280);
+            shown.addAtScene(x, y, 60 * std::exp(-r * r / 8000) + (step % 7));
+        }
+    view.gpsSetCoords(1, 49.2, 16.6);
+    view.scaleSetPoint1(49.195, 16.59);
+    view.scaleSetPoint2(49.203, 16.61);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, shown.viewportPos(400, 275));
+    view.centerOn(400, 300);
+    const QImage image = view.grab().toImage();
+    const QString path = QStringLiteral(TEST_OUTPUT_DIR "/map_view_render.png");
+    ASSERT_TRUE(image.save(path));
+    // The hot spot is drawn in the top colour (red at alpha 200 over the map), beside the cross.
+    const QColor hot(image.pixel(view.mapFromScene(QPointF(404, 279))));
+    EXPECT_GT(hot.red(), 200);
+    EXPECT_LT(hot.green(), 60);
+}
