@@ -3,6 +3,7 @@
 
 #include <future>
 
+#include "comm/net.h"
 #include "support.h"
 
 namespace {
@@ -124,6 +125,27 @@ TEST_F(NetLink, WritesReachThePeerAndANonZeroCallbackEndsTheLink) {
     comm_disconnect(id);
     EXPECT_EQ(comm_write(id, "x", 1, &written, 100), -1);  // stale id
     ::close(fd);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(NetTransport, WaitNeedsContextsWithASocket) {
+    EXPECT_EQ(net_waitfor(nullptr, 0, 0), -1);
+    void *ctx = nullptr;
+    ASSERT_EQ(net_init(&ctx), 0);
+    EXPECT_EQ(net_waitfor(&ctx, 0, 0), -1);
+    EXPECT_EQ(net_waitfor(&ctx, 1, 0), -1);  // not connected: no socket yet
+    int written = 5;
+    EXPECT_EQ(net_write(ctx, "x", 1, &written, 10), -1);
+    EXPECT_EQ(written, 0);
+    char buf[4];
+    int size = 0;
+    EXPECT_EQ(net_read(ctx, buf, &size), -1);
+    EXPECT_EQ(net_disconnect(ctx), 0);  // before connect: harmless
+    EXPECT_EQ(net_free(&ctx), 0);
+    EXPECT_EQ(ctx, nullptr);
 }
 
 }  // namespace

@@ -154,3 +154,41 @@ TEST_F(Table, ConnectCyclesLeaveNoThreadDescriptorOrSlotBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+// A reader stuck in its last callback outlives the 5 s join of comm_shut. It must finish against
+// its own connection and table, leaving a restarted manager's new connection with the same id
+// untouched.
+TEST(TableLifetime, ReaderThatOutlivesItsJoinNeverTouchesANewerTable) {
+    auto gate = std::make_shared<std::promise<void>>();
+    std::shared_future<void> opened = gate->get_future().share();
+    static std::shared_future<void> *stuck_gate = nullptr;
+    stuck_gate = &opened;
+    auto stuck = [](int, unsigned event, char *, int, void *) {
+        if (event == COMM_EVENT_DISCONNECTED) stuck_gate->wait();
+        return 0;
+    };
+    test::Listener peer;
+    comm_init();
+    int old_id = 0;
+    ASSERT_EQ(comm_connect(&old_id, peer.conn_string().c_str(), stuck, 64, 1000, nullptr), 0);
+    ASSERT_TRUE(test::eventually([&] { return comm_get_state(old_id) == COMM_STATE_CONNECTED; }));
+    comm_shut();  // gives up on the stuck reader after 5 s
+
+    Recorder rec;
+    comm_init();
+    int new_id = 0;
+    ASSERT_EQ(comm_connect(&new_id, peer.conn_string().c_str(), Recorder::callback, 64, 1000, &rec),
+              0);
+    EXPECT_EQ(new_id, old_id);  // ids start again with a new table
+    ASSERT_TRUE(rec.wait_for(COMM_EVENT_CONNECTED));
+    int threads_with_stuck_reader = count_entries("/proc/self/task");
+    gate->set_value();
+    EXPECT_TRUE(test::eventually(
+        [&] { return count_entries("/proc/self/task") == threads_with_stuck_reader - 1; }));
+    EXPECT_EQ(comm_get_state(new_id), COMM_STATE_CONNECTED);
+    comm_shut();
+}
+
+}  // namespace
