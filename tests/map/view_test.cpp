@@ -10,6 +10,7 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <memory>
 
 namespace {
 // Errors and repaints recorded instead of shown.
@@ -157,7 +158,8 @@ TEST(MapView, WheelAndPinchZoom) {
     EXPECT_GT(view.zoom(), 10);  // no upper bound
 
     const double before = view.zoom();
-    QPointingDevice *touch = QTest::createTouchDevice();
+    const std::unique_ptr<QPointingDevice> device(QTest::createTouchDevice());
+    QPointingDevice *touch = device.get();
     QWidget *vp = view.viewport();
     QTest::touchEvent(vp, touch).press(0, {100, 100}).press(1, {200, 100});
     QTest::touchEvent(vp, touch).move(0, {50, 100}).move(1, {250, 100});
