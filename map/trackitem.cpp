@@ -11,6 +11,7 @@ namespace {
 // topmost one, since the discs it hides would differ from it by less than a pixel.
 constexpr size_t kExactUpTo = 2048;
 constexpr double kDotBelow = 1.5;                   // device pixels of disc diameter
+constexpr double kMaxSprite = 64;                   // device pixels of disc diameter
 constexpr qint64 kMaxPixelGrid = 16 * 1024 * 1024;  // larger exposures skip the per-pixel pass
 }  // namespace
 
@@ -58,6 +59,8 @@ void TTrackItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *option
     const double scale = std::sqrt(std::abs(toDevice.determinant()));
     if (m_store->maxDiameter() * scale < kDotBelow)
         paintDots(painter, toDevice, onePerPixel);
+    else if (onePerPixel && !toDevice.isRotating() && m_store->maxDiameter() * scale <= kMaxSprite)
+        paintSprites(painter, toDevice, scale);
     else
         paintDiscs(painter);
 }
@@ -136,4 +139,46 @@ void TTrackItem::paintDiscs(QPainter *painter) {
         const double d = style.diameter;
         painter->drawEllipse(QRectF(m_store->x(i) - 0.5 * d, m_store->y(i) - 0.5 * d, d, d));
     }
+}
+
+void TTrackItem::paintSprites(QPainter *painter, const QTransform &toDevice, double scale) {
+    // Stroking an ellipse per disc dominates a busy repaint; one pre-drawn disc per style, placed
+    // to the nearest device pixel, looks the same at this density.
+    if (scale != m_spriteScale) {
+        m_sprites.clear();
+        m_spriteScale = scale;
+    }
+    std::sort(m_visible.begin(), m_visible.end(),
+              [this](quint32 a, quint32 b) { return m_store->isAbove(b, a); });
+    painter->save();
+    painter->resetTransform();
+    for (quint32 i : m_visible) {
+        const QImage &sprite = spriteFor(m_store->styleOf(i));
+        qreal px, py;
+        toDevice.map(qreal(m_store->x(i)), qreal(m_store->y(i)), &px, &py);
+        const int half = sprite.width() / 2;
+        painter->drawImage(QPoint(int(std::lround(px)) - half, int(std::lround(py)) - half),
+                           sprite);
+    }
+    painter->restore();
+}
+
+const QImage &TTrackItem::spriteFor(quint16 id) {
+    if (id >= m_sprites.size()) m_sprites.resize(size_t(id) + 1);
+    QImage &sprite = m_sprites[id];
+    if (sprite.isNull()) {
+        const TTrackStore::Style &style = m_store->style(id);
+        // Even size, so the disc's centre sits on the pixel corner the placement rounds to.
+        const int size = 2 * int(std::ceil((style.diameter * m_spriteScale + 1) / 2 + 1));
+        sprite = QImage(size, size, QImage::Format_ARGB32_Premultiplied);
+        sprite.fill(Qt::transparent);
+        QPainter p(&sprite);
+        p.translate(size / 2, size / 2);
+        p.scale(m_spriteScale, m_spriteScale);
+        p.setPen(QPen(style.colour, 1));
+        p.setBrush(style.colour);
+        const double d = style.diameter;
+        p.drawEllipse(QRectF(-0.5 * d, -0.5 * d, d, d));
+    }
+    return sprite;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QGraphicsItem>
+#include <QImage>
 #include <memory>
 #include <vector>
 
@@ -8,8 +9,8 @@ class TTrackStore;
 
 // Draws the discs of the points [first, size) of a track store as one graphics item: only the
 // points in the exposed area are visited, stacked by reading; where many centres fall on one
-// device pixel only the topmost of them is drawn, and discs smaller than a device pixel and a half
-// become single pixels.
+// device pixel only the topmost of them is drawn, as a pre-drawn disc placed to the nearest pixel,
+// and discs smaller than a device pixel and a half become single pixels.
 class TTrackItem : public QGraphicsItem {
 public:
     TTrackItem(std::shared_ptr<const TTrackStore> store, quint32 first);
@@ -25,6 +26,8 @@ private:
     bool keepTopmostPerPixel(const QTransform &toDevice, const QRectF &area);
     void paintDots(QPainter *painter, const QTransform &toDevice, bool onePerPixel);
     void paintDiscs(QPainter *painter);
+    void paintSprites(QPainter *painter, const QTransform &toDevice, double scale);
+    const QImage &spriteFor(quint16 style);
 
     std::shared_ptr<const TTrackStore> m_store;
     quint32 m_first;
@@ -33,4 +36,6 @@ private:
     // Scratch buffers kept between paints to avoid reallocating them on every frame.
     std::vector<quint32> m_visible;
     std::vector<quint32> m_pixels;
+    std::vector<QImage> m_sprites;  // by style, drawn at m_spriteScale
+    double m_spriteScale = 0;
 };

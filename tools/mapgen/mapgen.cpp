@@ -4,6 +4,7 @@
 #include "geo.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -227,6 +228,7 @@ int main(int argc, char **argv) {
     }
 
     const QFileInfo info(o.output);
+    QDir().mkpath(info.path());
     const QString stem = info.path() + '/' + info.completeBaseName();
     // Lines 5 and 6 name the centre of the upper-left pixel.
     const QString world = QStringLiteral("%1\n0\n0\n%2\n%3\n%4\n")
