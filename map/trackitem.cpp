@@ -54,20 +54,24 @@ void TTrackItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *option
     if (m_visible.empty()) return;
 
     const QTransform toDevice = painter->worldTransform();
-    const bool onePerPixel = m_visible.size() > kExactUpTo && keepTopmostPerPixel(toDevice, area);
+    const bool crowded = m_visible.size() > kExactUpTo;
+    const bool onePerPixel = crowded && keepTopmostPerPixel(toDevice, area);
 
     const double scale = std::sqrt(std::abs(toDevice.determinant()));
     if (m_store->maxDiameter() * scale < kDotBelow)
         paintDots(painter, toDevice, onePerPixel);
-    else if (onePerPixel && !toDevice.isRotating() && m_store->maxDiameter() * scale <= kMaxSprite)
-        paintSprites(painter, toDevice, scale);
+    else if (crowded && toDevice.type() <= QTransform::TxScale &&
+             m_store->maxDiameter() * scale <= kMaxSprite)
+        paintSprites(painter, toDevice, scale, exposed);
     else
         paintDiscs(painter);
 }
 
 bool TTrackItem::keepTopmostPerPixel(const QTransform &toDevice, const QRectF &area) {
     const QRect grid = toDevice.mapRect(area).toAlignedRect().adjusted(-1, -1, 1, 1);
-    if (qint64(grid.width()) * grid.height() > kMaxPixelGrid) return false;
+    const qint64 pixels = qint64(grid.width()) * grid.height();
+    // Fewer points than a quarter of the pixels rarely share one: not worth the pass.
+    if (pixels > kMaxPixelGrid || qint64(m_visible.size()) * 4 < pixels) return false;
     m_pixels.resize(size_t(grid.width()) * size_t(grid.height()));  // zero between paints
 
     const auto pixelOf = [&](quint32 i) {
@@ -96,8 +100,7 @@ void TTrackItem::paintDots(QPainter *painter, const QTransform &toDevice, bool o
     // Each kept point owns its pixel, so the order between colours no longer matters and every
     // colour goes out in one batch; otherwise the stacking order decides.
     if (!onePerPixel)
-        std::sort(m_visible.begin(), m_visible.end(),
-                  [this](quint32 a, quint32 b) { return m_store->isAbove(b, a); });
+        sortByStacking();
     else
         std::stable_sort(m_visible.begin(), m_visible.end(), [this](quint32 a, quint32 b) {
             return m_store->styleOf(a) < m_store->styleOf(b);
@@ -125,8 +128,7 @@ void TTrackItem::paintDots(QPainter *painter, const QTransform &toDevice, bool o
 }
 
 void TTrackItem::paintDiscs(QPainter *painter) {
-    std::sort(m_visible.begin(), m_visible.end(),
-              [this](quint32 a, quint32 b) { return m_store->isAbove(b, a); });
+    sortByStacking();
     int current = -1;
     for (quint32 i : m_visible) {
         const quint16 id = m_store->styleOf(i);
@@ -141,44 +143,108 @@ void TTrackItem::paintDiscs(QPainter *painter) {
     }
 }
 
-void TTrackItem::paintSprites(QPainter *painter, const QTransform &toDevice, double scale) {
-    // Stroking an ellipse per disc dominates a busy repaint; one pre-drawn disc per style, placed
-    // to the nearest device pixel, looks the same at this density.
+namespace {
+// Source-over of premultiplied ARGB32 pixels, as the raster engine computes it.
+inline quint32 byteMul(quint32 x, quint32 a) {
+    quint32 t = (x & 0xff00ff) * a;
+    t = ((t + ((t >> 8) & 0xff00ff) + 0x800080) >> 8) & 0xff00ff;
+    x = ((x >> 8) & 0xff00ff) * a;
+    x = (x + ((x >> 8) & 0xff00ff) + 0x800080) & 0xff00ff00;
+    return x | t;
+}
+
+}  // namespace
+
+void TTrackItem::Sprite::blendOnto(quint32 *canvas, qsizetype stride, QSize canvasSize, int left,
+                                   int top) const {
+    const int y0 = std::max(0, -top), y1 = std::min(size, canvasSize.height() - top);
+    for (int y = y0; y < y1; ++y) {
+        // Only the disc's own span of the row, clipped to the canvas.
+        const int x0 = std::max(spans[y].first, -left);
+        const int x1 = std::min(spans[y].second, canvasSize.width() - left);
+        const quint32 *src = pixels.data() + y * size;
+        quint32 *dst = canvas + (top + y) * stride + left;
+        for (int x = x0; x < x1; ++x)
+            dst[x] = src[x] + byteMul(dst[x], 255 - (src[x] >> 24));
+    }
+}
+
+void TTrackItem::paintSprites(QPainter *painter, const QTransform &toDevice, double scale,
+                              const QRectF &exposed) {
+    // Stroking an ellipse per disc dominates a crowded repaint. Instead one pre-drawn disc per
+    // style is placed to the nearest device pixel on a transparent canvas, which then goes over
+    // the map in one operation; at this density it looks the same.
     if (scale != m_spriteScale) {
         m_sprites.clear();
         m_spriteScale = scale;
     }
-    std::sort(m_visible.begin(), m_visible.end(),
-              [this](quint32 a, quint32 b) { return m_store->isAbove(b, a); });
+    const QRect area = toDevice.mapRect(exposed).toAlignedRect();
+    if (m_canvas.size() != area.size())
+        m_canvas = QImage(area.size(), QImage::Format_ARGB32_Premultiplied);
+    m_canvas.fill(Qt::transparent);
+    sortByStacking();
+    quint32 *bits = reinterpret_cast<quint32 *>(m_canvas.bits());
+    const qsizetype stride = m_canvas.bytesPerLine() / 4;
+    // No rotation here (checked by the caller): the mapping is a scale and a shift per axis.
+    const double sx = toDevice.m11(), sy = toDevice.m22();
+    const double dx = toDevice.dx() - area.left(), dy = toDevice.dy() - area.top();
+    for (quint32 i : m_visible) {
+        const Sprite &sprite = spriteFor(m_store->styleOf(i));
+        const int half = sprite.size / 2;
+        sprite.blendOnto(bits, stride, m_canvas.size(),
+                         int(std::floor(sx * m_store->x(i) + dx + 0.5)) - half,
+                         int(std::floor(sy * m_store->y(i) + dy + 0.5)) - half);
+    }
     painter->save();
     painter->resetTransform();
-    for (quint32 i : m_visible) {
-        const QImage &sprite = spriteFor(m_store->styleOf(i));
-        qreal px, py;
-        toDevice.map(qreal(m_store->x(i)), qreal(m_store->y(i)), &px, &py);
-        const int half = sprite.width() / 2;
-        painter->drawImage(QPoint(int(std::lround(px)) - half, int(std::lround(py)) - half),
-                           sprite);
-    }
+    painter->drawImage(area.topLeft(), m_canvas);
     painter->restore();
 }
 
-const QImage &TTrackItem::spriteFor(quint16 id) {
+const TTrackItem::Sprite &TTrackItem::spriteFor(quint16 id) {
     if (id >= m_sprites.size()) m_sprites.resize(size_t(id) + 1);
-    QImage &sprite = m_sprites[id];
-    if (sprite.isNull()) {
+    Sprite &sprite = m_sprites[id];
+    if (sprite.size == 0) {
         const TTrackStore::Style &style = m_store->style(id);
-        // Even size, so the disc's centre sits on the pixel corner the placement rounds to.
-        const int size = 2 * int(std::ceil((style.diameter * m_spriteScale + 1) / 2 + 1));
-        sprite = QImage(size, size, QImage::Format_ARGB32_Premultiplied);
-        sprite.fill(Qt::transparent);
-        QPainter p(&sprite);
-        p.translate(size / 2, size / 2);
-        p.scale(m_spriteScale, m_spriteScale);
-        p.setPen(QPen(style.colour, 1));
-        p.setBrush(style.colour);
-        const double d = style.diameter;
-        p.drawEllipse(QRectF(-0.5 * d, -0.5 * d, d, d));
+        // Even size, so the disc's centre sits on the pixel corner the placement rounds to; the
+        // pen reaches half a unit beyond the disc.
+        const int size = 2 * int(std::ceil((style.diameter + 1) * m_spriteScale / 2 + 0.5));
+        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter p(&image);
+            p.translate(size / 2, size / 2);
+            p.scale(m_spriteScale, m_spriteScale);
+            p.setPen(QPen(style.colour, 1));
+            p.setBrush(style.colour);
+            const double d = style.diameter;
+            p.drawEllipse(QRectF(-0.5 * d, -0.5 * d, d, d));
+        }
+        sprite.size = size;
+        sprite.pixels.resize(size_t(size) * size_t(size));
+        sprite.spans.assign(size_t(size), {0, 0});
+        for (int y = 0; y < size; ++y) {
+            const quint32 *row = reinterpret_cast<const quint32 *>(image.constScanLine(y));
+            std::copy(row, row + size, sprite.pixels.begin() + y * size);
+            int first = 0, last = size;
+            while (first < last && row[first] == 0)
+                ++first;
+            while (last > first && row[last - 1] == 0)
+                --last;
+            sprite.spans[size_t(y)] = {first, last};
+        }
     }
     return sprite;
+}
+
+void TTrackItem::sortByStacking() {
+    // Keys pulled out once: comparing through the store's chunks costs more than the sort.
+    m_keys.resize(m_visible.size());
+    for (size_t k = 0; k < m_visible.size(); ++k) {
+        const double v = m_store->value(m_visible[k]);
+        m_keys[k] = {std::isnan(v) ? -HUGE_VAL : v, m_visible[k]};
+    }
+    std::sort(m_keys.begin(), m_keys.end());
+    for (size_t k = 0; k < m_keys.size(); ++k)
+        m_visible[k] = m_keys[k].second;
 }

@@ -25,9 +25,19 @@ private:
     QRectF discRect(quint32 index) const;
     bool keepTopmostPerPixel(const QTransform &toDevice, const QRectF &area);
     void paintDots(QPainter *painter, const QTransform &toDevice, bool onePerPixel);
+    void sortByStacking();  // bottom first, as TTrackStore::isAbove orders
     void paintDiscs(QPainter *painter);
-    void paintSprites(QPainter *painter, const QTransform &toDevice, double scale);
-    const QImage &spriteFor(quint16 style);
+    void paintSprites(QPainter *painter, const QTransform &toDevice, double scale,
+                      const QRectF &exposed);
+    // A disc drawn once per style and scale, premultiplied, with each row's non-empty span.
+    struct Sprite {
+        int size = 0;
+        std::vector<quint32> pixels;
+        std::vector<std::pair<int, int>> spans;
+        void blendOnto(quint32 *canvas, qsizetype stride, QSize canvasSize, int left,
+                       int top) const;
+    };
+    const Sprite &spriteFor(quint16 style);
 
     std::shared_ptr<const TTrackStore> m_store;
     quint32 m_first;
@@ -36,6 +46,8 @@ private:
     // Scratch buffers kept between paints to avoid reallocating them on every frame.
     std::vector<quint32> m_visible;
     std::vector<quint32> m_pixels;
-    std::vector<QImage> m_sprites;  // by style, drawn at m_spriteScale
+    std::vector<std::pair<double, quint32>> m_keys;
+    std::vector<Sprite> m_sprites;  // by style, drawn at m_spriteScale
     double m_spriteScale = 0;
+    QImage m_canvas;
 };

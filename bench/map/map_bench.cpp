@@ -1,0 +1,312 @@
+// The track of a day of surveying (10^6 points) drawn as one item, against a plain QPainter loop
+// drawing the same discs (the baseline, measured in the same run) and against one ellipse item
+// per point. Every figure that has a goal is reported as a counter:
+//   bytes_per_point, ns_per_point (add), x_plain (repaint time / plain loop), us_per_pick.
+
+#include "colour.h"
+#include "mapscene.h"
+#include "trackitem.h"
+#include "trackstore.h"
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <QApplication>
+#include <QFile>
+#include <QGraphicsEllipseItem>
+#include <QGraphicsView>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cmath>
+#include <functional>
+
+namespace {
+
+constexpr int kPoints = 1000000;
+constexpr double kSide = 4096;  // scene units (map pixels)
+constexpr double kTrackR = 8;
+const QList<double> kThresholds{10, 20, 30, 40, 50};
+const QList<QColor> kColours{QColor(0, 160, 0), QColor(160, 220, 0), QColor(255, 220, 0),
+                             QColor(255, 130, 0), Qt::red};
+const QSize kViewport(1024, 768);
+
+void ensureApplication() {
+    static int argc = 1;
+    static char name[] = "map_bench";
+    static char *argv[] = {name, nullptr};
+    if (qApp) return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication app(argc, argv);
+}
+
+// A lawn-mower survey over the whole map: lines 8 units apart, a point every 2 units with GPS
+// jitter, readings rising towards two hot spots.
+const std::vector<TTrackPoint> &survey() {
+    static const std::vector<TTrackPoint> points = [] {
+        std::vector<TTrackPoint> p;
+        p.reserve(kPoints);
+        QRandomGenerator random(1);
+        const int perLine = int(kSide / 2);
+        for (int i = 0; i < kPoints; ++i) {
+            const int line = i / perLine, step = i % perLine;
+            const double x = (line % 2 ? perLine - step : step) * 2.0 + random.bounded(1.5);
+            const double y = std::fmod(line * 8.0, kSide) + random.bounded(1.5);
+            const double h1 = std::hypot(x - 1200, y - 1500), h2 = std::hypot(x - 3000, y - 2800);
+            const double v =
+                55 * std::exp(-h1 * h1 / 4e5) + 35 * std::exp(-h2 * h2 / 1e5) + random.bounded(8.0);
+            p.push_back({0, 0, 0, v, x, y});
+        }
+        return p;
+    }();
+    return points;
+}
+
+size_t heapInUse() {
+    return mallinfo2().uordblks + mallinfo2().hblkhd;
+}
+
+double seconds(const std::function<void()> &run) {
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::shared_ptr<TTrackStore> buildStore() {
+    auto store = std::make_shared<TTrackStore>();
+    for (const TTrackPoint &p : survey())
+        store->append(p, store->styleId(trackColour(p.value, kThresholds, kColours), kTrackR));
+    return store;
+}
+
+// The track as the map view shows it: one item over the compact store.
+struct ItemScene {
+    QGraphicsScene scene;
+    std::shared_ptr<TTrackStore> store = buildStore();
+    ItemScene() {
+        scene.setItemIndexMethod(QGraphicsScene::NoIndex);
+        scene.addItem(new TTrackItem(store, 0));
+        scene.setSceneRect(0, 0, kSide, kSide);
+    }
+};
+
+// The reference: one ellipse item per point.
+struct EllipseScene {
+    QGraphicsScene scene;
+    EllipseScene() {
+        for (const TTrackPoint &p : survey()) {
+            const QColor c = trackColour(p.value, kThresholds, kColours);
+            auto *e = scene.addEllipse(0, 0, kTrackR, kTrackR, QPen(c, 1), c);
+            e->setPos(p.sceneX - kTrackR / 2, p.sceneY - kTrackR / 2);
+            e->setZValue(p.value);
+        }
+        scene.setSceneRect(0, 0, kSide, kSide);
+    }
+};
+
+// The view's transform for "full" (the whole map in the viewport) or 1:1 around the map centre.
+QTransform viewTransform(bool full) {
+    QGraphicsView view;
+    view.setFrameShape(QFrame::NoFrame);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.resize(kViewport);
+    QGraphicsScene scene(0, 0, kSide, kSide);
+    view.setScene(&scene);
+    if (full)
+        view.fitInView(scene.sceneRect(), Qt::KeepAspectRatio);
+    else
+        view.centerOn(kSide / 2, kSide / 2);
+    return view.viewportTransform();
+}
+
+// Repaints a scene the way the map view does: through a view's paint event over its viewport.
+double repaint(QGraphicsScene &scene, bool full, QImage &target) {
+    QGraphicsView view(&scene);
+    view.setFrameShape(QFrame::NoFrame);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
+    view.resize(kViewport);
+    if (full)
+        view.fitInView(scene.sceneRect(), Qt::KeepAspectRatio);
+    else
+        view.centerOn(kSide / 2, kSide / 2);
+    view.viewport()->render(&target);  // builds any scene index outside the measurement
+    return seconds([&] { view.viewport()->render(&target); });
+}
+
+// The baseline: every disc drawn with a plain QPainter loop through the same transform.
+double plainLoop(bool full) {
+    static double measured[2] = {0, 0};
+    if (measured[full] > 0) return measured[full];
+    QImage target(kViewport, QImage::Format_ARGB32_Premultiplied);
+    const QTransform transform = viewTransform(full);
+    const auto run = [&] {
+        QPainter painter(&target);
+        painter.setTransform(transform);
+        for (const TTrackPoint &p : survey()) {
+            const QColor c = trackColour(p.value, kThresholds, kColours);
+            painter.setPen(QPen(c, 1));
+            painter.setBrush(c);
+            painter.drawEllipse(
+                QRectF(p.sceneX - kTrackR / 2, p.sceneY - kTrackR / 2, kTrackR, kTrackR));
+        }
+    };
+    run();
+    measured[full] = seconds(run);
+    return measured[full];
+}
+
+void BM_PlainLoop(benchmark::State &state) {
+    ensureApplication();
+    const bool full = state.range(0);
+    for (auto _ : state)
+        state.SetIterationTime(plainLoop(full));
+    state.SetLabel(full ? "full view" : "1:1");
+}
+
+template <class Scene>
+void BM_Repaint(benchmark::State &state) {
+    ensureApplication();
+    const bool full = state.range(0);
+    Scene s;
+    QImage target(kViewport, QImage::Format_ARGB32_Premultiplied);
+    double total = 0;
+    for (auto _ : state) {
+        const double t = repaint(s.scene, full, target);
+        state.SetIterationTime(t);
+        total += t;
+    }
+    state.counters["x_plain"] = total / double(state.iterations()) / plainLoop(full);
+    state.SetLabel(full ? "full view" : "1:1");
+}
+
+template <class Scene>
+void BM_Memory(benchmark::State &state) {
+    ensureApplication();
+    survey();
+    for (auto _ : state) {
+        const size_t before = heapInUse();
+        auto *s = new Scene;
+        state.counters["bytes_per_point"] = double(heapInUse() - before) / kPoints;
+        delete s;
+    }
+}
+
+// Adding through the map scene, as live readings arrive: PROJ, colour, store, index, repaint
+// request.
+void BM_AddThroughMapScene(benchmark::State &state) {
+    ensureApplication();
+    QTemporaryDir dir;
+    for (const auto &[name, text] :
+         {std::pair{"m.pgw", "1\n0\n0\n-1\n600000\n5460000\n"},
+          std::pair{"m.ppr", "+proj=utm +zone=33 +ellps=WGS84 +datum=WGS84 +units=m +no_defs\n"}}) {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(text);
+    }
+    std::vector<std::pair<double, double>> geographic;
+    {
+        TMapScene probe;
+        probe.loadCalFile(dir.filePath("m.pgw"));
+        probe.loadProjFile(dir.filePath("m.ppr"));
+        for (const TTrackPoint &p : survey()) {
+            double lat, lon;
+            probe.convToWorld(p.sceneX, p.sceneY, &lat, &lon);
+            geographic.emplace_back(lat, lon);
+        }
+    }
+    for (auto _ : state) {
+        TMapScene scene;
+        scene.loadCalFile(dir.filePath("m.pgw"));
+        scene.loadProjFile(dir.filePath("m.ppr"));
+        scene.setTrackR(kTrackR);
+        scene.setColor(kThresholds, kColours);
+        scene.createScene();
+        const double t = seconds([&] {
+            for (size_t i = 0; i < geographic.size(); ++i)
+                scene.addTrackPoint(geographic[i].first, geographic[i].second, 0,
+                                    survey()[i].value);
+        });
+        state.SetIterationTime(t);
+        state.counters["ns_per_point"] = t / kPoints * 1e9;
+    }
+}
+
+// The track's own share of adding: store, index, item bounds and repaint request.
+void BM_AddToTrackItem(benchmark::State &state) {
+    ensureApplication();
+    for (auto _ : state) {
+        QGraphicsScene scene;
+        scene.setItemIndexMethod(QGraphicsScene::NoIndex);
+        auto store = std::make_shared<TTrackStore>();
+        const quint16 style = store->styleId(Qt::red, kTrackR);
+        auto *item = new TTrackItem(store, 0);
+        scene.addItem(item);
+        const double t = seconds([&] {
+            for (const TTrackPoint &p : survey()) {
+                store->append(p, style);
+                item->pointAppended();
+            }
+        });
+        state.SetIterationTime(t);
+        state.counters["ns_per_point"] = t / kPoints * 1e9;
+    }
+}
+
+void BM_AddEllipseItems(benchmark::State &state) {
+    ensureApplication();
+    for (auto _ : state) {
+        EllipseScene *s = nullptr;
+        const double t = seconds([&] { s = new EllipseScene; });
+        state.SetIterationTime(t);
+        state.counters["ns_per_point"] = t / kPoints * 1e9;
+        delete s;
+    }
+}
+
+void BM_Pick(benchmark::State &state) {
+    const auto store = buildStore();
+    QRandomGenerator random(3);
+    double total = 0;
+    qint64 picks = 0;
+    for (auto _ : state) {
+        const double x = random.bounded(kSide), y = random.bounded(kSide);
+        qint64 found = 0;
+        const double t = seconds([&] { found = store->pick(x, y, kTrackR); });
+        benchmark::DoNotOptimize(found);
+        state.SetIterationTime(t);
+        total += t;
+        ++picks;
+    }
+    state.counters["us_per_pick"] = total / double(picks) * 1e6;
+}
+
+}  // namespace
+
+BENCHMARK(BM_PlainLoop)
+    ->Arg(1)
+    ->Arg(0)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Repaint, ItemScene)
+    ->Arg(1)
+    ->Arg(0)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Repaint, EllipseScene)
+    ->Arg(1)
+    ->Arg(0)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Memory, ItemScene)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Memory, EllipseScene)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AddThroughMapScene)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AddToTrackItem)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AddEllipseItems)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Pick)->UseManualTime()->Iterations(10000)->Unit(benchmark::kMicrosecond);
