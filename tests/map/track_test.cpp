@@ -1,11 +1,8 @@
 #include "colour.h"
 #include "mapscene.h"
-#include "trackitem.h"
 #include "trackstore.h"
 
 #include <gtest/gtest.h>
-#include <QGraphicsEllipseItem>
-#include <QPainter>
 #include <QRandomGenerator>
 
 #include <cmath>
@@ -73,72 +70,6 @@ TEST(TrackStore, IndexFindsExactlyThePointsInARectangle) {
         ASSERT_EQ(found, expected) << "query " << q;
     }
     EXPECT_LE(store.memoryBytes() / store.size(), 64u);
-}
-
-namespace {
-QImage render(QGraphicsScene &scene, const QRectF &source, QSize size) {
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    scene.render(&painter, QRectF(QPointF(0, 0), size), source);
-    return image;
-}
-
-// Pixels whose colours differ by more than `tolerance` in some channel.
-int differingPixels(const QImage &a, const QImage &b, int tolerance = 0) {
-    int n = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            n += std::abs(qRed(p) - qRed(q)) > tolerance ||
-                 std::abs(qGreen(p) - qGreen(q)) > tolerance ||
-                 std::abs(qBlue(p) - qBlue(q)) > tolerance;
-        }
-    return n;
-}
-
-// The same discs as one ellipse item each, stacked by z = reading: the reference drawing.
-void addReferenceDiscs(QGraphicsScene &scene, const TTrackStore &store) {
-    for (quint32 i = 0; i < store.size(); ++i) {
-        const TTrackStore::Style &s = store.style(store.styleOf(i));
-        auto *e = scene.addEllipse(0, 0, s.diameter, s.diameter, QPen(s.colour, 1), s.colour);
-        e->setPos(store.x(i) - 0.5 * s.diameter, store.y(i) - 0.5 * s.diameter);
-        e->setZValue(store.value(i));
-    }
-}
-}  // namespace
-
-TEST(TrackItem, DrawsLikeOneEllipseItemPerPoint) {
-    auto store = std::make_shared<TTrackStore>();
-    const QList<QColor> colours{Qt::green, Qt::yellow, Qt::red};
-    QRandomGenerator random(7);
-    const auto fill = [&](int count, double span) {
-        for (int i = 0; i < count; ++i) {
-            const double v = random.bounded(30.0);
-            store->append(at(random.generateDouble() * span, random.generateDouble() * span, v),
-                          store->styleId(trackColour(v, {10, 20}, colours), 12));
-        }
-    };
-    fill(300, 400);
-    QGraphicsScene mine, reference;
-    mine.addItem(new TTrackItem(store, 0));
-    addReferenceDiscs(reference, *store);
-    const QRectF all(0, 0, 400, 400);
-    EXPECT_EQ(differingPixels(render(mine, all, {400, 400}), render(reference, all, {400, 400})),
-              0);
-
-    // Many more points, seen zoomed out: one disc per device pixel and then single pixels. The
-    // highest reading must still be the one on top; only the slivers of hidden discs may differ
-    // (random readings make this the worst case).
-    fill(20000, 400);
-    mine.clear();
-    reference.clear();
-    mine.addItem(new TTrackItem(store, 0));
-    addReferenceDiscs(reference, *store);
-    for (const QSize size : {QSize(200, 200), QSize(60, 60)}) {
-        const QImage a = render(mine, all, size), b = render(reference, all, size);
-        EXPECT_LT(differingPixels(a, b, 60), a.width() * a.height() / 20) << size.width();
-    }
 }
 
 TEST(MapScene, TrackLifecycleWithoutAndWithProjection) {
