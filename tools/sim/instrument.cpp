@@ -1,0 +1,644 @@
+#include "instrument.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "mxx/frame.h"
+#include "mxx/reassembler.h"
+
+namespace sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr uint64_t kLinkStream = 0x9E3779B97F4A7C15;  // keeps link faults off the answer draws
+constexpr int kDiscoveryKey = 10, kDiscoveryAddress = 16, kDiscoveryText = 40;
+
+class Fd {
+public:
+    Fd() = default;
+    ~Fd() { reset(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    void reset(int fd = -1) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = fd;
+    }
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+std::vector<uint8_t> frame_bytes(uint16_t code, uint16_t param, uint8_t status,
+                                 const std::vector<uint8_t> &payload) {
+    std::vector<uint8_t> out(payload.size() + MXX_FRAME_OVERHEAD);
+    mxx_build_frame(out.data(), code, param, status, payload.data(),
+                    static_cast<uint16_t>(payload.size()));
+    return out;
+}
+
+// A uniform draw in [0, 1) built from the raw generator, so the sequence does not depend on the
+// standard library's distributions.
+double draw(std::mt19937_64 &rng) {
+    return static_cast<double>(rng() >> 11) * 0x1.0p-53;
+}
+
+std::string errno_text(const std::string &what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// Bytes waiting for the link, each piece due at a time; pieces leave in order, so a delayed
+// answer holds back what was queued after it, as on a real byte stream.
+struct Piece {
+    std::vector<uint8_t> bytes;
+    size_t written = 0;
+    Clock::time_point due;
+    int frames_ended = 0;  // frames whose last byte is in this piece
+};
+
+class Outbox {
+public:
+    // Queues one write, cut into chunks of `chunk` bytes (0 = whole) `pause` apart, the first not
+    // before `due`.
+    void push(const std::vector<uint8_t> &bytes, int frames, Clock::time_point due, int chunk,
+              milliseconds pause) {
+        if (!m_pieces.empty()) due = std::max(due, m_pieces.back().due);
+        size_t step = chunk > 0 ? static_cast<size_t>(chunk) : bytes.size();
+        for (size_t at = 0; at < bytes.size(); at += step, due += pause) {
+            size_t end = std::min(bytes.size(), at + step);
+            m_pieces.push_back(Piece{
+                {bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(end)},
+                0,
+                due,
+                end == bytes.size() ? frames : 0});
+        }
+    }
+    bool empty() const { return m_pieces.empty(); }
+    Piece &head() { return m_pieces.front(); }
+    void pop() { m_pieces.pop_front(); }
+    void clear() { m_pieces.clear(); }
+
+private:
+    std::deque<Piece> m_pieces;
+};
+
+struct EventRow {
+    int period_ms = 0;
+    EventSource source;
+    Clock::time_point due;
+};
+
+// Something another thread asked the serving thread to do on the link, in order.
+struct LinkRequest {
+    enum Kind { Event, Bytes, Close } kind;
+    uint16_t code = 0;
+    std::vector<uint8_t> bytes;
+};
+
+// How one answer is spoiled, drawn before the answer is built.
+struct AnswerFaults {
+    enum Kind { None, Drop, Retry0, RetryFail, Refuse, FailStatus, ResponseThenRefusal } kind;
+    bool corrupt = false;
+    bool corrupt_header = false;
+    int delay_ms = 0;
+};
+
+}  // namespace
+
+Answer default_answer(const Command &command) {
+    return Answer{0, command.param, 0, {}};
+}
+
+struct Instrument::Impl {
+    explicit Impl(Options o) : options(std::move(o)) {
+        serial = options.serial;
+        reseed(options.faults);
+    }
+
+    // Fixed once start() returns.
+    Options options;
+    std::atomic<int> bound_port{0}, bound_udp_port{0};
+
+    // Shared with callers; guarded by `mutex`.
+    mutable std::mutex mutex;
+    mutable std::condition_variable received_cv;
+    Faults faults;
+    std::mt19937_64 answer_rng, link_rng;
+    std::string serial;
+    std::map<uint16_t, CommandHandler> commands;
+    std::map<uint16_t, EventRow> events;
+    std::vector<LinkRequest> requests;
+    std::vector<std::vector<uint8_t>> seen;
+    size_t received = 0;
+
+    std::atomic<int> links{0}, frames_sent{0}, discoveries{0};
+    std::atomic<bool> link_open{false}, stopping{false};
+
+    // Owned by the serving thread while it runs, by start()/stop() otherwise.
+    std::thread thread;
+    Fd listen_fd, link_fd, udp_fd, wake_fd;
+    Outbox out;
+    int link_frames = 0;
+    std::unique_ptr<mxx_reassembler> link_rx = std::make_unique<mxx_reassembler>();
+    std::unique_ptr<mxx_reassembler> udp_rx = std::make_unique<mxx_reassembler>();
+    sockaddr_in udp_from{};
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(65536);
+
+    void reseed(const Faults &f) {
+        faults = f;
+        answer_rng.seed(f.seed);
+        link_rng.seed(f.seed ^ kLinkStream);
+    }
+
+    Faults current_faults() const {
+        std::lock_guard lock(mutex);
+        return faults;
+    }
+
+    void wake() const {
+        if (!wake_fd) return;
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wake_fd.get(), &one, sizeof one);
+    }
+
+    // Always three draws per answer, so the same commands give the same faults.
+    AnswerFaults draw_answer_faults() {
+        std::lock_guard lock(mutex);
+        double kind = draw(answer_rng), corrupt = draw(answer_rng), which = draw(answer_rng);
+        AnswerFaults a{AnswerFaults::None};
+        const std::pair<double, AnswerFaults::Kind> shares[] = {
+            {faults.drop, AnswerFaults::Drop},
+            {faults.retry0, AnswerFaults::Retry0},
+            {faults.retry_fail, AnswerFaults::RetryFail},
+            {faults.refuse, AnswerFaults::Refuse},
+            {faults.fail_status, AnswerFaults::FailStatus},
+            {faults.response_then_refusal, AnswerFaults::ResponseThenRefusal},
+        };
+        double edge = 0;
+        for (auto [share, k] : shares) {
+            edge += share;
+            if (kind < edge) {
+                a.kind = k;
+                break;
+            }
+        }
+        a.corrupt = corrupt < faults.corrupt;
+        a.corrupt_header = which < 0.5;
+        a.delay_ms = faults.delay_ms;
+        return a;
+    }
+
+    // Junk for the next write: 1 to 8 bytes that are never "B", so a host hunting for the magic
+    // skips them and still finds the frame that follows.
+    std::vector<uint8_t> draw_junk() {
+        std::lock_guard lock(mutex);
+        if (draw(link_rng) >= faults.junk) return {};
+        std::vector<uint8_t> junk(1 + link_rng() % 8);
+        for (uint8_t &b : junk) {
+            b = static_cast<uint8_t>(link_rng() % 255);
+            if (b >= 'B') ++b;
+        }
+        return junk;
+    }
+
+    // Queues frames for the link with the link faults.
+    void write_frames(std::vector<uint8_t> bytes, int frames, Clock::time_point due) {
+        if (!link_fd) return;
+        std::vector<uint8_t> junk = draw_junk();
+        bytes.insert(bytes.begin(), junk.begin(), junk.end());
+        Faults f = current_faults();
+        out.push(bytes, frames, due, f.split_chunk, milliseconds(f.split_pause_ms));
+    }
+
+    void on_command(const uint8_t *frame, int size) {
+        Command command{mxx_frame_code(frame), mxx_frame_param(frame), {}};
+        if (size > MXX_HEADER_SIZE)
+            command.payload.assign(frame + MXX_HEADER_SIZE, frame + size - 1);
+        {
+            std::lock_guard lock(mutex);
+            if (options.record_commands) seen.emplace_back(frame, frame + size);
+            ++received;
+        }
+        received_cv.notify_all();
+        if (command.code >= MXX_EVENT_CODE_MIN) return;  // not a command: nothing to answer
+
+        bool probe = command.code == kCodeProbe;
+        CommandHandler handler;
+        {
+            std::lock_guard lock(mutex);
+            if (probe && faults.ignore_probes) return;
+            auto row = commands.find(command.code);
+            if (row != commands.end()) handler = row->second;
+        }
+        AnswerFaults spoil{AnswerFaults::None};
+        if (!probe) spoil = draw_answer_faults();
+        std::optional<Answer> answer = handler ? handler(command) : default_answer(command);
+        if (!answer || spoil.kind == AnswerFaults::Drop) return;
+        answer_with(command, *answer, spoil);
+    }
+
+    void answer_with(const Command &command, Answer answer, const AnswerFaults &spoil) {
+        uint16_t code = answer.code ? answer.code : command.code + MXX_RESPONSE_OFFSET;
+        if (answer.payload.size() > static_cast<size_t>(MXX_MAX_PAYLOAD)) {
+            std::fprintf(stderr, "survokart-sim: the answer to %u does not fit a frame; refused\n",
+                         command.code);
+            answer = Answer{MXX_CODE_REFUSAL, command.param, 0, {}};
+            code = answer.code;
+        }
+        std::vector<uint8_t> bytes;
+        int frames = 1;
+        switch (spoil.kind) {
+            case AnswerFaults::Retry0:
+                bytes = frame_bytes(MXX_CODE_RETRY, command.param, 0, {});
+                break;
+            case AnswerFaults::RetryFail:
+                bytes = frame_bytes(MXX_CODE_RETRY, command.param, kRetryFailStatus, {});
+                break;
+            case AnswerFaults::Refuse:
+                bytes = frame_bytes(MXX_CODE_REFUSAL, command.param, 0, {});
+                break;
+            case AnswerFaults::FailStatus:
+                bytes = frame_bytes(code, answer.param, kFailStatus, answer.payload);
+                break;
+            default:
+                bytes = frame_bytes(code, answer.param, answer.status, answer.payload);
+                break;
+        }
+        if (spoil.corrupt) {
+            size_t at = spoil.corrupt_header ? MXX_HEADER_SIZE - 1 : bytes.size() - 1;
+            bytes[at] ^= 0xFF;
+        }
+        if (spoil.kind == AnswerFaults::ResponseThenRefusal) {
+            std::vector<uint8_t> refusal = frame_bytes(MXX_CODE_REFUSAL, command.param, 0, {});
+            bytes.insert(bytes.end(), refusal.begin(), refusal.end());
+            frames = 2;
+        }
+        write_frames(std::move(bytes), frames, Clock::now() + milliseconds(spoil.delay_ms));
+    }
+
+    void on_datagram_frame(const uint8_t *frame) {
+        if (mxx_frame_code(frame) != MXX_CODE_DISCOVERY_REQUEST) return;
+        ++discoveries;
+        std::string key;
+        {
+            std::lock_guard lock(mutex);
+            key = serial;
+        }
+        std::string text = "M30 " + key + " " + std::to_string(bound_port.load());
+        std::vector<uint8_t> payload(kDiscoveryKey + kDiscoveryAddress + kDiscoveryText, 0);
+        auto put = [&](size_t at, size_t width, const std::string &s) {
+            std::memcpy(payload.data() + at, s.data(), std::min(width, s.size()));
+        };
+        put(0, kDiscoveryKey, key);
+        put(kDiscoveryKey, kDiscoveryAddress, options.address);
+        put(kDiscoveryKey + kDiscoveryAddress, kDiscoveryText, text);
+        std::vector<uint8_t> reply =
+            frame_bytes(MXX_CODE_DISCOVERY_REPLY, mxx_frame_param(frame), 0, payload);
+        sockaddr_in to = udp_from;
+        if (options.udp_reply_port)
+            to.sin_port = htons(static_cast<uint16_t>(options.udp_reply_port));
+        ::sendto(udp_fd.get(), reply.data(), reply.size(), MSG_NOSIGNAL,
+                 reinterpret_cast<sockaddr *>(&to), sizeof to);
+    }
+
+    void open_link() {
+        int fd = ::accept4(listen_fd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;
+        int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // answers leave at once
+        link_fd.reset(fd);
+        link_rx->reset();
+        link_frames = 0;
+        link_open = true;
+        ++links;
+        auto now = Clock::now();
+        std::lock_guard lock(mutex);
+        for (auto &[code, row] : events)
+            row.due = now + milliseconds(row.period_ms);
+    }
+
+    void drop_link() {
+        link_fd.reset();
+        out.clear();
+        link_open = false;
+    }
+
+    void read_link() {
+        ssize_t n = ::recv(link_fd.get(), buffer.data(), buffer.size(), 0);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        if (n <= 0) {
+            drop_link();
+            return;
+        }
+        mxx_reassemble(
+            *link_rx, buffer.data(), static_cast<size_t>(n),
+            [](void *self, uint8_t *frame, int size) {
+                static_cast<Impl *>(self)->on_command(frame, size);
+            },
+            this);
+    }
+
+    void read_udp() {
+        socklen_t len = sizeof udp_from;
+        ssize_t n = ::recvfrom(udp_fd.get(), buffer.data(), buffer.size(), 0,
+                               reinterpret_cast<sockaddr *>(&udp_from), &len);
+        if (n <= 0) return;
+        udp_rx->reset();  // each datagram stands alone
+        mxx_reassemble(
+            *udp_rx, buffer.data(), static_cast<size_t>(n),
+            [](void *self, uint8_t *frame, int) {
+                static_cast<Impl *>(self)->on_datagram_frame(frame);
+            },
+            this);
+    }
+
+    // Writes what is due; false when the socket is full and POLLOUT is needed.
+    bool flush(Clock::time_point now) {
+        while (link_fd && !out.empty() && out.head().due <= now) {
+            Piece &p = out.head();
+            ssize_t n = ::send(link_fd.get(), p.bytes.data() + p.written,
+                               p.bytes.size() - p.written, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+            if (n < 0) {
+                drop_link();
+                break;
+            }
+            p.written += static_cast<size_t>(n);
+            if (p.written < p.bytes.size()) continue;
+            link_frames += p.frames_ended;
+            frames_sent += p.frames_ended;
+            out.pop();
+            int close_after = current_faults().close_after_frames;
+            if (close_after > 0 && link_frames >= close_after) drop_link();
+        }
+        return true;
+    }
+
+    void serve_requests(Clock::time_point now) {
+        std::vector<LinkRequest> pending;
+        {
+            std::lock_guard lock(mutex);
+            pending.swap(requests);
+        }
+        for (LinkRequest &r : pending) {
+            if (r.kind == LinkRequest::Event) {
+                write_frames(frame_bytes(r.code, 0, 0, r.bytes), 1, now);
+            } else if (r.kind == LinkRequest::Bytes) {
+                if (link_fd) out.push(r.bytes, 0, now, 0, milliseconds(0));
+            } else {
+                flush(now);
+                drop_link();
+            }
+        }
+    }
+
+    // Sends the events that are due; returns when the next one is.
+    Clock::time_point run_events(Clock::time_point now) {
+        Clock::time_point next = Clock::time_point::max();
+        if (!link_fd) return next;
+        std::vector<std::pair<uint16_t, EventSource>> due;
+        {
+            std::lock_guard lock(mutex);
+            for (auto &[code, row] : events) {
+                if (row.due <= now) {
+                    due.emplace_back(code, row.source);
+                    row.due += milliseconds(row.period_ms);
+                    if (row.due <= now) row.due = now + milliseconds(row.period_ms);
+                }
+                next = std::min(next, row.due);
+            }
+        }
+        for (auto &[code, source] : due)
+            if (auto payload = source()) write_frames(frame_bytes(code, 0, 0, *payload), 1, now);
+        return next;
+    }
+
+    void serve() {
+        while (!stopping) {
+            auto now = Clock::now();
+            serve_requests(now);
+            Clock::time_point next = run_events(now);
+            bool blocked = !flush(now);
+            if (!out.empty() && !blocked) next = std::min(next, out.head().due);
+
+            pollfd fds[3] = {{wake_fd.get(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
+            // One link at a time: further hosts wait in the backlog until this link ends.
+            if (link_fd)
+                fds[1] = {link_fd.get(), static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0};
+            else
+                fds[1] = {listen_fd.get(), POLLIN, 0};
+            if (udp_fd) fds[2] = {udp_fd.get(), POLLIN, 0};
+            int timeout = -1;
+            if (next != Clock::time_point::max())
+                timeout = static_cast<int>(
+                    std::max<int64_t>(0, std::chrono::ceil<milliseconds>(next - now).count()));
+            if (::poll(fds, 3, timeout) < 0 && errno != EINTR) {
+                std::fprintf(stderr, "survokart-sim: %s\n", errno_text("poll").c_str());
+                return;
+            }
+            if (fds[0].revents) {
+                uint64_t count;
+                [[maybe_unused]] ssize_t n = ::read(wake_fd.get(), &count, sizeof count);
+            }
+            if (fds[1].revents && fds[1].fd == link_fd.get()) {
+                if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) read_link();
+            } else if (fds[1].revents) {
+                open_link();
+            }
+            if (fds[2].revents) read_udp();
+        }
+    }
+
+    bool bind_socket(Fd &fd, int type, int port, std::atomic<int> &bound, std::string *error) {
+        fd.reset(::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (!fd) return fail(error, errno_text("socket"));
+        int on = 1;
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET, options.address.c_str(), &addr.sin_addr);
+        std::string where = options.address + ":" + std::to_string(port);
+        if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0)
+            return fail(error, errno_text("cannot bind " + where));
+        if (type == SOCK_STREAM && ::listen(fd.get(), 4) < 0)
+            return fail(error, errno_text("cannot listen on " + where));
+        socklen_t len = sizeof addr;
+        ::getsockname(fd.get(), reinterpret_cast<sockaddr *>(&addr), &len);
+        bound = ntohs(addr.sin_port);
+        return true;
+    }
+
+    static bool fail(std::string *error, std::string message) {
+        if (error) *error = std::move(message);
+        return false;
+    }
+};
+
+Instrument::Instrument(Options options) : m_impl(std::make_unique<Impl>(std::move(options))) {
+    Impl *impl = m_impl.get();
+    set_command(kCodeProbe, [impl](const Command &command) -> std::optional<Answer> {
+        std::lock_guard lock(impl->mutex);
+        return Answer{0, command.param, 0, {impl->serial.begin(), impl->serial.end()}};
+    });
+}
+
+Instrument::~Instrument() {
+    stop();
+}
+
+bool Instrument::start(std::string *error) {
+    Impl &d = *m_impl;
+    if (d.thread.joinable()) return Impl::fail(error, "the instrument is already serving");
+    const Options &o = d.options;
+    in_addr addr{};
+    if (::inet_pton(AF_INET, o.address.c_str(), &addr) != 1)
+        return Impl::fail(error, "'" + o.address + "' is not an IPv4 address");
+    if ((ntohl(addr.s_addr) >> 24) != 127 && !o.allow_non_loopback)
+        return Impl::fail(error, o.address +
+                                     " is not a loopback address; pass --allow-non-loopback to "
+                                     "serve on another network");
+    for (int p : {o.port, o.udp_port, o.udp_reply_port})
+        if (p < 0 || p > 65535)
+            return Impl::fail(error, "port " + std::to_string(p) + " is out of range");
+    d.wake_fd.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!d.wake_fd) return Impl::fail(error, errno_text("eventfd"));
+    if (!d.bind_socket(d.listen_fd, SOCK_STREAM, o.port, d.bound_port, error)) return false;
+    if (o.udp && !d.bind_socket(d.udp_fd, SOCK_DGRAM, o.udp_port, d.bound_udp_port, error)) {
+        d.listen_fd.reset();
+        return false;
+    }
+    d.stopping = false;
+    d.thread = std::thread([&d] { d.serve(); });
+    return true;
+}
+
+void Instrument::stop() {
+    Impl &d = *m_impl;
+    if (!d.thread.joinable()) return;
+    d.stopping = true;
+    d.wake();
+    d.thread.join();
+    d.drop_link();
+    d.listen_fd.reset();
+    d.udp_fd.reset();
+    d.wake_fd.reset();
+}
+
+int Instrument::port() const {
+    return m_impl->bound_port;
+}
+int Instrument::udp_port() const {
+    return m_impl->bound_udp_port;
+}
+std::string Instrument::address() const {
+    return m_impl->options.address;
+}
+
+void Instrument::set_command(uint16_t code, CommandHandler handler) {
+    std::lock_guard lock(m_impl->mutex);
+    if (handler)
+        m_impl->commands[code] = std::move(handler);
+    else
+        m_impl->commands.erase(code);
+}
+
+void Instrument::set_event(uint16_t code, int period_ms, EventSource source) {
+    {
+        std::lock_guard lock(m_impl->mutex);
+        if (!source || period_ms <= 0) {
+            m_impl->events.erase(code);
+            return;
+        }
+        m_impl->events[code] =
+            EventRow{period_ms, std::move(source), Clock::now() + milliseconds(period_ms)};
+    }
+    m_impl->wake();
+}
+
+void Instrument::send_event(uint16_t code, std::vector<uint8_t> payload) {
+    {
+        std::lock_guard lock(m_impl->mutex);
+        m_impl->requests.push_back({LinkRequest::Event, code, std::move(payload)});
+    }
+    m_impl->wake();
+}
+
+void Instrument::send_bytes(std::vector<uint8_t> bytes) {
+    {
+        std::lock_guard lock(m_impl->mutex);
+        m_impl->requests.push_back({LinkRequest::Bytes, 0, std::move(bytes)});
+    }
+    m_impl->wake();
+}
+
+void Instrument::close_link() {
+    {
+        std::lock_guard lock(m_impl->mutex);
+        m_impl->requests.push_back({LinkRequest::Close, 0, {}});
+    }
+    m_impl->wake();
+}
+
+void Instrument::set_faults(const Faults &faults) {
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->reseed(faults);
+}
+
+void Instrument::set_serial(std::string serial) {
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->serial = std::move(serial);
+}
+
+std::vector<std::vector<uint8_t>> Instrument::commands_seen() const {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->seen;
+}
+
+void Instrument::clear_commands() {
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->seen.clear();
+    m_impl->received = 0;
+}
+
+bool Instrument::wait_commands(size_t count, std::chrono::milliseconds deadline) const {
+    std::unique_lock lock(m_impl->mutex);
+    return m_impl->received_cv.wait_for(lock, deadline, [&] { return m_impl->received >= count; });
+}
+
+int Instrument::links_accepted() const {
+    return m_impl->links;
+}
+bool Instrument::linked() const {
+    return m_impl->link_open;
+}
+int Instrument::frames_sent() const {
+    return m_impl->frames_sent;
+}
+int Instrument::discovery_requests() const {
+    return m_impl->discoveries;
+}
+
+}  // namespace sim

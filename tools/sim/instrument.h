@@ -1,0 +1,109 @@
+// A simulated M30 instrument at the far end of a NETW link: it answers command frames from a table
+// of handlers keyed by code, sends event frames from a table of sources, answers network discovery
+// on UDP and injects faults on demand. It does only what an instrument may do on the wire.
+//
+// One serving thread per instrument runs a poll() loop over the listening socket, the link, the
+// UDP socket and a wake-up eventfd. Handlers and event sources run on that thread; every public
+// method may be called from any thread while it runs.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "faults.h"
+
+namespace sim {
+
+constexpr uint16_t kCodeProbe = 8007;  // answered with 9007 and the serial
+
+struct Options {
+    std::string address = "127.0.0.1";  // IPv4; anything outside 127.0.0.0/8 needs the next flag
+    int port = 4444;                    // TCP; 0 = ephemeral
+    bool allow_non_loopback = false;
+    std::string serial = "C0000001";  // the probe answer's payload and the discovery key
+    bool udp = true;                  // answer discovery requests
+    int udp_port = 4455;              // where discovery requests arrive; 0 = ephemeral
+    int udp_reply_port = 4455;        // where replies go; 0 = the requester's own port
+    bool record_commands = true;      // keep commands_seen (benchmarks turn it off)
+    Faults faults;
+};
+
+// A command frame from the host.
+struct Command {
+    uint16_t code = 0;
+    uint16_t param = 0;
+    std::vector<uint8_t> payload;
+};
+
+// What a command row answers. The answer faults may still replace it.
+struct Answer {
+    uint16_t code = 0;  // 0 = the command's code + 1000; else e.g. a refusal
+    uint16_t param = 0;
+    uint8_t status = 0;
+    std::vector<uint8_t> payload;  // at most 65534 bytes; longer answers become a refusal
+};
+
+// Returns the answer, or nothing to leave the command unanswered.
+using CommandHandler = std::function<std::optional<Answer>(const Command &)>;
+// Returns an event's payload, or nothing to skip this period.
+using EventSource = std::function<std::optional<std::vector<uint8_t>>()>;
+
+// The answer of a command without a row: its response, status 0, param echoed, no payload.
+Answer default_answer(const Command &command);
+
+class Instrument {
+public:
+    explicit Instrument(Options options);
+    ~Instrument();  // stops
+    Instrument(const Instrument &) = delete;
+    Instrument &operator=(const Instrument &) = delete;
+
+    // Binds the sockets and starts serving. False with a message when the address is refused or
+    // a socket cannot be bound.
+    bool start(std::string *error = nullptr);
+    // Closes the link and every socket and joins the serving thread; idempotent.
+    void stop();
+
+    int port() const;      // the bound TCP port (after start)
+    int udp_port() const;  // the bound UDP port, 0 without UDP
+    std::string address() const;
+
+    // Command table. A row replaces the default answer for its code; a null handler removes it.
+    // The probe 8007 is a row too, answering with the serial.
+    void set_command(uint16_t code, CommandHandler handler);
+    // Event table: the source is asked every period_ms while a link is open, from the link's
+    // opening on; a null source or period_ms <= 0 removes the row.
+    void set_event(uint16_t code, int period_ms, EventSource source);
+    // Sends one frame of the instrument's own accord, status 0, param 0, on the open link
+    // (dropped when there is none). Link faults apply.
+    void send_event(uint16_t code, std::vector<uint8_t> payload);
+    // Writes bytes on the open link as they are (noise, hand-made frames); no fault applies.
+    void send_bytes(std::vector<uint8_t> bytes);
+    // Closes the current link, if any; the instrument then accepts the next one.
+    void close_link();
+
+    // Replaces the faults and restarts their random sequence from faults.seed.
+    void set_faults(const Faults &faults);
+    void set_serial(std::string serial);
+
+    // Every valid frame received on a link, raw, in order of arrival.
+    std::vector<std::vector<uint8_t>> commands_seen() const;
+    void clear_commands();
+    // Waits until at least `count` frames were received; false at the deadline.
+    bool wait_commands(size_t count, std::chrono::milliseconds deadline) const;
+    int links_accepted() const;
+    bool linked() const;
+    int frames_sent() const;  // frames fully written on all links
+    int discovery_requests() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace sim
