@@ -238,17 +238,19 @@ int comm_set_conn_string_bt(char *conn_string, int channel, const char *pin, int
     char copy[COMM_CONN_STRING_SIZE];
     std::snprintf(copy, sizeof copy, "%s", conn_string);
     Fields f(copy);
-    std::optional<std::string_view> fields[7];
-    for (auto &field : fields)
-        field = f.next();
-    for (auto &field : fields)
-        if (!field) return -1;
-    std::string kind(*fields[0]), address(*fields[1]), class_filter(*fields[5]);
+    std::string_view fields[7];
+    for (std::string_view &field : fields) {
+        std::optional<std::string_view> next = f.next();
+        if (!next) return -1;
+        field = *next;
+    }
+    if (fields[0] != "BLTH") return -1;
+    auto width = [](std::string_view v) { return static_cast<int>(v.size()); };
     // The name is the rest of the string: it may itself hold a "/".
-    std::string name(fields[6]->data(), copy + std::strlen(copy) - fields[6]->data());
-    if (kind != "BLTH") return -1;
-    return format_into(conn_string, "%s/%s/%d/%.4s/%d/%s/%s", kind.c_str(), address.c_str(),
-                       channel, pin, timeout_ms, class_filter.c_str(), name.c_str())
+    const char *name = fields[6].data();
+    return format_into(conn_string, "%.*s/%.*s/%d/%.4s/%d/%.*s/%s", width(fields[0]),
+                       fields[0].data(), width(fields[1]), fields[1].data(), channel, pin,
+                       timeout_ms, width(fields[5]), fields[5].data(), name)
                ? 0
                : -1;
 }
