@@ -68,6 +68,11 @@ std::string errno_text(const std::string &what) {
     return what + ": " + std::strerror(errno);
 }
 
+bool fail(std::string *error, std::string message) {
+    if (error) *error = std::move(message);
+    return false;
+}
+
 // Bytes waiting for the link, each piece due at a time; pieces leave in order, so a delayed
 // answer holds back what was queued after it, as on a real byte stream.
 struct Piece {
@@ -128,6 +133,20 @@ struct AnswerFaults {
 
 Answer default_answer(const Command &command) {
     return Answer{0, command.param, 0, {}};
+}
+
+bool check_options(const Options &o, std::string *error) {
+    in_addr addr{};
+    if (::inet_pton(AF_INET, o.address.c_str(), &addr) != 1)
+        return fail(error, "'" + o.address + "' is not an IPv4 address");
+    if ((ntohl(addr.s_addr) >> 24) != 127 && !o.allow_non_loopback)
+        return fail(error, o.address +
+                               " is not a loopback address; pass --allow-non-loopback to serve on "
+                               "another network");
+    for (int p : {o.port, o.udp_port, o.udp_reply_port})
+        if (p < 0 || p > 65535)
+            return fail(error, "port " + std::to_string(p) + " is out of range");
+    return check_faults(o.faults, error);
 }
 
 struct Instrument::Impl {
@@ -490,11 +509,6 @@ struct Instrument::Impl {
         bound = ntohs(addr.sin_port);
         return true;
     }
-
-    static bool fail(std::string *error, std::string message) {
-        if (error) *error = std::move(message);
-        return false;
-    }
 };
 
 Instrument::Instrument(Options options) : m_impl(std::make_unique<Impl>(std::move(options))) {
@@ -511,20 +525,11 @@ Instrument::~Instrument() {
 
 bool Instrument::start(std::string *error) {
     Impl &d = *m_impl;
-    if (d.thread.joinable()) return Impl::fail(error, "the instrument is already serving");
+    if (d.thread.joinable()) return fail(error, "the instrument is already serving");
     const Options &o = d.options;
-    in_addr addr{};
-    if (::inet_pton(AF_INET, o.address.c_str(), &addr) != 1)
-        return Impl::fail(error, "'" + o.address + "' is not an IPv4 address");
-    if ((ntohl(addr.s_addr) >> 24) != 127 && !o.allow_non_loopback)
-        return Impl::fail(error, o.address +
-                                     " is not a loopback address; pass --allow-non-loopback to "
-                                     "serve on another network");
-    for (int p : {o.port, o.udp_port, o.udp_reply_port})
-        if (p < 0 || p > 65535)
-            return Impl::fail(error, "port " + std::to_string(p) + " is out of range");
+    if (!check_options(o, error)) return false;
     d.wake_fd.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    if (!d.wake_fd) return Impl::fail(error, errno_text("eventfd"));
+    if (!d.wake_fd) return fail(error, errno_text("eventfd"));
     if (!d.bind_socket(d.listen_fd, SOCK_STREAM, o.port, d.bound_port, error)) return false;
     if (o.udp && !d.bind_socket(d.udp_fd, SOCK_DGRAM, o.udp_port, d.bound_udp_port, error)) {
         d.listen_fd.reset();

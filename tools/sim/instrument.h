@@ -33,6 +33,10 @@ struct Options {
     Faults faults;
 };
 
+// Refuses an address that is not IPv4, one outside 127.0.0.0/8 unless allowed, ports out of
+// range and faults that do not add up.
+bool check_options(const Options &options, std::string *error);
+
 // A command frame from the host.
 struct Command {
     uint16_t code = 0;

@@ -113,7 +113,7 @@ int main(int argc, char **argv) {
         }
     }
     std::string error;
-    if (!sim::check_faults(options.faults, &error)) return usage_error(error);
+    if (!sim::check_options(options, &error)) return usage_error(error);
 
     // The serving thread inherits the blocked signals, so only sigwait below sees them.
     sigset_t stop_signals;
