@@ -14,20 +14,20 @@ namespace sim {
 // faults (junk, split, close_after_frames) hit every frame written on the link, probe answers and
 // events included.
 struct Faults {
-    // Exclusive answer kinds, drawn once per answer in this order; their sum must not exceed 1.
-    double drop = 0;                   // no answer at all
+    double drop = 0;     // no answer at all
+    double corrupt = 0;  // the answer's header or payload check byte is wrong
+    // Exclusive answer kinds, drawn once per answer in this order (drop first); with drop their
+    // sum must not exceed 1.
     double retry0 = 0;                 // a retry frame with status 0: "send it again"
     double retry_fail = 0;             // a retry frame with status kRetryFailStatus
     double refuse = 0;                 // a refusal frame
     double fail_status = 0;            // the response, with status kFailStatus
     double response_then_refusal = 0;  // the response and a refusal in one write
-
-    double corrupt = 0;  // the answer's header or payload check byte is wrong
-    double junk = 0;     // 1 to 8 noise bytes, never "B", written before a frame
+    double junk = 0;                   // 1 to 8 noise bytes, never "B", written before a frame
 
     int delay_ms = 0;            // answers leave this long after their command arrived
-    int split_chunk = 0;         // > 0: each write is cut into pieces of this many bytes ...
-    int split_pause_ms = 0;      // ... written this far apart
+    int split_pause_ms = 0;      // pieces of a cut write leave this far apart ...
+    int split_chunk = 0;         // ... when > 0: writes are cut into pieces of this many bytes
     int close_after_frames = 0;  // > 0: the instrument closes the link after this many frames
     bool ignore_probes = false;  // never answer 8007
     uint64_t seed = 1;           // same seed and same commands: same faults

@@ -517,6 +517,8 @@ Instrument::Instrument(Options options) : m_impl(std::make_unique<Impl>(std::mov
         std::lock_guard lock(impl->mutex);
         return Answer{0, command.param, 0, {impl->serial.begin(), impl->serial.end()}};
     });
+    for (uint16_t code : kOtherModelProbes)
+        set_command(code, [](const Command &) { return std::nullopt; });
 }
 
 Instrument::~Instrument() {

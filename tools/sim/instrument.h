@@ -20,6 +20,9 @@
 namespace sim {
 
 constexpr uint16_t kCodeProbe = 8007;  // answered with 9007 and the serial
+// Probes of other models. An M30 does not know them, so its table leaves them unanswered; a test
+// that plays another model gives them a row.
+constexpr uint16_t kOtherModelProbes[] = {1109, 1001};
 
 struct Options {
     std::string address = "127.0.0.1";  // IPv4; anything outside 127.0.0.0/8 needs the next flag
@@ -78,7 +81,7 @@ public:
     std::string address() const;
 
     // Command table. A row replaces the default answer for its code; a null handler removes it.
-    // The probe 8007 is a row too, answering with the serial.
+    // The probe 8007 is a row too, answering with the serial, and so are kOtherModelProbes.
     void set_command(uint16_t code, CommandHandler handler);
     // Event table: the source is asked every period_ms while a link is open, from the link's
     // opening on; a null source or period_ms <= 0 removes the row.
