@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <string>
 #include <string_view>
 
 namespace {

@@ -205,11 +205,15 @@ int net_write(void *context, const char *data, int length, int *written_out, int
     if (!ctx || ctx->sock < 0) return -1;
     if (length == 0) return 0;
     if (!data || length < 0) return -1;
-    // The writer's own readiness wait: it never touches the reader's interest or result.
-    pollfd fds[1] = {{ctx->sock, POLLOUT, 0}};
-    int r = poll_for(fds, 1, timeout_ms);
-    if (r <= 0 || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) return -1;
+    // Send at once; only a full socket buffer makes the writer wait, with its own readiness
+    // wait that never touches the reader's interest or result.
     ssize_t n = ::send(ctx->sock, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd fds[1] = {{ctx->sock, POLLOUT, 0}};
+        int r = poll_for(fds, 1, timeout_ms);
+        if (r <= 0 || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) return -1;
+        n = ::send(ctx->sock, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
     if (n >= 0) {
         if (written_out) *written_out = static_cast<int>(n);
         return 0;

@@ -28,7 +28,9 @@ void arm(comm_conn_t &conn, const int codes[3], void *const buffers[3], const in
         r.capacity = r.buffer ? std::max(capacities[i], 0) : 0;
         r.received = 0;
         r.pending = r.buffer ? 1 : 0;
-        r.staged.resize(static_cast<size_t>(r.capacity));
+        // Grown, never shrunk: each transaction would otherwise clear 64 KB anew.
+        if (r.staged.size() < static_cast<size_t>(r.capacity))
+            r.staged.resize(static_cast<size_t>(r.capacity));
     }
     condvar_unlock(&conn.rsp_cond);
     mutex_unlock(&conn.rsp_lock);

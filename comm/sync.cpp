@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <climits>
+#include <utility>
 
 int mutex_init(mutex_t *mutex) {
     if (!mutex) return -1;
@@ -58,23 +59,37 @@ int condvar_lock(condvar_t *cond) {
 
 int condvar_unlock(condvar_t *cond) {
     if (!cond) return -1;
+    int wakes = 0;
     {
         std::lock_guard g(cond->event_lock);
         cond->set = false;
+        if (mutex_owned_by_me(&cond->lock) && cond->lock.depth == 1)
+            std::swap(wakes, cond->deferred_wakes);
     }
-    return mutex_unlock(&cond->lock);
+    int r = mutex_unlock(&cond->lock);
+    for (; wakes > 0; --wakes)
+        cond->event.notify_one();
+    return r;
 }
 
 int condvar_signal(condvar_t *cond) {
     if (!cond) return -1;
-    std::lock_guard g(cond->event_lock);
-    // Like an auto-reset event: release one thread that waits now, or stay set for the next wait.
-    if (cond->waiters > cond->releases) {
-        ++cond->releases;
-        cond->event.notify_one();
-    } else {
-        cond->set = true;
+    bool wake_now = false;
+    {
+        std::lock_guard g(cond->event_lock);
+        // Like an auto-reset event: release one thread that waits now, or stay set for the next
+        // wait.
+        if (cond->waiters > cond->releases) {
+            ++cond->releases;
+            if (mutex_owned_by_me(&cond->lock))
+                ++cond->deferred_wakes;
+            else
+                wake_now = true;
+        } else {
+            cond->set = true;
+        }
     }
+    if (wake_now) cond->event.notify_one();
     return 0;
 }
 
@@ -84,8 +99,10 @@ int condvar_timedwait(condvar_t *cond, int milliseconds) {
     // Counted as a waiter before the lock is let go, so that a signaller who takes the lock next
     // cannot slip its signal between our unlock and our wait.
     ++cond->waiters;
+    int wakes = cond->lock.depth == 1 ? std::exchange(cond->deferred_wakes, 0) : 0;
     lk.unlock();
     mutex_unlock(&cond->lock);
+    for (; wakes > 0; --wakes) cond->event.notify_one();
     lk.lock();
     bool signalled =
         cond->event.wait_for(lk, std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds),

@@ -34,6 +34,9 @@ struct condvar_t {
     int waiters = 0;
     int releases = 0;
     bool set = false;
+    // Releases given by the lock's owner, woken only when it unlocks: a waiter woken earlier
+    // would at once block again on the lock the signaller still holds.
+    int deferred_wakes = 0;
 };
 
 int condvar_init(condvar_t *cond);

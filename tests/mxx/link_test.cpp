@@ -156,24 +156,23 @@ TEST_F(Link, ResponseWinsOverARefusalAndItsPayloadIsCopied) {
         a.param = 77;
         return std::optional<sim::Answer>(a);
     });
+    // Too large for the caller's buffer: success, nothing copied.
+    char small[4] = {'x', 'x', 'x', 'x'};
+    int len = -1;
+    EXPECT_EQ(send(1300, "q", small, sizeof small, &len, nullptr, nullptr), 0);
+    EXPECT_EQ(std::string(small, 4), "xxxx");
+    EXPECT_EQ(len, -1);
+
+    // Last: a refusal that arrives after the response would answer the next command.
     sim::Faults f;
     f.response_then_refusal = 1;
     instrument.set_faults(f);
     char rsp[16] = {};
-    int len = 0, param = 0, status = -1;
+    int param = 0, status = -1;
     EXPECT_EQ(send(1300, "q", rsp, sizeof rsp, &len, &param, &status), 0);
     EXPECT_EQ(std::string(rsp, len), "record");
     EXPECT_EQ(param, 77);
     EXPECT_EQ(status, 0);
-
-    // Too large for the caller's buffer: success, nothing copied.
-    char small[4] = {'x', 'x', 'x', 'x'};
-    len = -1;
-    f.response_then_refusal = 0;
-    instrument.set_faults(f);
-    EXPECT_EQ(send(1300, "q", small, sizeof small, &len, nullptr, nullptr), 0);
-    EXPECT_EQ(std::string(small, 4), "xxxx");
-    EXPECT_EQ(len, -1);
 }
 
 TEST_F(Link, NoWaitSendsTheFrameAsBuilt) {
@@ -236,9 +235,10 @@ TEST_F(Link, InstrumentsAreRecognisedByTheirAnswers) {
         sim::Faults f;
         f.ignore_probes = !c.answer_8007;
         instrument.set_faults(f);
-        // Unanswered 1109, so that the answer to 1001 (2001) is the first one recognised.
-        instrument.set_command(1109,
-                               [](const sim::Command &) { return std::optional<sim::Answer>(); });
+        // Playing the model that answers 1001 (with 2001); 1109 stays unanswered.
+        instrument.set_command(1001, [](const sim::Command &cmd) {
+            return std::optional<sim::Answer>(sim::default_answer(cmd));
+        });
         ASSERT_EQ(connect(), 0);
         EXPECT_EQ(device.type, c.type);
         EXPECT_EQ(MXX_get_cmd_num_try(id), c.attempts);

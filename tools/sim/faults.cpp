@@ -82,7 +82,8 @@ bool parse_fault_option(Faults &faults, std::string_view key, std::string_view v
     if (!k)
         return fail(error,
                     "unknown fault '" + std::string(key) + "' (known: " + known_keys() + ")");
-    std::string shown = "'" + std::string(value) + "'";
+    std::string shown = "'";  // built by appending: GCC 12 misreports operator+ here at -O3
+    shown.append(value).append("'");
     std::string name(k->name);
     if (auto *fraction = std::get_if<double Faults::*>(&k->field)) {
         double v = 0;
