@@ -16,12 +16,6 @@ struct reader_args {
     comm_conn_ref conn;
 };
 
-comm_conn_ref lookup(int id, comm_table_ref *table_out = nullptr) {
-    comm_table_ref t = comm_current_table();
-    if (table_out) *table_out = t;
-    return t ? comm_find(*t, id) : nullptr;
-}
-
 // Joins the old reader threads of free slots, so that their handles do not pile up.
 void reap(comm_table_t &t) {
     for (comm_slot_t &slot : t.slots) {
@@ -218,6 +212,12 @@ comm_slot_t &comm_slot_of(comm_table_t &t, int id) {
     return t.slots[static_cast<size_t>(id % COMM_MAX_CONN)];
 }
 
+comm_conn_ref comm_lookup(int id, comm_table_ref *table_out) {
+    comm_table_ref t = comm_current_table();
+    if (table_out) *table_out = t;
+    return t ? comm_find(*t, id) : nullptr;
+}
+
 comm_conn_ref comm_find(comm_table_t &t, int id) {
     if (id <= 0) return nullptr;
     comm_slot_t &slot = comm_slot_of(t, id);
@@ -295,7 +295,7 @@ int comm_connect_net(int *conn_id_out, const char *host, int port, int connect_t
 
 int comm_disconnect(int conn_id) {
     comm_table_ref t;
-    comm_conn_ref conn = lookup(conn_id, &t);
+    comm_conn_ref conn = comm_lookup(conn_id, &t);
     if (!t) return -1;
     if (!conn) return 0;
     request_stop(*conn);
@@ -322,7 +322,7 @@ void comm_disconnect_all() {
 int comm_write(int conn_id, const void *data, int length, int *written_out, int timeout_ms) {
     if (written_out) *written_out = 0;
     comm_table_ref t;
-    comm_conn_ref conn = lookup(conn_id, &t);
+    comm_conn_ref conn = comm_lookup(conn_id, &t);
     if (!conn) return -1;
     comm_slot_t &slot = comm_slot_of(*t, conn_id);
     mutex_lock(&slot.conn_lock);
@@ -342,7 +342,7 @@ int comm_write(int conn_id, const void *data, int length, int *written_out, int 
 
 int comm_get_state(int conn_id) {
     comm_table_ref t;
-    comm_conn_ref conn = lookup(conn_id, &t);
+    comm_conn_ref conn = comm_lookup(conn_id, &t);
     if (!t) return -1;
     return conn ? conn->state.load() : 0;
 }

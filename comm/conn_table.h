@@ -83,3 +83,5 @@ comm_table_ref comm_current_table();
 comm_slot_t &comm_slot_of(comm_table_t &table, int id);
 // The open connection with this id, or null.
 comm_conn_ref comm_find(comm_table_t &table, int id);
+// The same in the current table, which it also hands out (null when the manager is stopped).
+comm_conn_ref comm_lookup(int id, comm_table_ref *table_out = nullptr);

@@ -11,12 +11,6 @@ namespace {
 // and keeps the lock alive until then.
 thread_local std::vector<comm_conn_ref> held_transactions;
 
-comm_conn_ref lookup(int id, comm_table_ref *table_out = nullptr) {
-    comm_table_ref t = comm_current_table();
-    if (table_out) *table_out = t;
-    return t ? comm_find(*t, id) : nullptr;
-}
-
 // Both locks guard the slot layout (buffer, capacity, code); rearming needs only the condition.
 void arm(comm_conn_t &conn, const int codes[3], void *const buffers[3], const int capacities[3]) {
     mutex_lock(&conn.rsp_lock);
@@ -68,7 +62,7 @@ bool take_received(comm_conn_t &conn, int lengths[3]) {
 
 void comm_hook_response(int conn_id, int code0, void *buf0, int cap0, int code1, void *buf1,
                         int cap1, int code2, void *buf2, int cap2) {
-    comm_conn_ref conn = lookup(conn_id);
+    comm_conn_ref conn = comm_lookup(conn_id);
     if (!conn || conn->state != COMM_STATE_CONNECTED) return;
     mutex_lock(&conn->transaction_lock);
     held_transactions.push_back(conn);
@@ -92,7 +86,7 @@ void comm_unhook_response(int conn_id) {
 }
 
 int comm_fill_rsp_buff(int conn_id, int code, const void *frame, int length) {
-    comm_conn_ref conn = lookup(conn_id);
+    comm_conn_ref conn = comm_lookup(conn_id);
     if (!conn || (!frame && length > 0) || length < 0) return -1;
     int result = -1;
     mutex_lock(&conn->rsp_lock);
@@ -116,7 +110,7 @@ int comm_wait_response(int conn_id, int *len0_out, int *len1_out, int *len2_out,
     for (int *l : lengths)
         if (l) *l = 0;
     comm_table_ref t;
-    comm_conn_ref conn = lookup(conn_id, &t);
+    comm_conn_ref conn = comm_lookup(conn_id, &t);
     if (!conn) return -1;
     comm_slot_t &slot = comm_slot_of(*t, conn_id);
     mutex_lock(&slot.conn_lock);
@@ -141,7 +135,7 @@ int comm_wait_response(int conn_id, int *len0_out, int *len1_out, int *len2_out,
 }
 
 int comm_signal_connected(int conn_id) {
-    comm_conn_ref conn = lookup(conn_id);
+    comm_conn_ref conn = comm_lookup(conn_id);
     if (!conn) return -1;
     condvar_lock(&conn->ident_cond);
     conn->identified = 1;
@@ -151,7 +145,7 @@ int comm_signal_connected(int conn_id) {
 }
 
 int comm_wait_connected(int conn_id, int timeout_ms) {
-    comm_conn_ref conn = lookup(conn_id);
+    comm_conn_ref conn = comm_lookup(conn_id);
     if (!conn) return -1;
     condvar_lock(&conn->ident_cond);
     // A reader that has already ended will not signal again: do not wait for it.

@@ -102,7 +102,8 @@ int condvar_timedwait(condvar_t *cond, int milliseconds) {
     int wakes = cond->lock.depth == 1 ? std::exchange(cond->deferred_wakes, 0) : 0;
     lk.unlock();
     mutex_unlock(&cond->lock);
-    for (; wakes > 0; --wakes) cond->event.notify_one();
+    for (; wakes > 0; --wakes)
+        cond->event.notify_one();
     lk.lock();
     bool signalled =
         cond->event.wait_for(lk, std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds),

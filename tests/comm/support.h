@@ -16,22 +16,9 @@
 #include <vector>
 
 #include "comm/comm.h"
+#include "common/eventually.h"
 
 namespace test {
-
-using namespace std::chrono_literals;
-constexpr auto kDeadline = 10s;
-
-// Polls `condition` until it holds or the deadline passes.
-inline bool eventually(const std::function<bool()> &condition,
-                       std::chrono::milliseconds deadline = kDeadline) {
-    auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // A listening loopback socket on an ephemeral port.
 class Listener {

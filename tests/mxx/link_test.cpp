@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "comm/comm.h"
+#include "common/eventually.h"
 #include "frames.h"
 #include "mxx/mxx.h"
 #include "mxx/recognition.h"
@@ -19,17 +20,8 @@
 
 namespace {
 
-using namespace std::chrono_literals;
-constexpr auto kDeadline = 10s;
-
-bool eventually(const std::function<bool()> &condition) {
-    auto end = std::chrono::steady_clock::now() + kDeadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using test::eventually;
+using test::kDeadline;
 
 // What the connection callbacks saw; they run on the reader thread.
 struct Device {
