@@ -116,9 +116,10 @@ struct EventRow {
 
 // Something another thread asked the serving thread to do on the link, in order.
 struct LinkRequest {
-    enum Kind { Event, Bytes, Close } kind;
+    enum Kind { Event, Bytes, Close, Restart } kind;
     uint16_t code = 0;
     std::vector<uint8_t> bytes;
+    milliseconds down{0};
 };
 
 // How one answer is spoiled, drawn before the answer is built.
@@ -182,6 +183,7 @@ struct Instrument::Impl {
     std::unique_ptr<mxx_reassembler> link_rx = std::make_unique<mxx_reassembler>();
     std::unique_ptr<mxx_reassembler> udp_rx = std::make_unique<mxx_reassembler>();
     sockaddr_in udp_from{};
+    std::optional<Clock::time_point> reopen_at;  // down after a restart until then
     std::vector<uint8_t> buffer = std::vector<uint8_t>(65536);
 
     void reseed(const Faults &f) {
@@ -429,7 +431,23 @@ struct Instrument::Impl {
             } else {
                 flush(now);
                 drop_link();
+                if (r.kind == LinkRequest::Restart) {
+                    listen_fd.reset();
+                    reopen_at = now + r.down;
+                }
             }
+        }
+    }
+
+    // Listens again once a restart's down time has passed; a port taken meanwhile is tried again.
+    void reopen(Clock::time_point now) {
+        if (!reopen_at || now < *reopen_at) return;
+        std::string error;
+        if (bind_socket(listen_fd, SOCK_STREAM, bound_port, bound_port, &error)) {
+            reopen_at.reset();
+        } else {
+            std::fprintf(stderr, "survokart-sim: %s; trying again\n", error.c_str());
+            reopen_at = now + milliseconds(500);
         }
     }
 
@@ -458,7 +476,9 @@ struct Instrument::Impl {
         while (!stopping) {
             auto now = Clock::now();
             serve_requests(now);
+            reopen(now);
             Clock::time_point next = run_events(now);
+            if (reopen_at) next = std::min(next, *reopen_at);
             bool blocked = !flush(now);
             if (!out.empty() && !blocked) next = std::min(next, out.head().due);
 
@@ -466,7 +486,7 @@ struct Instrument::Impl {
             // One link at a time: further hosts wait in the backlog until this link ends.
             if (link_fd)
                 fds[1] = {link_fd.get(), static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0};
-            else
+            else if (listen_fd)
                 fds[1] = {listen_fd.get(), POLLIN, 0};
             if (udp_fd) fds[2] = {udp_fd.get(), POLLIN, 0};
             int timeout = -1;
@@ -609,6 +629,14 @@ void Instrument::close_link() {
     m_impl->wake();
 }
 
+void Instrument::restart(std::chrono::milliseconds down) {
+    {
+        std::lock_guard lock(m_impl->mutex);
+        m_impl->requests.push_back({LinkRequest::Restart, 0, {}, down});
+    }
+    m_impl->wake();
+}
+
 void Instrument::set_faults(const Faults &faults) {
     std::lock_guard lock(m_impl->mutex);
     m_impl->reseed(faults);
@@ -617,6 +645,11 @@ void Instrument::set_faults(const Faults &faults) {
 void Instrument::set_serial(std::string serial) {
     std::lock_guard lock(m_impl->mutex);
     m_impl->serial = std::move(serial);
+}
+
+std::string Instrument::serial() const {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->serial;
 }
 
 std::vector<std::vector<uint8_t>> Instrument::commands_seen() const {

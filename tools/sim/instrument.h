@@ -93,10 +93,15 @@ public:
     void send_bytes(std::vector<uint8_t> bytes);
     // Closes the current link, if any; the instrument then accepts the next one.
     void close_link();
+    // Goes down as a restarting instrument does: answers already queued leave, then the link and
+    // the listening socket close, so connections are refused until `down` has passed and
+    // accepted again after it.
+    void restart(std::chrono::milliseconds down);
 
     // Replaces the faults and restarts their random sequence from faults.seed.
     void set_faults(const Faults &faults);
     void set_serial(std::string serial);
+    std::string serial() const;
 
     // Every valid frame received on a link, raw, in order of arrival.
     std::vector<std::vector<uint8_t>> commands_seen() const;

@@ -1,22 +1,50 @@
-// survokart-sim: a simulated M30 instrument on a NETW link, for tests, benchmarks and the demo.
+// survokart-sim: simulated M30 instruments on NETW links, for tests, benchmarks and the demo.
+#include <arpa/inet.h>
+
+#include <QGuiApplication>
+#include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "sim/instrument.h"
+#include "sim/m30_model.h"
 
 namespace {
 
 constexpr const char *kUsage = R"(Usage: survokart-sim [options]
-A simulated M30 instrument: answers commands on a TCP link and discovery requests on UDP.
+Simulated M30 instruments in the field: each answers the M30 commands on a TCP link and
+discovery requests on UDP, walks a track over a radiation field sending status, totals and
+spectra, and keeps a survey memory the station can download.
 
+  --instruments N         serve N instruments (1 to 3) on ADDR, ADDR+1, ... with the same port,
+                          serials counting up and a walk of their own (default 1)
   --address ADDR          IPv4 address to serve on (default 127.0.0.1)
   --port N                TCP port (default 4444; 0 = any free port)
   --allow-non-loopback    allow an address outside 127.0.0.0/8
   --serial TEXT           serial number, 1 to 10 characters (default C0000001;
                           a host takes the instrument for an M30 when it starts with C)
+
+The instrument:
+  --start LAT,LON         start point of the walk (default 49.2,16.6)
+  --speed walk|drive|M/S  walking (1.4 m/s, default), driving (14 m/s) or metres per second
+  --rate HZ               status and totals events per second, 1 to 50 (default 1)
+  --spectrum-period-ms N  spectrum events every N ms (default 5000)
+  --unit gy|sv|r|rem      dose unit of the totals and records (default gy)
+  --error-flags N         the status record's error word (default 0)
+  --no-gps-outages        keep the GPS fix all the time
+  --no-events             send no event of its own accord
+  --history N             stored records at start, 0 to 10000 (default 0)
+  --history-days D        spread over the last D days, the newest last (default 7)
+  --history-fix F         share of stored points with a GPS fix, 0 to 1 (default 0.9)
+  --restart-delay-ms N    down time after a restart or power-off command (default 3000)
+  --chunk N               transfer-buffer chunk size, 1 to 8170 bytes (default 8170)
+  --seed N                seeds the walk and the field as well as the faults (default 1)
   --udp-port N            UDP port of discovery requests (default 4455; 0 = any)
   --udp-reply-port N      UDP port replies go to (default 4455; 0 = the requester's)
   --no-udp                do not answer discovery requests
@@ -48,10 +76,52 @@ bool parse_int(std::string_view text, int low, int high, int &out) {
     }
 }
 
+bool parse_double(std::string_view text, double &out) {
+    try {
+        size_t used = 0;
+        double v = std::stod(std::string(text), &used);
+        if (used != text.size() || !std::isfinite(v)) return false;
+        out = v;
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+// The options of `count` instruments: addresses counting up from the given one, serials counting
+// up in their trailing digits, one port for all.
+std::vector<sim::Options> instruments(const sim::Options &first, int count, std::string *error) {
+    in_addr base{};
+    ::inet_pton(AF_INET, first.address.c_str(), &base);
+    size_t digits = first.serial.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(first.serial[digits - 1])))
+        --digits;
+    std::string prefix = first.serial.substr(0, digits), number = first.serial.substr(digits);
+    std::vector<sim::Options> out;
+    for (int i = 0; i < count; ++i) {
+        sim::Options o = first;
+        in_addr a{htonl(ntohl(base.s_addr) + static_cast<uint32_t>(i))};
+        char text[INET_ADDRSTRLEN];
+        o.address = ::inet_ntop(AF_INET, &a, text, sizeof text);
+        if (i > 0) {
+            unsigned long n = (number.empty() ? 0 : std::stoul(number)) + static_cast<unsigned>(i);
+            std::string digits_text = std::to_string(n);
+            if (digits_text.size() < number.size())
+                digits_text.insert(0, number.size() - digits_text.size(), '0');
+            o.serial = prefix + digits_text;
+        }
+        if (!sim::check_options(o, error)) return {};
+        out.push_back(o);
+    }
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     sim::Options options;
+    sim::M30Options m30;
+    int count = 1;
     std::vector<std::pair<int, int>> events;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
@@ -69,6 +139,10 @@ int main(int argc, char **argv) {
         }
         if (arg == "--ignore-probes") {
             options.faults.ignore_probes = true;
+            continue;
+        }
+        if (arg == "--no-gps-outages" || arg == "--no-events") {
+            (arg == "--no-events" ? m30.events : m30.gps_outages) = false;
             continue;
         }
         if (arg.substr(0, 2) != "--")
@@ -102,6 +176,48 @@ int main(int argc, char **argv) {
                     "and a period from 1 ms, got '" +
                     std::string(value) + "'");
             events.emplace_back(code, period);
+        } else if (arg == "--instruments") {
+            if (!parse_int(value, 1, 3, count))
+                return usage_error("--instruments needs 1 to 3, got '" + std::string(value) + "'");
+        } else if (arg == "--start") {
+            size_t comma = value.find(',');
+            if (comma == std::string_view::npos ||
+                !parse_double(value.substr(0, comma), m30.walk.latitude) ||
+                !parse_double(value.substr(comma + 1), m30.walk.longitude))
+                return usage_error("--start needs LAT,LON in degrees, got '" + std::string(value) +
+                                   "'");
+        } else if (arg == "--speed") {
+            m30.walk.speed = value == "walk"    ? sim::kWalkingSpeed
+                             : value == "drive" ? sim::kDrivingSpeed
+                                                : -1;
+            if (m30.walk.speed < 0 && !parse_double(value, m30.walk.speed))
+                return usage_error("--speed needs walk, drive or metres per second, got '" +
+                                   std::string(value) + "'");
+        } else if (arg == "--unit") {
+            const std::string_view units[] = {"gy", "sv", "r", "rem"};
+            auto it = std::find(std::begin(units), std::end(units), value);
+            if (it == std::end(units))
+                return usage_error("--unit needs gy, sv, r or rem, got '" + std::string(value) +
+                                   "'");
+            m30.unit = static_cast<int>(it - std::begin(units));
+        } else if (arg == "--rate" || arg == "--history-days" || arg == "--history-fix") {
+            double &field = arg == "--rate"           ? m30.rate_hz
+                            : arg == "--history-days" ? m30.history.days
+                                                      : m30.history.fix_share;
+            if (!parse_double(value, field))
+                return usage_error(std::string(arg) + " needs a number, got '" +
+                                   std::string(value) + "'");
+        } else if (arg == "--history" || arg == "--spectrum-period-ms" ||
+                   arg == "--restart-delay-ms" || arg == "--chunk" || arg == "--error-flags") {
+            int number = 0;
+            if (!parse_int(value, 0, 3600000, number))
+                return usage_error(std::string(arg) + " needs a whole number, got '" +
+                                   std::string(value) + "'");
+            if (arg == "--history") m30.history.records = number;
+            if (arg == "--spectrum-period-ms") m30.spectrum_period_ms = number;
+            if (arg == "--restart-delay-ms") m30.restart_delay_ms = number;
+            if (arg == "--chunk") m30.chunk_bytes = number;
+            if (arg == "--error-flags") m30.error_flags = static_cast<uint16_t>(number);
         } else if (arg == "--faults") {
             if (!sim::load_fault_script(options.faults, std::string(value), &error))
                 return usage_error(error);
@@ -113,7 +229,15 @@ int main(int argc, char **argv) {
         }
     }
     std::string error;
-    if (!sim::check_options(options, &error)) return usage_error(error);
+    if (!sim::check_options(options, &error) || !sim::check_m30_options(m30, &error))
+        return usage_error(error);
+    m30.walk.seed = options.faults.seed;
+    std::vector<sim::Options> each = instruments(options, count, &error);
+    if (each.empty()) return usage_error(error);
+
+    // The display picture draws text, which needs a QGuiApplication; no window is ever shown.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
 
     // The serving thread inherits the blocked signals, so only sigwait below sees them.
     sigset_t stop_signals;
@@ -122,20 +246,30 @@ int main(int argc, char **argv) {
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
-    sim::Instrument instrument(options);
-    for (auto [code, period] : events)
-        instrument.set_event(static_cast<uint16_t>(code), period, [] {
-            return std::optional<std::vector<uint8_t>>(std::vector<uint8_t>{});
-        });
-    if (!instrument.start(&error)) {
-        std::fprintf(stderr, "survokart-sim: %s\n", error.c_str());
-        return 1;
+    std::vector<std::unique_ptr<sim::Instrument>> running;
+    std::vector<std::unique_ptr<sim::M30Model>> models;
+    for (size_t i = 0; i < each.size(); ++i) {
+        auto instrument = std::make_unique<sim::Instrument>(each[i]);
+        sim::M30Options own = m30;
+        own.walk.seed = sim::mix(m30.walk.seed, i);
+        own.walk.latitude += 0.002 * static_cast<double>(i);  // starts some 220 m apart
+        models.push_back(std::make_unique<sim::M30Model>(*instrument, own));
+        for (auto [code, period] : events)
+            instrument->set_event(static_cast<uint16_t>(code), period, [] {
+                return std::optional<std::vector<uint8_t>>(std::vector<uint8_t>{});
+            });
+        if (!instrument->start(&error)) {
+            std::fprintf(stderr, "survokart-sim: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("survokart-sim: M30 %s on %s:%d\n", each[i].serial.c_str(),
+                    each[i].address.c_str(), instrument->port());
+        running.push_back(std::move(instrument));
     }
-    std::printf("survokart-sim: M30 %s on %s:%d\n", options.serial.c_str(), options.address.c_str(),
-                instrument.port());
     std::fflush(stdout);
     int signal = 0;
     sigwait(&stop_signals, &signal);
-    instrument.stop();
+    for (auto &instrument : running)
+        instrument->stop();
     return 0;
 }
