@@ -21,6 +21,7 @@ namespace test {
 
 using Bytes = std::vector<uint8_t>;
 constexpr int kDeadlineMs = 10000;
+constexpr uint32_t kHostAddress = 0x7F0000FE;  // 127.0.0.254
 
 inline Bytes frame(uint16_t code, uint16_t param, uint8_t status = 0, const Bytes &payload = {}) {
     Bytes out(payload.size() + MXX_FRAME_OVERHEAD);
@@ -52,6 +53,11 @@ class Host {
 public:
     explicit Host(int port) {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // From an address of its own: a connect to a port nobody listens on could otherwise pick
+        // that very port as its source and connect to itself.
+        sockaddr_in self = loopback(0);
+        self.sin_addr.s_addr = htonl(kHostAddress);
+        ::bind(m_fd, reinterpret_cast<sockaddr *>(&self), sizeof self);
         sockaddr_in addr = loopback(port);
         connected = ::connect(m_fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
     }

@@ -173,7 +173,7 @@ struct Instrument::Impl {
     size_t received = 0;
 
     std::atomic<int> links{0}, frames_sent{0}, discoveries{0};
-    std::atomic<bool> link_open{false}, stopping{false};
+    std::atomic<bool> link_open{false}, stopping{false}, listening{false};
 
     // Owned by the serving thread while it runs, by start()/stop() otherwise.
     std::thread thread;
@@ -430,11 +430,13 @@ struct Instrument::Impl {
                 if (link_fd) out.push(r.bytes, 0, now, 0, milliseconds(0));
             } else {
                 flush(now);
-                drop_link();
+                // Down before the host can see the link end, so it finds nobody listening.
                 if (r.kind == LinkRequest::Restart) {
+                    listening = false;
                     listen_fd.reset();
                     reopen_at = now + r.down;
                 }
+                drop_link();
             }
         }
     }
@@ -445,6 +447,7 @@ struct Instrument::Impl {
         std::string error;
         if (bind_socket(listen_fd, SOCK_STREAM, bound_port, bound_port, &error)) {
             reopen_at.reset();
+            listening = true;
         } else {
             std::fprintf(stderr, "survokart-sim: %s; trying again\n", error.c_str());
             reopen_at = now + milliseconds(500);
@@ -558,6 +561,7 @@ bool Instrument::start(std::string *error) {
         return false;
     }
     d.stopping = false;
+    d.listening = true;
     d.thread = std::thread([&d] { d.serve(); });
     return true;
 }
@@ -570,6 +574,7 @@ void Instrument::stop() {
     d.thread.join();
     d.drop_link();
     d.listen_fd.reset();
+    d.listening = false;
     d.udp_fd.reset();
     d.wake_fd.reset();
 }
@@ -673,6 +678,9 @@ int Instrument::links_accepted() const {
 }
 bool Instrument::linked() const {
     return m_impl->link_open;
+}
+bool Instrument::listening() const {
+    return m_impl->listening;
 }
 int Instrument::frames_sent() const {
     return m_impl->frames_sent;

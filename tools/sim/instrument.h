@@ -110,6 +110,7 @@ public:
     bool wait_commands(size_t count, std::chrono::milliseconds deadline) const;
     int links_accepted() const;
     bool linked() const;
+    bool listening() const;   // false while down after a restart
     int frames_sent() const;  // frames fully written on all links
     int discovery_requests() const;
 
