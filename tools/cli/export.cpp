@@ -1,0 +1,63 @@
+#include "export.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+QString isoTime(uint32_t t) {
+    return QDateTime::fromSecsSinceEpoch(t, Qt::UTC).toString(Qt::ISODate);
+}
+
+// Enough digits to round-trip a single-precision value, no more.
+QString number(double v) {
+    return QString::number(v, 'g', 9);
+}
+
+}  // namespace
+
+QString rawDoseRateUnit(int unit) {
+    switch (unit) {
+        case 1:
+            return "nSv/h";
+        case 2:
+            return QStringLiteral("\u00B5R/h");
+        case 3:
+            return "nrem/h";
+        default:
+            return "nGy/h";
+    }
+}
+
+QByteArray exportCsv(const std::vector<ExportedRecord> &records) {
+    QByteArray out = "time,latitude,longitude,altitude,count_rate,dose_rate,unit\n";
+    for (const ExportedRecord &r : records) {
+        for (const SurveyPoint &p : r.points) {
+            QStringList row = {
+                isoTime(r.time), number(p.latitude), number(p.longitude),        number(p.altitude),
+                number(p.cps),   number(p.doseRate), rawDoseRateUnit(r.doseUnit)};
+            out += row.join(',').toUtf8() + '\n';
+        }
+    }
+    return out;
+}
+
+QByteArray exportGeoJson(const std::vector<ExportedRecord> &records) {
+    QJsonArray features;
+    for (const ExportedRecord &r : records) {
+        for (const SurveyPoint &p : r.points) {
+            QJsonObject geometry{{"type", "Point"},
+                                 {"coordinates", QJsonArray{p.longitude, p.latitude, p.altitude}}};
+            QJsonObject properties{{"time", isoTime(r.time)},
+                                   {"count_rate", p.cps},
+                                   {"dose_rate", p.doseRate},
+                                   {"unit", rawDoseRateUnit(r.doseUnit)}};
+            features.append(QJsonObject{
+                {"type", "Feature"}, {"geometry", geometry}, {"properties", properties}});
+        }
+    }
+    QJsonObject collection{{"type", "FeatureCollection"}, {"features", features}};
+    return QJsonDocument(collection).toJson(QJsonDocument::Indented);
+}
