@@ -1,0 +1,36 @@
+// The base of every protocol object: bound to one connection of a device at a time, it turns the
+// records the device hands it into typed signals and offers the model's commands.
+#pragma once
+
+#include <QObject>
+#include <QVariant>
+#include <atomic>
+
+class QThread;
+
+class Protocol : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Protocol(QObject *parent = nullptr);
+    ~Protocol() override;
+
+    // Stores the connection id and announces the binding; subclasses call this first.
+    virtual void bind(int connId, QThread *thread);
+    virtual void unbind();
+    virtual int type() const = 0;
+    // Called on the device's thread with every record of the connection.
+    virtual void receiveData(QVariant &data);
+
+    bool isBound() const { return m_connId != -1; }
+    int connId() const { return m_connId; }
+    // Asks the library to close the bound connection.
+    bool disconnectDevice();
+
+signals:
+    void bindStateChanged(bool bound);
+
+protected:
+    // Written on the device's thread; commands may read it from any thread.
+    std::atomic<int> m_connId{-1};
+};

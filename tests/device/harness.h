@@ -1,0 +1,68 @@
+// A simulated instrument on an ephemeral loopback port and a device connected to it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QString>
+#include <memory>
+#include <string>
+
+#include "comm/conn_string.h"
+#include "common/eventually.h"
+#include "device/mxxdevice.h"
+#include "mxx/mxx.h"
+#include "sim/instrument.h"
+
+namespace test {
+
+constexpr int kSignalWaitMs = 10000;
+
+inline sim::Options loopbackInstrument() {
+    sim::Options o;
+    o.port = 0;
+    o.udp = false;
+    return o;
+}
+
+inline QString netString(int port) {
+    char conn[COMM_CONN_STRING_SIZE];
+    MXX_make_net_conn_string(conn, "127.0.0.1", port);
+    return QString::fromLatin1(conn);
+}
+
+// Waits on the event loop, so posted events and queued signals are delivered meanwhile.
+inline bool spin(const std::function<bool()> &condition) {
+    return eventually([&] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return condition();
+    });
+}
+
+class DeviceTest : public ::testing::Test {
+protected:
+    sim::Instrument instrument{loopbackInstrument()};
+    std::unique_ptr<MXXDevice> device;
+
+    void SetUp() override {
+        ASSERT_EQ(MXX_init(nullptr, nullptr, nullptr), 0);
+        std::string error;
+        ASSERT_TRUE(instrument.start(&error)) << error;
+        device = std::make_unique<MXXDevice>();
+    }
+    void TearDown() override {
+        device.reset();
+        MXX_shut();
+    }
+
+    // Connects and waits until the device has announced the recognised instrument.
+    void connectDevice() {
+        QSignalSpy connected(device.get(), &MXXDevice::connected);
+        ASSERT_TRUE(device->connect(netString(instrument.port())));
+        ASSERT_TRUE(connected.wait(kSignalWaitMs));
+        ASSERT_EQ(device->type(), 12);
+        instrument.clear_commands();
+    }
+};
+
+}  // namespace test
