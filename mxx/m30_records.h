@@ -1,6 +1,7 @@
 // Records of the M30 instrument: packed little-endian structures exactly as on the wire. Only the
 // named fields are read; every other byte is the instrument's own and travels unchanged. Text
 // fields are UTF-8, NUL-padded, without a NUL when the text fills the field (M30_put_text).
+// Fields may sit at odd offsets: read them by value, never bind a reference or pointer to one.
 #pragma once
 
 #include <cstddef>
