@@ -20,12 +20,13 @@ namespace test {
 
 class CommandLink : public ::testing::Test {
 protected:
-    sim::Instrument instrument{[] {
+    static sim::Options loopback_ephemeral() {
         sim::Options o;
-        o.port = 0;
+        o.port = 0;  // ephemeral, so that tests run side by side
         o.udp = false;
         return o;
-    }()};
+    }
+    sim::Instrument instrument{loopback_ephemeral()};
     int id = 0;
     std::atomic<int> type{-1};
 
