@@ -54,7 +54,7 @@ inline std::optional<Bytes> ask(Host &host, uint16_t code, uint16_t param, const
 
 struct Download {
     bool ok = false;
-    M30_txbuf_prepare_response prepared{};
+    int32_t results[3] = {};  // R1 to R3 of the prepare answer
     Bytes data;
     std::vector<uint32_t> chunks;  // lengths, the closing 0 included
 };
@@ -68,7 +68,8 @@ inline Download download(Host &host, uint32_t kind, uint32_t sub, int32_t a0, in
     M30_txbuf_prepare_request request{kind, sub, {a0, a1, 0, 0}, {}};
     auto prepared = ask(host, 8411, 20000, bytes_of(request));
     if (!prepared || mxx_frame_status(prepared->data())) return d;
-    d.prepared = read_at<M30_txbuf_prepare_response>(payload_of(*prepared), 0);
+    for (size_t i = 0; i < 3; ++i)
+        d.results[i] = read_at<int32_t>(payload_of(*prepared), 4 + 4 * i);
     for (;;) {
         M30_txbuf_chunk_request get{static_cast<uint32_t>(d.data.size()), handle, sub};
         auto chunk = ask(host, 8412, 3000, bytes_of(get));

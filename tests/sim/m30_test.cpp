@@ -104,7 +104,7 @@ TEST(M30Memory, HistoryRecordsHaveTheStoredLayoutNewestLast) {
     Host host(sim.instrument.port());
     test::Download list = test::download(host, 1, 0, 1, 10000);
     ASSERT_TRUE(list.ok);
-    EXPECT_EQ(list.prepared.results[0], 40);
+    EXPECT_EQ(list.results[0], 40);
     ASSERT_EQ(list.data.size(), 40u * 4);
     uint32_t previous = 0;
     int fixes = 0, points = 0;
@@ -154,7 +154,7 @@ TEST(M30Memory, TransfersComeInBoundedContiguousChunksAndEndEmpty) {
         ASSERT_EQ(read_at<int32_t>(list.data, 4 * size_t(i)), i + 1);
 
     test::Download tail = test::download(host, 1, 0, 4991, 10000);  // from a later position
-    EXPECT_EQ(tail.prepared.results[0], 10);
+    EXPECT_EQ(tail.results[0], 10);
     EXPECT_EQ(read_at<int32_t>(tail.data, 0), 4991);
 
     // A chunk request with a handle of its own invention, and records and kinds that do not
