@@ -63,6 +63,12 @@ protected:
 TEST_F(M30ProtocolTest, StatusAndTotalsCarryExactlyTheBytesSent) {
     QSignalSpy status(m30.get(), &M30Protocol::statusData);
     QSignalSpy totals(m30.get(), &M30Protocol::totalData);
+    // Records also cross queued connections (a receiver on another thread gets them this way).
+    QObject receiver;
+    std::shared_ptr<M30_status> queued;
+    QObject::connect(
+        m30.get(), &M30Protocol::statusData, &receiver,
+        [&](std::shared_ptr<M30_status> r) { queued = r; }, Qt::QueuedConnection);
     Bytes s = pattern(sizeof(M30_status), 3), t = pattern(sizeof(M30_total_data), 9);
     instrument.send_event(M30_EVENT_STATUS, s);
     instrument.send_event(M30_EVENT_TOTAL, t);
@@ -73,6 +79,9 @@ TEST_F(M30ProtocolTest, StatusAndTotalsCarryExactlyTheBytesSent) {
     auto gotT = totals[0][0].value<std::shared_ptr<M30_total_data>>();
     EXPECT_EQ(std::memcmp(gotS.get(), s.data(), s.size()), 0);
     EXPECT_EQ(std::memcmp(gotT.get(), t.data(), t.size()), 0);
+    ASSERT_TRUE(test::spin([&] { return queued != nullptr; }));
+    EXPECT_EQ(queued, gotS);
+    EXPECT_TRUE(QMetaType::fromName("std::shared_ptr<M30_status>").isValid());
 
     // A short payload is completed with zeros, a long one cut to the record.
     instrument.send_event(M30_EVENT_STATUS, Bytes{1, 2});
