@@ -213,30 +213,29 @@ int MXXDevice::onConnected(int connId, char *, int deviceType, void *user) {
     return 0;
 }
 
-int MXXDevice::onConnectFailed(int, char *, void *user) {
-    auto *link = static_cast<Link *>(user);
-    std::shared_ptr<Link> keep;  // released after the lock
-    std::lock_guard g(link->lock);
-    keep = std::move(link->self);
-    printState("connection error", link->connString);
-    link->ended = true;
-    link->connId = -1;
-    if (link->device) postState(link->device, StateEvent::ConnectionFailed, -1);
+int MXXDevice::onConnectFailed(int connId, char *, void *user) {
+    endLink(static_cast<Link *>(user), StateEvent::ConnectionFailed, connId);
     return 0;
 }
 
 int MXXDevice::onDisconnected(int connId, char *, void *user) {
-    auto *link = static_cast<Link *>(user);
+    endLink(static_cast<Link *>(user), StateEvent::Disconnected, connId);
+    return 0;
+}
+
+// The library's last callback for a connection: the link forgets it and lets go of itself.
+void MXXDevice::endLink(Link *link, int change, int connId) {
     std::shared_ptr<Link> keep;  // released after the lock
     std::lock_guard g(link->lock);
     keep = std::move(link->self);
-    printState("disconnected", link->connString);
+    const bool failed = change == StateEvent::ConnectionFailed;
+    printState(failed ? "connection error" : "disconnected", link->connString);
     link->ended = true;
     link->connId = -1;
     link->type = 0;
-    link->connString.clear();
-    if (link->device) postState(link->device, StateEvent::Disconnected, connId);
-    return 0;
+    if (!failed) link->connString.clear();  // a failed string stays on show
+    if (link->device)
+        postState(link->device, static_cast<StateEvent::Change>(change), failed ? -1 : connId);
 }
 
 // The part of a state change that belongs to the device's thread.

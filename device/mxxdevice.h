@@ -62,6 +62,7 @@ private:
     static int onConnected(int connId, char *state, int deviceType, void *user);
     static int onConnectFailed(int connId, char *state, void *user);
     static int onDisconnected(int connId, char *state, void *user);
+    static void endLink(Link *link, int change, int connId);
     void stateChanged(int change, int connId);
     void linkEnded(int endedId);
 
