@@ -38,9 +38,7 @@ void BM_DownloadAllRecords(benchmark::State &state) {
         bench::PingPong raw(MXX_FRAME_OVERHEAD, MXX_FRAME_OVERHEAD + 16);
         round_trip = bench::seconds_per_call([&] { raw.round_trip(); });
     }
-    sim::Options options;
-    options.port = 0;
-    options.udp = false;
+    sim::Options options = sim::in_process_options();
     options.record_commands = false;
     sim::Instrument instrument(options);
     sim::M30Options m30;

@@ -25,9 +25,7 @@ void BM_SendCmdRoundTrip(benchmark::State &state) {
         baseline = bench::seconds_per_call([&] { raw.round_trip(); });
     }
 
-    sim::Options options;
-    options.port = 0;
-    options.udp = false;
+    sim::Options options = sim::in_process_options();
     options.record_commands = false;
     sim::Instrument instrument(options);
     instrument.set_command(kLargeCommand, [](const sim::Command &c) {

@@ -31,12 +31,6 @@ Outcome cli(const QStringList &args) {
 
 class Cli : public ::testing::Test {
 protected:
-    sim::Options options() {
-        sim::Options o;
-        o.port = 0;
-        o.udp = false;
-        return o;
-    }
     sim::M30Options m30Options() {
         sim::M30Options m;
         m.events = false;
@@ -46,7 +40,7 @@ protected:
         m.history.end_time = QDateTime::currentSecsSinceEpoch() - 60;
         return m;
     }
-    sim::Instrument instrument{options()};
+    sim::Instrument instrument{sim::in_process_options()};
     sim::M30Options m30opts = m30Options();
     sim::M30Model m30{instrument, m30opts};
     QString target;
@@ -134,9 +128,7 @@ TEST_F(Cli, EachFailureHasItsOwnExitCode) {
 }
 
 TEST(CliSilent, AnInstrumentThatNeverAnswersIsReported) {
-    sim::Options o;
-    o.port = 0;
-    o.udp = false;
+    sim::Options o = sim::in_process_options();
     o.faults.ignore_probes = true;
     sim::Instrument silent(o);
     ASSERT_TRUE(silent.start());

@@ -18,13 +18,6 @@ namespace test {
 
 constexpr int kSignalWaitMs = 10000;
 
-inline sim::Options loopbackInstrument() {
-    sim::Options o;
-    o.port = 0;
-    o.udp = false;
-    return o;
-}
-
 inline QString netString(int port) {
     char conn[COMM_CONN_STRING_SIZE];
     MXX_make_net_conn_string(conn, "127.0.0.1", port);
@@ -41,7 +34,7 @@ inline bool spin(const std::function<bool()> &condition) {
 
 class DeviceTest : public ::testing::Test {
 protected:
-    sim::Instrument instrument{loopbackInstrument()};
+    sim::Instrument instrument{sim::in_process_options()};
     std::unique_ptr<MXXDevice> device;
 
     void SetUp() override {

@@ -20,13 +20,7 @@ namespace test {
 
 class CommandLink : public ::testing::Test {
 protected:
-    static sim::Options loopback_ephemeral() {
-        sim::Options o;
-        o.port = 0;  // ephemeral, so that tests run side by side
-        o.udp = false;
-        return o;
-    }
-    sim::Instrument instrument{loopback_ephemeral()};
+    sim::Instrument instrument{sim::in_process_options()};
     int id = 0;
     std::atomic<int> type{-1};
 

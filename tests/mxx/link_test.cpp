@@ -53,12 +53,7 @@ std::vector<std::vector<uint8_t>> frames_of(const sim::Instrument &in, uint16_t 
 class Link : public ::testing::Test {
 protected:
     Device device;
-    sim::Instrument instrument{[] {
-        sim::Options o;
-        o.port = 0;
-        o.udp = false;
-        return o;
-    }()};
+    sim::Instrument instrument{sim::in_process_options()};
     int id = 0;
 
     void SetUp() override {
@@ -268,8 +263,8 @@ TEST_F(Link, EventsReachTheirHook) {
 }
 
 TEST(Discovery, ReplyOverUdpLandsOnceInTheList) {
-    sim::Options o;
-    o.port = 0;
+    sim::Options o = sim::in_process_options();
+    o.udp = true;
     o.udp_port = 0;
     o.udp_reply_port = 0;
     o.serial = "C7777777";

@@ -12,10 +12,9 @@
 namespace test {
 
 inline sim::Options quiet_instrument(const std::string &address = "127.0.0.1", int port = 0) {
-    sim::Options o;
+    sim::Options o = sim::in_process_options();
     o.address = address;
     o.port = port;
-    o.udp = false;
     return o;
 }
 

@@ -132,6 +132,13 @@ struct AnswerFaults {
 
 }  // namespace
 
+Options in_process_options() {
+    Options o;
+    o.port = 0;
+    o.udp = false;
+    return o;
+}
+
 Answer default_answer(const Command &command) {
     return Answer{0, command.param, 0, {}};
 }

@@ -63,6 +63,10 @@ using EventSource = std::function<std::optional<std::vector<uint8_t>>()>;
 // The answer of a command without a row: its response, status 0, param echoed, no payload.
 Answer default_answer(const Command &command);
 
+// An instrument for one test or benchmark: an ephemeral TCP port on 127.0.0.1 and no discovery,
+// so that runs side by side never collide.
+Options in_process_options();
+
 class Instrument {
 public:
     explicit Instrument(Options options);
