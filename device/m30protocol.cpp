@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string_view>
 
@@ -216,12 +217,12 @@ void M30Protocol::receiveData(QVariant &data) {
 
 bool M30Protocol::emulateKey(int key) {
     int32_t v = key;
-    return M30_emulate_key(m_connId, &v, 1) == 0;
+    return succeeded(M30_emulate_key(m_connId, &v, 1));
 }
 
 bool M30Protocol::setLeds(int leds) {
     uint32_t word = M30_led_word(leds);
-    return M30_set_leds(m_connId, &word, 1) == 0;
+    return succeeded(M30_set_leds(m_connId, &word, 1));
 }
 
 bool M30Protocol::getLeds() {
@@ -229,131 +230,131 @@ bool M30Protocol::getLeds() {
 }
 
 bool M30Protocol::setParams(M30_params &params) {
-    return M30_set_params(m_connId, &params, 1) == 0;
+    return succeeded(M30_set_params(m_connId, &params, 1));
 }
 
 bool M30Protocol::getParams(M30_params &params) {
-    return M30_get_params(m_connId, &params, 1) == 0;
+    return succeeded(M30_get_params(m_connId, &params, 1));
 }
 
 bool M30Protocol::getStatus(M30_status &status) {
-    return M30_get_status(m_connId, &status, 1) == 0;
+    return succeeded(M30_get_status(m_connId, &status, 1));
 }
 
 bool M30Protocol::powerOff() {
-    return M30_power_off(m_connId, 1) == 0;
+    return succeeded(M30_power_off(m_connId, 1));
 }
 
 bool M30Protocol::restart() {
-    return M30_restart(m_connId, 1) == 0;
+    return succeeded(M30_restart(m_connId, 1));
 }
 
 bool M30Protocol::welcome() {
-    return M30_welcome(m_connId, 1) == 0;
+    return succeeded(M30_welcome(m_connId, 1));
 }
 
 bool M30Protocol::setupDisplay(int setting) {
     int32_t v = setting;
-    return M30_setup_display(m_connId, &v, 1) == 0;
+    return succeeded(M30_setup_display(m_connId, &v, 1));
 }
 
 bool M30Protocol::clearAccumulatedSpectrum() {
-    return M30_clear_accumulated_spectrum(m_connId, 1) == 0;
+    return succeeded(M30_clear_accumulated_spectrum(m_connId, 1));
 }
 
 bool M30Protocol::stopAccumulatedSpectrum() {
-    return M30_stop_accumulated_spectrum(m_connId, 1) == 0;
+    return succeeded(M30_stop_accumulated_spectrum(m_connId, 1));
 }
 
 bool M30Protocol::startAccumulatedSpectrum(int value) {
     int32_t v = value;
-    return M30_start_accumulated_spectrum(m_connId, &v, 1) == 0;
+    return succeeded(M30_start_accumulated_spectrum(m_connId, &v, 1));
 }
 
 bool M30Protocol::storeAssay() {
-    return M30_store_assay(m_connId, 1) == 0;
+    return succeeded(M30_store_assay(m_connId, 1));
 }
 
 bool M30Protocol::storeIdent() {
-    return M30_store_ident(m_connId, 1) == 0;
+    return succeeded(M30_store_ident(m_connId, 1));
 }
 
 bool M30Protocol::getDateTime(M30_date_time &time) {
-    return M30_get_date_time(m_connId, &time, 1) == 0;
+    return succeeded(M30_get_date_time(m_connId, &time, 1));
 }
 
 bool M30Protocol::setDateTime(M30_date_time &time) {
-    return M30_set_date_time(m_connId, &time, 1) == 0;
+    return succeeded(M30_set_date_time(m_connId, &time, 1));
 }
 
 bool M30Protocol::getVersions(M30_versions &versions) {
-    return M30_get_versions(m_connId, &versions, 1) == 0;
+    return succeeded(M30_get_versions(m_connId, &versions, 1));
 }
 
 bool M30Protocol::setGpsPower(int state) {
     int32_t v = state;
-    return M30_set_gps_power(m_connId, &v, 1) == 0;
+    return succeeded(M30_set_gps_power(m_connId, &v, 1));
 }
 
 bool M30Protocol::getGpsPower(int &state) {
     int32_t v = state;
-    if (M30_get_gps_power(m_connId, &v, 1) != 0) return false;
+    if (!succeeded(M30_get_gps_power(m_connId, &v, 1))) return false;
     state = v;
     return true;
 }
 
 bool M30Protocol::recordSurvey(int on) {
     int32_t v = on;
-    return M30_record_survey(m_connId, &v, 1) == 0;
+    return succeeded(M30_record_survey(m_connId, &v, 1));
 }
 
 bool M30Protocol::reaquireBg() {
-    return M30_reacquire_background(m_connId, 1) == 0;
+    return succeeded(M30_reacquire_background(m_connId, 1));
 }
 
 bool M30Protocol::confirmAlarms(int value) {
     int32_t v = value;
-    return M30_confirm_alarms(m_connId, &v, 1) == 0;
+    return succeeded(M30_confirm_alarms(m_connId, &v, 1));
 }
 
 bool M30Protocol::startRecordAudio(int &value) {
     int32_t v = value;
-    if (M30_start_record_audio(m_connId, &v, 1) != 0) return false;
+    if (!succeeded(M30_start_record_audio(m_connId, &v, 1))) return false;
     value = v;
     return true;
 }
 
 bool M30Protocol::stopRecordAudio() {
-    return M30_stop_record_audio(m_connId, 1) == 0;
+    return succeeded(M30_stop_record_audio(m_connId, 1));
 }
 
 bool M30Protocol::playAudio(int value) {
     int32_t v = value;
-    return M30_play_audio(m_connId, &v, 1) == 0;
+    return succeeded(M30_play_audio(m_connId, &v, 1));
 }
 
 bool M30Protocol::stopAudio() {
-    return M30_stop_audio(m_connId, 1) == 0;
+    return succeeded(M30_stop_audio(m_connId, 1));
 }
 
 bool M30Protocol::setAdcParameter(int id, int value) {
     M30_adc_param p{id, value};
-    return M30_set_adc_param(m_connId, &p, 1) == 0;
+    return succeeded(M30_set_adc_param(m_connId, &p, 1));
 }
 
 bool M30Protocol::assignNote(int a, int b) {
     M30_note_assignment n{a, b};
-    return M30_assign_note(m_connId, &n, 1) == 0;
+    return succeeded(M30_assign_note(m_connId, &n, 1));
 }
 
 bool M30Protocol::getMotionSensorData(M30_motion_sensor &data) {
-    return M30_get_motion_sensor_data(m_connId, &data, 1) == 0;
+    return succeeded(M30_get_motion_sensor_data(m_connId, &data, 1));
 }
 
 bool M30Protocol::getEventFilter(int &mask) {
     M30_event_filter f{};
     f.mask = mask;
-    if (M30_get_event_filter(m_connId, &f, 1) != 0) return false;
+    if (!succeeded(M30_get_event_filter(m_connId, &f, 1))) return false;
     mask = f.mask;
     return true;
 }
@@ -361,48 +362,48 @@ bool M30Protocol::getEventFilter(int &mask) {
 bool M30Protocol::setEventFilter(int mask) {
     M30_event_filter f{};
     f.mask = mask;
-    return M30_set_event_filter(m_connId, &f, 1) == 0;
+    return succeeded(M30_set_event_filter(m_connId, &f, 1));
 }
 
 bool M30Protocol::setInhibition(int a, int b) {
     M30_inhibition i{static_cast<uint16_t>(a), static_cast<uint16_t>(b)};
-    return M30_set_inhibition(m_connId, &i, 1) == 0;
+    return succeeded(M30_set_inhibition(m_connId, &i, 1));
 }
 
 bool M30Protocol::getInhitibion(int &a, int &b) {
     M30_inhibition i{static_cast<uint16_t>(a), static_cast<uint16_t>(b)};
-    if (M30_get_inhibition(m_connId, &i, 1) != 0) return false;
+    if (!succeeded(M30_get_inhibition(m_connId, &i, 1))) return false;
     a = i.first;
     b = i.second;
     return true;
 }
 
 bool M30Protocol::wifiScan() {
-    return M30_wifi_scan(m_connId, 1) == 0;
+    return succeeded(M30_wifi_scan(m_connId, 1));
 }
 
 bool M30Protocol::setWifi(int value) {
     int32_t v = value;
-    return M30_set_wifi(m_connId, &v, 1) == 0;
+    return succeeded(M30_set_wifi(m_connId, &v, 1));
 }
 
 bool M30Protocol::getUsbGadgetList(M30_usb_gadget_list *list) {
-    return M30_get_usb_gadget_list(m_connId, list, 1) == 0;
+    return succeeded(M30_get_usb_gadget_list(m_connId, list, 1));
 }
 
 bool M30Protocol::getEthernetList(M30_ethernet_list *list) {
-    return M30_get_ethernet_list(m_connId, list, 1) == 0;
+    return succeeded(M30_get_ethernet_list(m_connId, list, 1));
 }
 
 bool M30Protocol::connectWifi(const QString &name, int value) {
     M30_wifi_connect_request r{};
     r.value = static_cast<uint16_t>(value);
     putText(r.network, name);
-    return M30_connect_wifi(m_connId, &r, 1) == 0;
+    return succeeded(M30_connect_wifi(m_connId, &r, 1));
 }
 
 bool M30Protocol::setConnectCode(M30_connect_code *code) {
-    return M30_set_connect_code(m_connId, code, 1) == 0;
+    return succeeded(M30_set_connect_code(m_connId, code, 1));
 }
 
 bool M30Protocol::setIpv4(const QString &a, const QString &b, const QString &c, const QString &d,
@@ -413,7 +414,7 @@ bool M30Protocol::setIpv4(const QString &a, const QString &b, const QString &c, 
     putText(s.third, c);
     putText(s.fourth, d);
     putText(s.fifth, e);
-    return M30_set_ipv4(m_connId, &s, 1) == 0;
+    return succeeded(M30_set_ipv4(m_connId, &s, 1));
 }
 
 bool M30Protocol::setIpv6(const QString &a, const QString &b, const QString &c, const QString &d,
@@ -424,52 +425,68 @@ bool M30Protocol::setIpv6(const QString &a, const QString &b, const QString &c, 
     putText(s.third, c);
     putText(s.fourth, d);
     putText(s.fifth, e);
-    return M30_set_ipv6(m_connId, &s, 1) == 0;
+    return succeeded(M30_set_ipv6(m_connId, &s, 1));
 }
 
 bool M30Protocol::setNameServers(const QString &first, const QString &second) {
     QByteArray f = first.toUtf8(), s = second.toUtf8();
     M30_nameservers r = M30_make_nameservers(std::string_view(f.constData(), f.size()),
                                              std::string_view(s.constData(), s.size()));
-    return M30_set_nameservers(m_connId, &r, 1) == 0;
+    return succeeded(M30_set_nameservers(m_connId, &r, 1));
 }
 
 bool M30Protocol::setAutoconnect(const QString &name, int value) {
     M30_autoconnect_request r{};
     putText(r.network, name);
     r.value = static_cast<uint16_t>(value);
-    return M30_set_wifi_autoconnect(m_connId, &r, 1) == 0;
+    return succeeded(M30_set_wifi_autoconnect(m_connId, &r, 1));
 }
 
 bool M30Protocol::getWifiIpv4List(const QString &name, M30_wifi_ipv4_list *list) {
     M30_network_name n;
     putText(n.name, name);
-    return M30_get_wifi_ipv4_list(m_connId, &n, list, 1) == 0;
+    return succeeded(M30_get_wifi_ipv4_list(m_connId, &n, list, 1));
 }
 
 bool M30Protocol::getWifiIpv6List(const QString &name, M30_wifi_ipv6_list *list) {
     M30_network_name n;
     putText(n.name, name);
-    return M30_get_wifi_ipv6_list(m_connId, &n, list, 1) == 0;
+    return succeeded(M30_get_wifi_ipv6_list(m_connId, &n, list, 1));
 }
 
 bool M30Protocol::removeWifi(const QString &name) {
     M30_network_name n;
     putText(n.name, name);
-    return M30_remove_wifi(m_connId, &n, 1) == 0;
+    return succeeded(M30_remove_wifi(m_connId, &n, 1));
 }
 
 bool M30Protocol::writeLog(const QString &line) {
     M30_log_line l;
     putText(l.text, line);
-    return M30_write_log(m_connId, &l, 1) == 0;
+    return succeeded(M30_write_log(m_connId, &l, 1));
 }
 
 bool M30Protocol::setGuiSerial(const QString &serial) {
     M30_gui_serial s;
     putText(s.serial, serial);
-    return M30_set_gui_serial(m_connId, &s, 1) == 0;
+    return succeeded(M30_set_gui_serial(m_connId, &s, 1));
 }
+
+namespace {
+
+// The data bytes a chunk answer really carried: its length field may claim no more than the
+// payload that arrived, and an answer with no payload or one that did not fit is no chunk at
+// all. -1 for anything but a chunk.
+int64_t chunkLength(const M30_txbuf_chunk &chunk) {
+    const int copied = MXX_last_cmd_outcome().copied;
+    constexpr int header = offsetof(M30_txbuf_chunk, data);
+    if (copied < header) return -1;
+    const uint32_t n = chunk.length;
+    if (n > M30_TXBUF_CHUNK_MAX || n > static_cast<uint32_t>(copied - header)) return -1;
+    return n;
+}
+
+}  // namespace
 
 bool M30Protocol::txBuffDownload(int kind, unsigned subKind, int v1, int v2, int v3, int v4,
                                  int *r1, int *r2, int *r3, char *buffer, int capacity,
@@ -481,12 +498,11 @@ bool M30Protocol::txBuffDownload(int kind, unsigned subKind, int v1, int v2, int
         if (r2) *r2 = b;
         if (r3) *r3 = c;
     };
+    setResults(0, 0, 0);
     const int32_t selector = 0;
     M30_txbuf_info info{};
-    if (!buffer || capacity < 0 || M30_tx_buff_info(id, &selector, &info, 1) != 0) {
-        setResults(0, 0, 0);
+    if (!buffer || capacity < 0 || !succeeded(M30_tx_buff_info(id, &selector, &info, 1)))
         return false;
-    }
     M30_txbuf_prepare_request request{};
     request.kind = static_cast<uint32_t>(kind);
     request.sub_kind = subKind;
@@ -495,10 +511,7 @@ bool M30Protocol::txBuffDownload(int kind, unsigned subKind, int v1, int v2, int
     request.args[2] = v3;
     request.args[3] = v4;
     M30_txbuf_prepare_response prepared{};
-    if (M30_tx_buff_prepare(id, &request, &prepared, 1) != 0) {
-        setResults(0, 0, 0);
-        return false;
-    }
+    if (!succeeded(M30_tx_buff_prepare(id, &request, &prepared, 1))) return false;
     setResults(prepared.results[0], prepared.results[1], prepared.results[2]);
 
     auto chunk = std::make_unique<M30_txbuf_chunk>();
@@ -506,15 +519,14 @@ bool M30Protocol::txBuffDownload(int kind, unsigned subKind, int v1, int v2, int
     uint32_t received = 0;
     for (;;) {
         M30_txbuf_chunk_request get{received, handle, subKind};
-        // A shorter answer leaves the rest of the record alone: never copy a previous chunk's tail.
-        std::memset(chunk.get(), 0, sizeof *chunk);
-        int result = -1;  // stays -1 when no answer arrives
-        if (M30_tx_buff_get(id, &get, chunk.get(), &result, 1) != 0 || result != 0) return false;
-        const uint32_t n = chunk->length;
+        int result = -1;
+        if (!succeeded(M30_tx_buff_get(id, &get, chunk.get(), &result, 1)) || result != 0)
+            return false;
+        const int64_t n = chunkLength(*chunk);
+        if (n < 0 || n > static_cast<int64_t>(capacity) - received) return false;
         if (n == 0) break;
-        if (n > M30_TXBUF_CHUNK_MAX || n > static_cast<uint32_t>(capacity) - received) return false;
-        std::memcpy(buffer + received, chunk->data, n);
-        received += n;
+        std::memcpy(buffer + received, chunk->data, static_cast<size_t>(n));
+        received += static_cast<uint32_t>(n);
     }
     if (length) *length += static_cast<int>(received);
     return true;
@@ -522,58 +534,58 @@ bool M30Protocol::txBuffDownload(int kind, unsigned subKind, int v1, int v2, int
 
 bool M30Protocol::deleteRecord(int a, int b, int c, int d) {
     M30_delete_record_request r{a, b, static_cast<uint16_t>(c), static_cast<uint16_t>(d)};
-    return M30_delete_record_id(m_connId, &r, 1) == 0;
+    return succeeded(M30_delete_record_id(m_connId, &r, 1));
 }
 
 bool M30Protocol::prepareNoteDB(int value, int &answer) {
     int32_t v = value, a = answer;
-    if (M30_prepare_note_db(m_connId, &v, &a, 1) != 0) return false;
+    if (!succeeded(M30_prepare_note_db(m_connId, &v, &a, 1))) return false;
     answer = a;
     return true;
 }
 
 bool M30Protocol::checkCalibDate(int value, M30_check_calib *check) {
     int32_t v = value;
-    return M30_check_calib_date(m_connId, &v, check, 1) == 0;
+    return succeeded(M30_check_calib_date(m_connId, &v, check, 1));
 }
 
 bool M30Protocol::getMemoryUsage(M30_memory_usage &usage) {
-    return M30_get_memory_usage(m_connId, &usage, 1) == 0;
+    return succeeded(M30_get_memory_usage(m_connId, &usage, 1));
 }
 
 bool M30Protocol::setDefaultParams() {
-    return M30_set_default_params(m_connId, 1) == 0;
+    return succeeded(M30_set_default_params(m_connId, 1));
 }
 
 bool M30Protocol::loadDefaultParams() {
-    return M30_load_default_params(m_connId, 1) == 0;
+    return succeeded(M30_load_default_params(m_connId, 1));
 }
 
 bool M30Protocol::loadGammaBackupParams(int &result) {
-    return M30_load_gamma_backup_params(m_connId, &result, 1) == 0;
+    return succeeded(M30_load_gamma_backup_params(m_connId, &result, 1));
 }
 
 bool M30Protocol::startCsStab() {
-    return M30_start_cs_stab_acc_spectrum(m_connId, 1) == 0;
+    return succeeded(M30_start_cs_stab_acc_spectrum(m_connId, 1));
 }
 
 bool M30Protocol::stopCsStab() {
-    return M30_stop_cs_stab_acc_spectrum(m_connId, 1) == 0;
+    return succeeded(M30_stop_cs_stab_acc_spectrum(m_connId, 1));
 }
 
 bool M30Protocol::getCalibrationMethodNames(M30_calibration_method_name &names, int &result) {
-    return M30_get_calibration_method_names(m_connId, &names, &result, 1) == 0;
+    return succeeded(M30_get_calibration_method_names(m_connId, &names, &result, 1));
 }
 
 bool M30Protocol::getCalibMethods(const QString &name, M30_calibration_methods &methods,
                                   int &result) {
     M30_method_name n;
     putText(n.name, name);
-    return M30_get_calibration_methods(m_connId, &n, &methods, &result, 1) == 0;
+    return succeeded(M30_get_calibration_methods(m_connId, &n, &methods, &result, 1));
 }
 
 bool M30Protocol::saveCalibMethods(M30_calibration_methods &methods, int &result) {
-    return M30_save_calibration_methods(m_connId, &methods, &result, 1) == 0;
+    return succeeded(M30_save_calibration_methods(m_connId, &methods, &result, 1));
 }
 
 bool M30Protocol::saveCalibSpect(const QString &name, int a, int b, int &result) {
@@ -581,7 +593,7 @@ bool M30Protocol::saveCalibSpect(const QString &name, int a, int b, int &result)
     key.first = static_cast<uint16_t>(a);
     putText(key.name, name);
     key.second = static_cast<uint16_t>(b);
-    return M30_save_calibration_spect(m_connId, &key, &result, 1) == 0;
+    return succeeded(M30_save_calibration_spect(m_connId, &key, &result, 1));
 }
 
 bool M30Protocol::uploadCalibSpect(const M30_spectrum_data &spectrum, const QString &name, int a,
@@ -595,7 +607,7 @@ bool M30Protocol::uploadCalibSpect(const M30_spectrum_data &spectrum, const QStr
     putText(s.name, name);
     std::memcpy(s.bytes, &spectrum, sizeof spectrum);
     mxx_put16(s.bytes + sizeof spectrum, static_cast<uint16_t>(b));
-    return M30_upload_calibration_spectrum(m_connId, &s, &result, 1) == 0;
+    return succeeded(M30_upload_calibration_spectrum(m_connId, &s, &result, 1));
 }
 
 bool M30Protocol::downloadCalibSpect(int x, int a, int b, M30_calib_spectrum &spectrum,
@@ -604,7 +616,7 @@ bool M30Protocol::downloadCalibSpect(int x, int a, int b, M30_calib_spectrum &sp
     key.first = static_cast<uint16_t>(a);
     key.second = static_cast<uint16_t>(x);
     key.third = static_cast<uint16_t>(b);
-    return M30_download_calibration_spectrum(m_connId, &key, &spectrum, &result, 1) == 0;
+    return succeeded(M30_download_calibration_spectrum(m_connId, &key, &spectrum, &result, 1));
 }
 
 bool M30Protocol::saveCalibLog(int value, const QString &text) {
@@ -612,106 +624,106 @@ bool M30Protocol::saveCalibLog(int value, const QString &text) {
     log.marker = M30_CALIB_LOG_MARKER;
     log.value = value;
     putText(log.text, text);
-    return M30_save_calib_log(m_connId, &log, 1) == 0;
+    return succeeded(M30_save_calib_log(m_connId, &log, 1));
 }
 
 bool M30Protocol::startIdent(int value) {
     int32_t v = value;
-    return M30_start_ident_acc_spectrum(m_connId, &v, 1) == 0;
+    return succeeded(M30_start_ident_acc_spectrum(m_connId, &v, 1));
 }
 
 bool M30Protocol::stopIdent() {
-    return M30_stop_ident_acc_spectrum(m_connId, 1) == 0;
+    return succeeded(M30_stop_ident_acc_spectrum(m_connId, 1));
 }
 
 bool M30Protocol::startAssay() {
-    return M30_start_assay_acc_spectrum(m_connId, 1) == 0;
+    return succeeded(M30_start_assay_acc_spectrum(m_connId, 1));
 }
 
 bool M30Protocol::stopAssay() {
-    return M30_stop_assay_acc_spectrum(m_connId, 1) == 0;
+    return succeeded(M30_stop_assay_acc_spectrum(m_connId, 1));
 }
 
 bool M30Protocol::requestAssayResult() {
-    return M30_send_assay_results(m_connId, 1) == 0;
+    return succeeded(M30_send_assay_results(m_connId, 1));
 }
 
 bool M30Protocol::setLinearizationSpect(int value) {
     int32_t v = value;
-    return M30_set_linearization_spect(m_connId, &v, 1) == 0;
+    return succeeded(M30_set_linearization_spect(m_connId, &v, 1));
 }
 
 bool M30Protocol::linearizate() {
-    return M30_linearizate(m_connId, 1) == 0;
+    return succeeded(M30_linearizate(m_connId, 1));
 }
 
 bool M30Protocol::setLookupTable(int value) {
     int32_t v = value;
-    return M30_set_lookup_table(m_connId, &v, 1) == 0;
+    return succeeded(M30_set_lookup_table(m_connId, &v, 1));
 }
 
 bool M30Protocol::setHv(int value) {
     int32_t v = value;
-    return M30_set_hv(m_connId, &v, 1) == 0;
+    return succeeded(M30_set_hv(m_connId, &v, 1));
 }
 
 bool M30Protocol::setBgStab(int value) {
     int32_t v = value;
-    return M30_set_bg_stab(m_connId, &v, 1) == 0;
+    return succeeded(M30_set_bg_stab(m_connId, &v, 1));
 }
 
 bool M30Protocol::setRemoteControl(int value) {
     int32_t v = value;
-    return M30_set_remote_control(m_connId, &v, 1) == 0;
+    return succeeded(M30_set_remote_control(m_connId, &v, 1));
 }
 
 bool M30Protocol::sessionToMaintainer() {
-    return M30_session_to_maintainer(m_connId, 1) == 0;
+    return succeeded(M30_session_to_maintainer(m_connId, 1));
 }
 
 bool M30Protocol::assayCalculation() {
-    return M30_assay_calculation(m_connId, 1) == 0;
+    return succeeded(M30_assay_calculation(m_connId, 1));
 }
 
 bool M30Protocol::identifyCalculation() {
-    return M30_identify_calculation(m_connId, 1) == 0;
+    return succeeded(M30_identify_calculation(m_connId, 1));
 }
 
 bool M30Protocol::initCalibMethods() {
-    return M30_init_calib_methods(m_connId, 1) == 0;
+    return succeeded(M30_init_calib_methods(m_connId, 1));
 }
 
 bool M30Protocol::setNuclideLibrary(M30_nuclib_entry *library) {
-    return M30_set_nuclide_library(m_connId, library, 1) == 0;
+    return succeeded(M30_set_nuclide_library(m_connId, library, 1));
 }
 
 bool M30Protocol::getNuclideLibrary(M30_nuclib_entry *library, int selector) {
     int32_t v = selector;
-    return M30_get_nuclide_library(m_connId, &v, library, 1) == 0;
+    return succeeded(M30_get_nuclide_library(m_connId, &v, library, 1));
 }
 
 bool M30Protocol::getExpandedStabSpect(int value, M30_expanded_spectrum_data *spectrum) {
     int32_t v = value;
-    return M30_get_expanded_stab_spect(m_connId, &v, spectrum, 1) == 0;
+    return succeeded(M30_get_expanded_stab_spect(m_connId, &v, spectrum, 1));
 }
 
 bool M30Protocol::setAssayCoreDepth(float depth) {
     M30_core_depth d{};
     d.depth = depth;
-    return M30_set_assay_core_depth(m_connId, &d, 1) == 0;
+    return succeeded(M30_set_assay_core_depth(m_connId, &d, 1));
 }
 
 bool M30Protocol::setCoreInfo(M30_core_info_entry *info) {
-    return M30_set_core_info(m_connId, info, 1) == 0;
+    return succeeded(M30_set_core_info(m_connId, info, 1));
 }
 
 bool M30Protocol::getVirtualComponents(int value, M30_virtual_components *components) {
     int32_t v = value;
-    return M30_get_virtual_components(m_connId, &v, components, 1) == 0;
+    return succeeded(M30_get_virtual_components(m_connId, &v, components, 1));
 }
 
 bool M30Protocol::setVirtualComponents(M30_virtual_components *components) {
-    return M30_set_virtual_components(m_connId, components, 1) == 0;
+    return succeeded(M30_set_virtual_components(m_connId, components, 1));
 }
 
 bool M30Protocol::updateCloudAssayId(int a, int b, int c, int *result) {
@@ -719,32 +731,32 @@ bool M30Protocol::updateCloudAssayId(int a, int b, int c, int *result) {
     r.values[0] = a;
     r.values[1] = b;
     r.values[2] = c;
-    return M30_update_cloud_assay_id(m_connId, &r, result, 1) == 0;
+    return succeeded(M30_update_cloud_assay_id(m_connId, &r, result, 1));
 }
 
 bool M30Protocol::downloadJoblistFromCloud() {
-    return M30_download_joblist_from_cloud(m_connId, 1) == 0;
+    return succeeded(M30_download_joblist_from_cloud(m_connId, 1));
 }
 
 bool M30Protocol::deleteCloudRecords() {
-    return M30_delete_cloud_records(m_connId, 1) == 0;
+    return succeeded(M30_delete_cloud_records(m_connId, 1));
 }
 
 bool M30Protocol::btInquiryStart() {
-    return M30_bt_inquiry_start(m_connId, 1) == 0;
+    return succeeded(M30_bt_inquiry_start(m_connId, 1));
 }
 
 bool M30Protocol::btInquiryStop() {
-    return M30_bt_inquiry_stop(m_connId, 1) == 0;
+    return succeeded(M30_bt_inquiry_stop(m_connId, 1));
 }
 
 bool M30Protocol::btInquiryResults(M30_bt_inquiry_results *results) {
-    return M30_bt_inquiry_get_results(m_connId, results, 1) == 0;
+    return succeeded(M30_bt_inquiry_get_results(m_connId, results, 1));
 }
 
 bool M30Protocol::btConnect(int value, const char *address) {
     M30_bt_connect_request r{};
     r.value = value;
     if (address) M30_put_text(r.address, std::string_view(address, strnlen(address, 32)));
-    return M30_bt_connect(m_connId, &r, 1) == 0;
+    return succeeded(M30_bt_connect(m_connId, &r, 1));
 }

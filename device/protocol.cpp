@@ -23,3 +23,11 @@ bool Protocol::disconnectDevice() {
     if (id == -1) return false;
     return MXX_disconnect(id) == 0;
 }
+
+bool Protocol::lastCommandAnswered() {
+    return MXX_last_cmd_outcome().answered;
+}
+
+bool Protocol::succeeded(int result) {
+    return result == MXX_RESULT_OK && lastCommandAnswered();
+}

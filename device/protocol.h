@@ -26,11 +26,18 @@ public:
     int connId() const { return m_connId; }
     // Asks the library to close the bound connection.
     bool disconnectDevice();
+    // Whether the last command this thread sent got an answer: a method that returned false
+    // was refused when this is true, and met silence when it is false.
+    static bool lastCommandAnswered();
 
 signals:
     void bindStateChanged(bool bound);
 
 protected:
+    // A command succeeded only when an answer said so: the transaction's result 0 alone also
+    // stands for an instrument that never answered.
+    static bool succeeded(int result);
+
     // Written on the device's thread; commands may read it from any thread.
     std::atomic<int> m_connId{-1};
 };

@@ -41,6 +41,14 @@ int MXX_idle_wait(void *context, unsigned code, int value1, int value2);
 int MXX_send_cmd(int conn_id, unsigned cmd_code, int param, const void *payload,
                  unsigned payload_len, void *rsp_buf, int rsp_buf_size, int *rsp_len_out,
                  int *rsp_param_out, int *rsp_status_out, int timeout_ms, int wait_response);
+// What the calling thread's last MXX_send_cmd got back. `answered`: an answer frame decided it
+// (a response, a refusal or a failing retry; not silence and not a last "send it again").
+// `copied`: the payload bytes copied to rsp_buf, -1 when none were.
+struct MXX_cmd_outcome {
+    bool answered = false;
+    int copied = -1;
+};
+MXX_cmd_outcome MXX_last_cmd_outcome();
 int MXX_set_cmd_num_try(int conn_id, int tries);
 int MXX_get_cmd_num_try(int conn_id);  // 1 when the connection has no protocol state
 

@@ -27,6 +27,10 @@ transaction_buffers &buffers() {
     return b;
 }
 
+// Result 0 also means "never usably answered", and the command wrappers do not pass every
+// output through, so each thread keeps what its last transaction really got back.
+thread_local MXX_cmd_outcome t_last_outcome;
+
 int write_frame(int conn_id, const std::vector<uint8_t> &frame, int timeout_ms) {
     int written = 0;
     return comm_write(conn_id, frame.data(), static_cast<int>(frame.size()), &written, timeout_ms);
@@ -43,6 +47,7 @@ struct outputs {
 void report(const mxx_answer &a, const outputs &out) {
     if (out.rsp_param_out) *out.rsp_param_out = mxx_frame_param(a.frame);
     if (out.rsp_status_out) *out.rsp_status_out = mxx_frame_status(a.frame);
+    if (a.verdict != mxx_verdict::retry) t_last_outcome.answered = true;
     if (a.verdict != mxx_verdict::success) return;
     // The payload is copied only when it is there and fits; the slot never gives more than
     // it holds.
@@ -50,6 +55,7 @@ void report(const mxx_answer &a, const outputs &out) {
     int n = a.length - MXX_FRAME_OVERHEAD;
     if (!out.rsp_buf || n < 1 || n > out.rsp_buf_size || MXX_HEADER_SIZE + n > stored) return;
     std::memcpy(out.rsp_buf, a.frame + MXX_HEADER_SIZE, static_cast<size_t>(n));
+    t_last_outcome.copied = n;
     if (out.rsp_len_out) *out.rsp_len_out = n;
 }
 
@@ -86,9 +92,14 @@ mxx_answer mxx_examine(const uint8_t *const frames[3], const int lengths[3]) {
     return {};
 }
 
+MXX_cmd_outcome MXX_last_cmd_outcome() {
+    return t_last_outcome;
+}
+
 int MXX_send_cmd(int conn_id, unsigned cmd_code, int param, const void *payload,
                  unsigned payload_len, void *rsp_buf, int rsp_buf_size, int *rsp_len_out,
                  int *rsp_param_out, int *rsp_status_out, int timeout_ms, int wait_response) {
+    t_last_outcome = {};
     if (payload_len > MXX_MAX_PAYLOAD || (payload_len && !payload)) return -1;
     int attempts = MXX_get_cmd_num_try(conn_id);
     transaction_buffers &b = buffers();
