@@ -1,5 +1,7 @@
 // The connection table: start and stop, slot allocation and deletion, the reader thread,
 // disconnect and iteration.
+#include <climits>
+#include <cstdint>
 #include <utility>
 
 #include "conn_table.h"
@@ -10,6 +12,16 @@ namespace {
 
 std::mutex table_guard;  // guards `table` (the pointer, not the table)
 comm_table_ref table;
+// The next id to try. Process-wide and never reset, not even by a restart of the manager: a
+// reader thread that outlived its join must never meet a newer connection under its own id.
+// Written under the current table's conn_list_lock.
+std::atomic<int> last_id{1};
+
+// The k-th id from `from`; after INT_MAX ids the count starts again at 1.
+int id_after(int from, int k) {
+    int64_t id = int64_t{from} + k;
+    return static_cast<int>(id > INT_MAX ? id - INT_MAX : id);
+}
 
 struct reader_args {
     comm_table_ref table;
@@ -61,7 +73,7 @@ comm_conn_ref add_connection(comm_table_t &t, const comm_transport_ops *ops, com
     reap(t);
     comm_conn_ref conn;
     for (int k = 0; k < COMM_MAX_CONN && !conn; ++k) {
-        int id = t.last_id + k;
+        int id = id_after(last_id, k);
         comm_slot_t &slot = comm_slot_of(t, id);
         std::lock_guard g(slot.ref_lock);
         if (!slot_is_free(slot)) continue;
@@ -69,7 +81,7 @@ comm_conn_ref add_connection(comm_table_t &t, const comm_transport_ops *ops, com
         if (!conn) break;
         slot.conn = conn;
         slot.previous = conn;
-        t.last_id = id + 1;
+        last_id = id_after(id, 1);
     }
     mutex_unlock(&t.conn_list_lock);
     if (conn)

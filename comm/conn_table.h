@@ -72,7 +72,6 @@ struct comm_slot_t {
 
 struct comm_table_t {
     mutex_t conn_list_lock;  // slot allocation
-    int last_id = 1;         // guarded by conn_list_lock
     std::array<comm_slot_t, COMM_MAX_CONN> slots;
 };
 

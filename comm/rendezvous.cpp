@@ -126,12 +126,15 @@ int comm_wait_response(int conn_id, int *len0_out, int *len1_out, int *len2_out,
     condvar_unlock(&conn->rsp_cond);
     mutex_unlock(&slot.conn_lock);
 
+    // An answer that came after the time ran out but before the lock was ours again is still the
+    // answer: dropping it would make the caller send the command a second time.
+    if (any) {
+        for (int i = 0; i < 3; ++i)
+            if (lengths[i]) *lengths[i] = received[i];
+        return 0;
+    }
     if (conn->state == COMM_STATE_FREE) return COMM_WAIT_CLOSED;
-    if (timed_out) return COMM_WAIT_TIMED_OUT;
-    if (!any) return COMM_WAIT_CLOSED;
-    for (int i = 0; i < 3; ++i)
-        if (lengths[i]) *lengths[i] = received[i];
-    return 0;
+    return timed_out ? COMM_WAIT_TIMED_OUT : COMM_WAIT_CLOSED;
 }
 
 int comm_signal_connected(int conn_id) {

@@ -18,21 +18,40 @@ int mutex_destroy(mutex_t *mutex) {
 
 int mutex_lock(mutex_t *mutex) {
     if (!mutex) return -1;
-    mutex->m.lock();
-    if (mutex->depth++ == 0) mutex->owner = std::this_thread::get_id();
+    if (mutex_owned_by_me(mutex)) {
+        ++mutex->depth;
+        return 0;
+    }
+    std::unique_lock g(mutex->guard);
+    const uint64_t ticket = mutex->next_ticket++;
+    mutex->turn.wait(g, [&] { return mutex->serving == ticket; });
+    mutex->owner = std::this_thread::get_id();
+    mutex->depth = 1;
     return 0;
 }
 
 int mutex_trylock(mutex_t *mutex) {
-    if (!mutex || !mutex->m.try_lock()) return -1;
-    if (mutex->depth++ == 0) mutex->owner = std::this_thread::get_id();
+    if (!mutex) return -1;
+    if (mutex_owned_by_me(mutex)) {
+        ++mutex->depth;
+        return 0;
+    }
+    std::lock_guard g(mutex->guard);
+    if (mutex->serving != mutex->next_ticket) return -1;  // held, or others are queued
+    ++mutex->next_ticket;
+    mutex->owner = std::this_thread::get_id();
+    mutex->depth = 1;
     return 0;
 }
 
 int mutex_unlock(mutex_t *mutex) {
     if (!mutex_owned_by_me(mutex)) return -1;
-    if (--mutex->depth == 0) mutex->owner = std::thread::id{};
-    mutex->m.unlock();
+    if (--mutex->depth > 0) return 0;
+    mutex->owner = std::thread::id{};
+    // Notified under the guard: the next holder may destroy the mutex as soon as it returns.
+    std::lock_guard g(mutex->guard);
+    ++mutex->serving;
+    mutex->turn.notify_all();
     return 0;
 }
 

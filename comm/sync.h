@@ -4,12 +4,19 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
 // Recursive mutex that knows its owner, so that an unlock by another thread fails without effect.
+// Fair: threads get it in the order they asked for it. A command transaction lets the connection
+// lock go between its waits and takes it straight back; a plain mutex would let it do so for all
+// its attempts while another thread's single write waits behind them.
 struct mutex_t {
-    std::recursive_mutex m;
+    std::mutex guard;  // guards the two tickets
+    std::condition_variable turn;
+    uint64_t next_ticket = 0;  // handed to the next thread that asks
+    uint64_t serving = 0;      // the holder's ticket; equal to next_ticket when free
     std::atomic<std::thread::id> owner{};
     int depth = 0;  // touched only by the owner
 };

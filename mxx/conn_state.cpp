@@ -31,11 +31,11 @@ void mxx_register_state(int conn_id, const mxx_state_ref &state) {
     registry[conn_id] = state;
 }
 
-void mxx_forget_state(int conn_id) {
+void mxx_forget_state(int conn_id, const MXX_conn_state *state) {
     mxx_state_ref last;  // released outside the lock
     std::lock_guard g(registry_lock);
     auto it = registry.find(conn_id);
-    if (it == registry.end()) return;
+    if (it == registry.end() || it->second.get() != state) return;
     last = std::move(it->second);
     registry.erase(it);
 }

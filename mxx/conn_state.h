@@ -55,7 +55,8 @@ struct MXX_conn_state {
 using mxx_state_ref = std::shared_ptr<MXX_conn_state>;
 
 void mxx_register_state(int conn_id, const mxx_state_ref &state);
-void mxx_forget_state(int conn_id);
+// Removes `state` from the registry; a record registered later under the same id stays.
+void mxx_forget_state(int conn_id, const MXX_conn_state *state);
 mxx_state_ref mxx_find_state(int conn_id);
 
 // The hook to call for a frame of `code`, or null.

@@ -34,7 +34,7 @@ void dispatch(void *context, uint8_t *frame, int size) {
 // The link has ended: the record goes with the last holder.
 void release(MXX_conn_state &s, int conn_id) {
     mxx_state_ref keep = std::move(s.self);
-    mxx_forget_state(conn_id);
+    mxx_forget_state(conn_id, &s);
 }
 
 int on_tick(MXX_conn_state &s, int conn_id) {

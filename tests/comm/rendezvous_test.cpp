@@ -160,6 +160,59 @@ TEST_F(Rendezvous, TransactionsOfTwoThreadsNeverInterleave) {
     echo.join();
 }
 
+// An answer delivered after the wait timed out but before the waiter had the lock back is the
+// answer, not a reason to send the command (a key press, say) a second time.
+TEST_F(Rendezvous, AnswerThatBeatsTheWaiterBackToTheLockIsUsed) {
+    hook();
+    std::atomic<bool> returned{false};
+    int l0 = -1;
+    auto wait = std::async(std::launch::async, [&] {
+        int r = comm_wait_response(id, &l0, nullptr, nullptr, 300);
+        returned = true;
+        return r;
+    });
+    ASSERT_TRUE(test::eventually([&] { return someone_waits(id, &comm_conn_t::rsp_cond); }));
+    comm_conn_ref conn = comm_find(*comm_current_table(), id);
+    condvar_lock(&conn->rsp_cond);
+    ASSERT_FALSE(returned);
+    // The waiter's time runs out while the lock is ours; the answer comes in before it is back.
+    ASSERT_TRUE(test::eventually([&] { return !someone_waits(id, &comm_conn_t::rsp_cond); }));
+    EXPECT_EQ(comm_fill_rsp_buff(id, 1100, frame(1100, 'l', 't').data(), 4), 0);
+    condvar_unlock(&conn->rsp_cond);
+    ASSERT_EQ(wait.wait_for(test::kDeadline), std::future_status::ready);
+    EXPECT_EQ(wait.get(), 0);
+    EXPECT_EQ(l0, 4);
+    comm_unhook_response(id);
+}
+
+// A plain write waits for the wait in progress of another thread's transaction, not for all its
+// attempts: the connection lock goes to the threads in the order they asked for it.
+TEST_F(Rendezvous, PlainWriteGoesBetweenTheAttemptsOfATransaction) {
+    auto transaction = std::async(std::launch::async, [&] {
+        hook();
+        for (char attempt = 1; attempt <= 3; ++attempt) {
+            std::string request = frame(1100, 't', attempt);
+            comm_write(id, request.data(), 4, nullptr, 1000);
+            comm_wait_response(id, nullptr, nullptr, nullptr, 400);
+        }
+        comm_unhook_response(id);
+    });
+    ASSERT_TRUE(test::eventually([&] { return someone_waits(id, &comm_conn_t::rsp_cond); }));
+    auto plain = std::async(std::launch::async, [&] {
+        std::string event = frame(2000, 'p');
+        return comm_write(id, event.data(), 4, nullptr, 1000);
+    });
+    comm_slot_t &slot = comm_slot_of(*comm_current_table(), id);
+    auto queued = [&] {
+        std::lock_guard g(slot.conn_lock.guard);
+        return slot.conn_lock.next_ticket - slot.conn_lock.serving >= 2;
+    };
+    ASSERT_TRUE(test::eventually(queued));
+    EXPECT_EQ(test::recv_exactly(peer, 8), frame(1100, 't', 1) + frame(2000, 'p'));
+    EXPECT_EQ(plain.get(), 0);
+    transaction.get();
+}
+
 TEST_F(Rendezvous, IdentifiedFlagIsRaisedAndClearedAtTheEnd) {
     EXPECT_EQ(comm_wait_connected(id, 10), COMM_WAIT_CONNECTED_TIMEOUT);
     auto waiter = std::async(std::launch::async, [&] { return comm_wait_connected(id, 600000); });

@@ -168,7 +168,7 @@ TEST(RecognitionTests, ModelsInTheirOrder) {
     EXPECT_EQ(recognise(2001, ""), std::make_tuple(1, 2, 3));
     EXPECT_EQ(recognise(2109, "x"), std::make_tuple(1, 1, 3));
     EXPECT_EQ(recognise(10007, "C"), std::make_tuple(0, 0, 3));
-    mxx_forget_state(id);
+    mxx_forget_state(id, state.get());
 }
 
 }  // namespace
