@@ -25,6 +25,7 @@ struct MXXDevice::Link {
     int type = 0;                 // guarded by lock
     QString connString;           // guarded by lock
     bool ended = false;           // guarded by lock; the last callback has run
+    uint64_t generation = 0;      // fixed before MXX_connect; tells this link's events apart
     std::shared_ptr<Link> self;   // set before MXX_connect, dropped by the last callback
 };
 
@@ -51,13 +52,15 @@ public:
         static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
         return type;
     }
-    StateEvent(Change change, int connId) : QEvent(eventType()), change(change), connId(connId) {}
+    StateEvent(Change change, int connId, uint64_t generation)
+        : QEvent(eventType()), change(change), connId(connId), generation(generation) {}
     const Change change;
     const int connId;
+    const uint64_t generation;  // of the link that posted it
 };
 
-void postState(MXXDevice *device, StateEvent::Change change, int connId) {
-    auto *event = new StateEvent(change, connId);
+void postState(MXXDevice *device, StateEvent::Change change, int connId, uint64_t generation) {
+    auto *event = new StateEvent(change, connId, generation);
     handOver();
     QCoreApplication::postEvent(device, event, Qt::NormalEventPriority);
 }
@@ -98,6 +101,7 @@ bool MXXDevice::connect(const QString &connString) {
     auto link = std::make_shared<Link>();
     link->device = this;
     link->connString = connString;
+    link->generation = ++m_generation;
     link->self = link;
     int id = -1;
     if (MXX_connect(s.constData(), &id, onConnected, onConnectFailed, onDisconnected, MDD_probe,
@@ -179,7 +183,8 @@ void MXXDevice::post(void *user, int protocolType, const QVariant &data) {
 bool MXXDevice::event(QEvent *e) {
     takeOver();  // before the first look at an event that may come from a reader thread
     if (e->type() == StateEvent::eventType()) {
-        stateChanged(static_cast<StateEvent *>(e)->change, static_cast<StateEvent *>(e)->connId);
+        auto *state = static_cast<StateEvent *>(e);
+        stateChanged(state->change, state->connId, state->generation == m_generation);
         return true;
     }
     // Qt's own events (queued calls, deferred deletion) go to the base; other user events are not
@@ -209,7 +214,7 @@ int MXXDevice::onConnected(int connId, char *, int deviceType, void *user) {
     printState("connected", link->connString);
     link->connId = connId;
     link->type = deviceType;
-    if (link->device) postState(link->device, StateEvent::Connected, connId);
+    if (link->device) postState(link->device, StateEvent::Connected, connId, link->generation);
     return 0;
 }
 
@@ -235,11 +240,18 @@ void MXXDevice::endLink(Link *link, int change, int connId) {
     link->type = 0;
     if (!failed) link->connString.clear();  // a failed string stays on show
     if (link->device)
-        postState(link->device, static_cast<StateEvent::Change>(change), failed ? -1 : connId);
+        postState(link->device, static_cast<StateEvent::Change>(change), failed ? -1 : connId,
+                  link->generation);
 }
 
-// The part of a state change that belongs to the device's thread.
-void MXXDevice::stateChanged(int change, int connId) {
+// The part of a state change that belongs to the device's thread. An earlier link's ending can
+// arrive after connect() opened the next one: it only lets go of that link's protocols, and says
+// nothing about the new link.
+void MXXDevice::stateChanged(int change, int connId, bool current) {
+    if (!current) {
+        if (change == StateEvent::Disconnected) unbindProtocols(connId);
+        return;
+    }
     switch (change) {
         case StateEvent::Connected:
             emit connected();
@@ -252,10 +264,14 @@ void MXXDevice::stateChanged(int change, int connId) {
     }
 }
 
-void MXXDevice::linkEnded(int endedId) {
+void MXXDevice::unbindProtocols(int endedId) {
     for (auto &p : m_protocols)
         if (p->connId() == endedId) p->unbind();
     std::erase_if(m_protocols, [](const std::shared_ptr<Protocol> &p) { return !p->isBound(); });
+}
+
+void MXXDevice::linkEnded(int endedId) {
+    unbindProtocols(endedId);
     m_workerThread->quit();
     m_workerThread->wait();
     emit disconnected();

@@ -11,6 +11,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -63,11 +64,13 @@ private:
     static int onConnectFailed(int connId, char *state, void *user);
     static int onDisconnected(int connId, char *state, void *user);
     static void endLink(Link *link, int change, int connId);
-    void stateChanged(int change, int connId);
+    void stateChanged(int change, int connId, bool current);
+    void unbindProtocols(int endedId);
     void linkEnded(int endedId);
 
     // The current (or last) connection. Only the device's thread replaces it.
     std::shared_ptr<Link> m_link;
+    uint64_t m_generation = 0;  // of m_link; each connect() opens the next one
     std::vector<std::shared_ptr<Protocol>> m_protocols;
     QList<MXXDeviceEvent> m_pendingEvents;
     bool m_dispatching = false;

@@ -83,6 +83,25 @@ TEST_F(DeviceTest, ConnectsRegistersOnceAndUnbindsWhenTheLinkDrops) {
     EXPECT_FALSE(p->isBound());
 }
 
+// The ending of a link that the device's thread has not heard of yet when connect() opens the
+// next one is that link's news, not the new one's.
+TEST_F(DeviceTest, EndingOfAnEarlierLinkLeavesTheNewOneAlone) {
+    connectDevice();
+    auto p = std::make_shared<RecordingProtocol>();
+    ASSERT_TRUE(device->registerProtocol(p));
+    QSignalSpy disconnected(device.get(), &MXXDevice::disconnected);
+    instrument.close_link();
+    ASSERT_TRUE(test::eventually([&] { return device->connId() == -1; }));  // events still queued
+    connectDevice();
+    EXPECT_EQ(disconnected.count(), 0);
+    EXPECT_FALSE(p->isBound());
+    ASSERT_TRUE(device->registerProtocol(p));
+    hooked = 0;
+    instrument.send_event(kTestEvent, {4});
+    ASSERT_TRUE(spin([&] { return !p->seen.empty(); }));  // the new link's worker still runs
+    EXPECT_EQ(p->seen.back(), 4);
+}
+
 TEST_F(DeviceTest, RefusedLinkReportsAConnectionErrorAndKeepsTheString) {
     int port = instrument.port();
     instrument.stop();

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -297,6 +298,56 @@ TEST(Discovery, ReplyOverUdpLandsOnceInTheList) {
     ASSERT_EQ(list.count, 1);
     EXPECT_STREQ(list.entries[0].key, "C7777777");
     EXPECT_STREQ(list.entries[0].address, "127.0.0.1");
+}
+
+}  // namespace
+
+namespace {
+
+int thread_count() {
+    int n = 0;
+    for ([[maybe_unused]] auto &e : std::filesystem::directory_iterator("/proc/self/task"))
+        ++n;
+    return n;
+}
+
+std::shared_future<void> stuck_opened;
+int stuck_gone(int, char *, void *) {
+    stuck_opened.wait();
+    return 0;
+}
+
+// A reader thread that the library gave up on at shut-down must not answer, or clean up after, a
+// connection of a later start of the library.
+TEST(LateReader, NeverReachesAConnectionOfALaterStart) {
+    sim::Instrument instrument{sim::in_process_options()};
+    std::string error;
+    ASSERT_TRUE(instrument.start(&error)) << error;
+    char conn[COMM_CONN_STRING_SIZE];
+    MXX_make_net_conn_string(conn, "127.0.0.1", instrument.port());
+    std::promise<void> gate;
+    stuck_opened = gate.get_future().share();
+    Device old_device, new_device;
+    int old_id = 0, new_id = 0;
+
+    ASSERT_EQ(MXX_init(nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(MXX_connect(conn, &old_id, Device::connected, Device::gone, stuck_gone, MDD_probe,
+                          MDD_test_probe, &old_device),
+              0);
+    ASSERT_EQ(MXX_wait_connected(old_id, 10000), 0);
+    MXX_shut();  // gives up on the stuck reader after its join time-out
+
+    ASSERT_EQ(MXX_init(nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(MXX_connect(conn, &new_id, Device::connected, Device::gone, Device::gone, MDD_probe,
+                          MDD_test_probe, &new_device),
+              0);
+    ASSERT_EQ(MXX_wait_connected(new_id, 10000), 0);
+    EXPECT_NE(new_id, old_id);
+    const int threads_with_stuck_reader = thread_count();
+    gate.set_value();
+    EXPECT_TRUE(eventually([&] { return thread_count() == threads_with_stuck_reader - 1; }));
+    EXPECT_EQ(MXX_get_cmd_num_try(new_id), 3);  // the new link's protocol state is still there
+    MXX_shut();
 }
 
 }  // namespace
