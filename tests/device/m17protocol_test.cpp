@@ -48,6 +48,19 @@ TEST_F(M17ProtocolTest, ClockIsReadOnlyFromAnAnswer) {
                            [](const sim::Command &) { return std::optional<sim::Answer>(); });
     EXPECT_FALSE(m17->getTime(when));
     EXPECT_EQ(when, QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58, 0)));
+
+    for (M17_date_time bad :
+         {M17_date_time{2024, 13, 1, 0, 0, 0}, M17_date_time{2024, 1, 40, 0, 0, 0},
+          M17_date_time{2024, 1, 1, 25, 0, 0}}) {
+        instrument.set_command(M17_CMD_GET_TIME, [bad](const sim::Command &) {
+            sim::Answer a;
+            auto *p = reinterpret_cast<const uint8_t *>(&bad);
+            a.payload.assign(p, p + sizeof bad);
+            return std::optional(a);
+        });
+        EXPECT_FALSE(m17->getTime(when)) << bad.month << "/" << bad.day << " " << bad.hour;
+        EXPECT_EQ(when, QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58, 0)));
+    }
 }
 
 TEST_F(M17ProtocolTest, FlashWriteOfNothingSendsThePageAlone) {

@@ -277,6 +277,73 @@ TEST_F(M30ProtocolTest, TransferBufferEmptyOrRefusedChunks) {
     EXPECT_EQ((std::vector<int>{r1, r2, r3}), (std::vector<int>{0, 0, 0}));
 }
 
+// A chunk that did not really arrive is a failed download, never the end of the buffer; a step
+// without an answer ends the download there.
+TEST_F(M30ProtocolTest, TransferBufferFailsOnAnythingButARealChunk) {
+    TransferScript script;
+    script.install(instrument);
+    auto answerChunk = [&](std::function<sim::Answer()> make) {
+        instrument.set_command(M30_CMD_TX_BUFF_GET,
+                               [make](const sim::Command &) { return std::optional(make()); });
+    };
+    auto chunk = [](uint32_t claimed, size_t carried) {
+        sim::Answer a;
+        a.payload = Bytes(8 + carried, 7);
+        put32(a.payload, 0, claimed);
+        return a;
+    };
+    auto retryAgain = [] {
+        sim::Answer a;
+        a.code = MXX_CODE_RETRY;
+        return a;
+    };
+    std::vector<char> buffer(M30_TXBUF_CHUNK_MAX * 2);
+    auto download = [&] {
+        int length = -1;
+        bool ok = m30->txBuffDownload(3, 0, 1, 1, 0, 0, nullptr, nullptr, nullptr, buffer.data(),
+                                      static_cast<int>(buffer.size()), &length);
+        return ok || length != 0;
+    };
+    answerChunk(retryAgain);
+    EXPECT_FALSE(download()) << "only retry frames";
+    answerChunk([] { return sim::Answer{}; });
+    EXPECT_FALSE(download()) << "an empty answer";
+    answerChunk([&] { return chunk(0, M30_TXBUF_CHUNK_MAX + 1); });
+    EXPECT_FALSE(download()) << "an answer larger than a chunk";
+    answerChunk([&] { return chunk(100, 10); });
+    EXPECT_FALSE(download()) << "a length the answer does not carry";
+    answerChunk([&] { return chunk(0, 0); });
+    EXPECT_TRUE(m30->txBuffDownload(3, 0, 1, 1, 0, 0, nullptr, nullptr, nullptr, buffer.data(),
+                                    static_cast<int>(buffer.size()), nullptr));
+
+    for (uint16_t step : {M30_CMD_TX_BUFF_INFO, M30_CMD_TX_BUFF_PREPARE}) {
+        instrument.set_command(step,
+                               [&](const sim::Command &) { return std::optional(retryAgain()); });
+        instrument.clear_commands();
+        EXPECT_FALSE(download()) << step;
+        EXPECT_TRUE(sent(M30_CMD_TX_BUFF_GET).empty()) << step;
+    }
+}
+
+// Silence is no success: only an answer makes a command succeed, and the caller can tell a
+// refusal from silence.
+TEST_F(M30ProtocolTest, CommandWithoutAnAnswerFails) {
+    EXPECT_TRUE(m30->emulateKey(28));
+    EXPECT_TRUE(Protocol::lastCommandAnswered());
+    instrument.set_command(M30_CMD_EMULATE_KEY, [](const sim::Command &) {
+        sim::Answer a;
+        a.code = MXX_CODE_REFUSAL;
+        return std::optional(a);
+    });
+    EXPECT_FALSE(m30->emulateKey(28));
+    EXPECT_TRUE(Protocol::lastCommandAnswered());
+    MXX_set_cmd_num_try(device->connId(), 1);
+    instrument.set_command(M30_CMD_EMULATE_KEY,
+                           [](const sim::Command &) { return std::optional<sim::Answer>(); });
+    EXPECT_FALSE(m30->emulateKey(28));
+    EXPECT_FALSE(Protocol::lastCommandAnswered());
+}
+
 TEST_F(M30ProtocolTest, CommandsEncodeTheirRecords) {
     EXPECT_TRUE(m30->setLeds(3));
     EXPECT_TRUE(m30->setLeds(0));
