@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 
@@ -63,7 +64,8 @@ bool copy_field(char *dst, size_t size, std::string_view field, size_t max_lengt
 
 comm_parse_result parse_usbu(Fields &f, comm_conn_params *out) {
     auto device = f.next();
-    if (!device || !copy_field(out->device, sizeof out->device, *device, COMM_DEVICE_FIELD_MAX))
+    if (!device || device->empty() ||
+        !copy_field(out->device, sizeof out->device, *device, COMM_DEVICE_FIELD_MAX))
         return COMM_PARSE_UNKNOWN;
     auto vid = f.number(16);
     auto pid = f.number(16);
@@ -77,7 +79,8 @@ comm_parse_result parse_usbu(Fields &f, comm_conn_params *out) {
 
 comm_parse_result parse_ftdi(Fields &f, comm_conn_params *out, bool serial_line) {
     auto serial = f.next();
-    if (!serial || !copy_field(out->device, sizeof out->device, *serial, COMM_DEVICE_FIELD_MAX))
+    if (!serial || serial->empty() ||
+        !copy_field(out->device, sizeof out->device, *serial, COMM_DEVICE_FIELD_MAX))
         return COMM_PARSE_UNKNOWN;
     if (serial_line && !f.serial_line(&out->line)) return COMM_PARSE_UNKNOWN;
     return COMM_PARSE_OK;
@@ -87,7 +90,7 @@ comm_parse_result parse_usrt(Fields &f, comm_conn_params *out) {
     std::string_view rest = f.rest();
     if (rest.starts_with('(')) {
         size_t close = rest.find(')');
-        if (close == std::string_view::npos ||
+        if (close == std::string_view::npos || close == 1 ||
             !copy_field(out->device, sizeof out->device, rest.substr(1, close - 1),
                         COMM_SERIAL_PATH_MAX))
             return COMM_PARSE_UNKNOWN;
@@ -134,10 +137,25 @@ comm_parse_result parse_netw(Fields &f, comm_conn_params *out) {
         return COMM_PARSE_BAD_HOST;
     auto port = f.number();
     auto timeout = f.number();
-    if (!port || !timeout || *port > 0xffff) return COMM_PARSE_SILENT;
+    if (!port || !timeout || *port == 0 || *port > 0xffff) return COMM_PARSE_SILENT;
     out->port = *port;
     out->timeout_ms = *timeout;
     return COMM_PARSE_OK;
+}
+
+// A text field a builder may write: present, not empty, not too long, and free of the
+// characters that would end it early when the string is parsed again.
+bool buildable(const char *field, size_t max_length, std::string_view stops = "/") {
+    if (!field || !field[0] || std::strlen(field) > max_length) return false;
+    return std::string_view(field).find_first_of(stops) == std::string_view::npos;
+}
+
+bool all_non_negative(std::initializer_list<int> numbers) {
+    return std::all_of(numbers.begin(), numbers.end(), [](int n) { return n >= 0; });
+}
+
+bool valid_port(unsigned port) {
+    return port >= 1 && port <= 0xffff;
 }
 
 // snprintf into a 128-byte buffer; false when the text would not fit.
@@ -180,14 +198,20 @@ comm_parse_result comm_parse_conn_string(const char *conn_string, comm_conn_para
 }
 
 int comm_make_conn_string_usb(char *buf, const char *kind, const char *device, int vid, int pid) {
-    if (!buf || !kind || !device) return -1;
-    if (std::strcmp(kind, "USBU") != 0 && std::strcmp(kind, "USBF") != 0) return -1;
+    if (!buf || !kind) return -1;
+    const bool winusb = std::strcmp(kind, "USBU") == 0;
+    if (!winusb && std::strcmp(kind, "USBF") != 0) return -1;
+    // A WinUSB serial keeps 63 characters when parsed, and its ids must not be 0.
+    if (!buildable(device, winusb ? COMM_DEVICE_FIELD_MAX - 1 : COMM_DEVICE_FIELD_MAX)) return -1;
+    if (vid < (winusb ? 1 : 0) || pid < (winusb ? 1 : 0) || vid > 0xffff || pid > 0xffff) return -1;
     return format_into(buf, "%s/%s/%.4x/%.4x", kind, device, vid, pid) ? 0 : -1;
 }
 
 int comm_make_conn_string_ftdi_serial(char *buf, const char *serial, int baud, int databits,
                                       int stopbits, int parity, int flow) {
-    if (!buf || !serial) return -1;
+    if (!buf || !buildable(serial, COMM_DEVICE_FIELD_MAX) ||
+        !all_non_negative({baud, databits, stopbits, parity, flow}))
+        return -1;
     return format_into(buf, "%s/%s/%d/%d/%d/%d/%d", "USBS", serial, baud, databits, stopbits,
                        parity, flow)
                ? 0
@@ -196,9 +220,11 @@ int comm_make_conn_string_ftdi_serial(char *buf, const char *serial, int baud, i
 
 int comm_make_conn_string_serial(char *buf, unsigned port, int baud, int databits, int stopbits,
                                  int parity, int flow) {
-    if (!buf) return -1;
-    return format_into(buf, "%s/COM%d/%d/%d/%d/%d/%d", "USRT", static_cast<unsigned short>(port),
-                       baud, databits, stopbits, parity, flow)
+    // COM0 and numbers past 16 bits name no port.
+    if (!buf || !valid_port(port) || !all_non_negative({baud, databits, stopbits, parity, flow}))
+        return -1;
+    return format_into(buf, "%s/COM%d/%d/%d/%d/%d/%d", "USRT", static_cast<int>(port), baud,
+                       databits, stopbits, parity, flow)
                ? 0
                : -1;
 }
@@ -207,7 +233,9 @@ int comm_make_conn_string_serial_path(char *buf, const char *path, int baud, int
                                       int stopbits, int parity, int flow) {
     // The parser takes bracketed paths shorter than 64 characters; a longer one would build a
     // string that no connection can be opened from.
-    if (!buf || !path || std::strlen(path) > COMM_SERIAL_PATH_MAX) return -1;
+    if (!buf || !buildable(path, COMM_SERIAL_PATH_MAX, ")") ||
+        !all_non_negative({baud, databits, stopbits, parity, flow}))
+        return -1;
     return format_into(buf, "%s/(%s)/%d/%d/%d/%d/%d", "USRT", path, baud, databits, stopbits,
                        parity, flow)
                ? 0
@@ -215,7 +243,11 @@ int comm_make_conn_string_serial_path(char *buf, const char *path, int baud, int
 }
 
 int comm_make_conn_string_net(char *buf, const char *host, unsigned port, int timeout_ms) {
-    if (!buf || !host || std::strlen(host) > COMM_NET_HOST_MAX) return -1;
+    if (!buf) return -1;
+    if (!buildable(host, COMM_NET_HOST_MAX) || !valid_port(port) || timeout_ms < 0) {
+        std::memset(buf, 0, COMM_CONN_STRING_SIZE);
+        return -1;
+    }
     if (!format_into(buf, "%s/%s/%d/%d", "NETW", host, static_cast<int>(port), timeout_ms)) {
         std::memset(buf, 0, COMM_CONN_STRING_SIZE);
         return -1;
@@ -225,7 +257,9 @@ int comm_make_conn_string_net(char *buf, const char *host, unsigned port, int ti
 
 int comm_make_conn_string_bt(char *buf, const char *address, const char *name, int class_filter,
                              int channel, const char *pin, int timeout_ms) {
-    if (!buf || !address || !name || !pin) return -1;
+    if (!buf || !buildable(address, COMM_BT_ADDRESS_MAX) || !name || !pin ||
+        std::strchr(pin, '/') || !all_non_negative({channel, timeout_ms}))
+        return -1;
     return format_into(buf, "%s/%s/%d/%.4s/%d/%d/%s", "BLTH", address, channel, pin, timeout_ms,
                        class_filter, name[0] ? name : "Unknown")
                ? 0

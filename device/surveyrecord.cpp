@@ -58,7 +58,8 @@ bool surveyRecordInWindow(uint32_t t, SurveyWindow window, int value, const QDat
         case SurveyWindow::All:
             return true;
         case SurveyWindow::Days:
-            return recorded.daysTo(now) <= value;
+            // Days are counted between local calendar dates, whatever time spec `now` carries.
+            return recorded.date().daysTo(now.toLocalTime().date()) <= value;
         case SurveyWindow::Hours:
             return recorded.secsTo(now) / 3600 <= value;
     }

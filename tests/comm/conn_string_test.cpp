@@ -102,9 +102,19 @@ TEST(ConnStringBuilders, RefuseWhatCannotBeBuiltOrOpened) {
               0);
     EXPECT_EQ(parse_ok(buf).kind, COMM_KIND_USRT);
 
-    // The port is printed as 16 bits.
-    ASSERT_EQ(comm_make_conn_string_serial(buf, 65536 + 7, 9600, 8, 1, 0, 0), 0);
-    EXPECT_STREQ(buf, "USRT/COM7/9600/8/1/0/0");
+    // A port is never wrapped into another one, and port 0 names none.
+    EXPECT_EQ(comm_make_conn_string_serial(buf, 65536 + 7, 9600, 8, 1, 0, 0), -1);
+    EXPECT_EQ(comm_make_conn_string_serial(buf, 0, 9600, 8, 1, 0, 0), -1);
+    EXPECT_EQ(comm_make_conn_string_net(buf, "10.0.0.5", 0, 1000), -1);
+    EXPECT_EQ(comm_make_conn_string_net(buf, "10.0.0.5", 65536, 1000), -1);
+    // Empty fields, and fields that would end early when parsed, are not built.
+    EXPECT_EQ(comm_make_conn_string_usb(buf, "USBF", "", 1, 1), -1);
+    EXPECT_EQ(comm_make_conn_string_usb(buf, "USBU", "A/B", 1, 1), -1);
+    EXPECT_EQ(comm_make_conn_string_ftdi_serial(buf, "", 38400, 8, 1, 0, 0), -1);
+    EXPECT_EQ(comm_make_conn_string_serial_path(buf, "", 1, 8, 1, 0, 0), -1);
+    EXPECT_EQ(comm_make_conn_string_serial_path(buf, "/dev/a)b", 1, 8, 1, 0, 0), -1);
+    EXPECT_EQ(comm_make_conn_string_net(buf, "", 4444, 1000), -1);
+    EXPECT_EQ(comm_make_conn_string_bt(buf, "", "name", 0, 1, "1", 1), -1);
 }
 
 TEST(ConnStringParse, MalformedStringsAreRefused) {
@@ -129,6 +139,11 @@ TEST(ConnStringParse, MalformedStringsAreRefused) {
     EXPECT_EQ(parse("NETW/10.0.0.5/4444"), COMM_PARSE_SILENT);
     EXPECT_EQ(parse("NETW/10.0.0.5/70000/1000"), COMM_PARSE_SILENT);
     EXPECT_EQ(parse("NETW/10.0.0.5/-1/1000"), COMM_PARSE_SILENT);
+    EXPECT_EQ(parse("NETW/10.0.0.5/0/1000"), COMM_PARSE_SILENT);
+    EXPECT_EQ(parse("USBF//1781/0c44"), COMM_PARSE_UNKNOWN);  // empty device fields
+    EXPECT_EQ(parse("USBS//38400/8/1/0/0"), COMM_PARSE_UNKNOWN);
+    EXPECT_EQ(parse("USBU//1781/0c45"), COMM_PARSE_UNKNOWN);
+    EXPECT_EQ(parse("USRT/()/115200/8/1/0/0"), COMM_PARSE_UNKNOWN);
 }
 
 TEST(ConnStringParse, InputIsCutTo127Characters) {
