@@ -50,6 +50,10 @@ enum M30_error_flag : uint16_t {
     M30_ERROR_FS_DATA = 1u << 10,
 };
 constexpr int M30_ERROR_FLAG_COUNT = 11;
+// The name of each condition, indexed by its bit.
+constexpr const char *M30_ERROR_FLAG_NAMES[M30_ERROR_FLAG_COUNT] = {
+    "GPP",  "BATTERY", "GPS",    "LIGHT_SENS", "MOTION_SENS", "LEDS",
+    "WIFI", "BT",      "FS_CFG", "FS_AUX",     "FS_DATA"};
 
 // Dose-unit codes of M30_total_data::dose_unit (truncated from the float).
 enum M30_dose_unit_code { M30_UNIT_GY = 0, M30_UNIT_SV = 1, M30_UNIT_R = 2, M30_UNIT_REM = 3 };
