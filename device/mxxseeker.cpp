@@ -1,0 +1,217 @@
+#include "mxxseeker.h"
+
+#include <QMetaObject>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+
+#include "comm/conn_string.h"
+
+namespace {
+
+// The library is started by the first seeker and stopped by the last one, so that closing one
+// panel does not pull it away from the others. Seekers come and go on the GUI thread; the lock
+// keeps the count honest should that ever change.
+std::mutex lifecycle_lock;
+int started_seekers = 0;  // guarded by lifecycle_lock
+
+// The USB watch has a single registration; its notification is fanned out to every seeker here.
+// A seeker leaves the set before it is destroyed, so a seeker found here is alive while the lock
+// is held. Never held while starting or stopping the library: stopping joins the watch thread.
+std::mutex registry_lock;
+std::vector<MXXSeeker *> live_seekers;  // guarded by registry_lock
+
+// Queued calls cross from library threads through Qt's event queue, which ThreadSanitizer cannot
+// see into; this release/acquire pair states the hand-over where it can.
+std::atomic<unsigned> handover{0};
+void handOver() {
+    handover.fetch_add(1, std::memory_order_release);
+}
+void takeOver() {
+    (void)handover.load(std::memory_order_acquire);
+}
+
+// One inquiry result as the library lays it out: address text, name text, class of device and
+// one more int.
+constexpr size_t kBtResultSize = 92;
+constexpr size_t kBtAddressSize = 20;
+constexpr size_t kBtNameOffset = 20;
+constexpr size_t kBtNameSize = 64;
+
+// A fixed text field that need not end in a zero byte.
+QString textField(const char *field, size_t size) {
+    return QString::fromUtf8(field, static_cast<qsizetype>(qstrnlen(field, size)));
+}
+
+BTDeviceList btDevices(const comm_bt_inquiry_result_t *results, int count) {
+    BTDeviceList devices;
+    const auto *bytes = reinterpret_cast<const char *>(results);
+    for (int i = 0; bytes && i < count; ++i) {
+        const char *r = bytes + static_cast<size_t>(i) * kBtResultSize;
+        devices.emplace_back(textField(r + kBtNameOffset, kBtNameSize),
+                             textField(r, kBtAddressSize));
+    }
+    return devices;
+}
+
+// Runs on the inquiry thread; the seeker cancels the inquiry (joining the thread) before it goes.
+int onBtResults(comm_bt_inquiry_result_t *results, int count, int flag, void *user) {
+    auto *seeker = static_cast<MXXSeeker *>(user);
+    BTDeviceList devices = btDevices(results, std::max(count, 0));
+    handOver();
+    QMetaObject::invokeMethod(
+        seeker,
+        [seeker, devices, done = flag != 0] {
+            takeOver();
+            seeker->emitDiscoveredBTDevices(devices, done);
+        },
+        Qt::QueuedConnection);
+    return 0;
+}
+
+// Runs on the discovery listener's thread; the library guards its list of answers.
+void onDatagram(const void *datagram, int length, void *) {
+    MXX_broadcast_event_proc(datagram, length);
+}
+
+// The address an answer is reached by: its first address, else its second; empty for neither.
+QString answerAddress(const MXX_broadcast_entry &e) {
+    QString first = textField(e.address, sizeof e.address);
+    return first.isEmpty() ? textField(e.text, sizeof e.text) : first;
+}
+
+}  // namespace
+
+MXXSeeker::MXXSeeker(QObject *parent) : QObject(parent), m_netTimer(new QTimer(this)) {
+    qRegisterMetaType<BTDeviceList>("BTDeviceList");
+    {
+        std::lock_guard g(lifecycle_lock);
+        if (started_seekers == 0 && MXX_init(nullptr, &MXXSeeker::usbListChanged, nullptr) != 0)
+            throw std::runtime_error("MXX initialization failed!");
+        ++started_seekers;
+    }
+    std::lock_guard g(registry_lock);
+    live_seekers.push_back(this);
+}
+
+MXXSeeker::~MXXSeeker() {
+    m_netTimer->stop();
+    if (m_btStarted) cancelDiscoverBT();
+    {
+        std::lock_guard g(registry_lock);
+        std::erase(live_seekers, this);
+    }
+    std::lock_guard g(lifecycle_lock);
+    if (--started_seekers == 0) MXX_shut();
+}
+
+int MXXSeeker::listUSBDevices(std::vector<QString> &list) const {
+    constexpr int kMaxDevices = 255;
+    list.clear();
+    std::vector<char> buffer(static_cast<size_t>(kMaxDevices) * COMM_CONN_STRING_SIZE, '\0');
+    int count = 0;
+    int result = MXX_list_usb_devices(buffer.data(), kMaxDevices, &count);
+    if (result != 0) return result;
+    for (int i = 0; i < std::clamp(count, 0, kMaxDevices); ++i)
+        list.push_back(textField(buffer.data() + i * COMM_CONN_STRING_SIZE, COMM_CONN_STRING_SIZE));
+    return 0;
+}
+
+bool MXXSeeker::isBTAvailable() const {
+    return MXX_bt_is_available() != 0;
+}
+
+int MXXSeeker::discoverBT() {
+    int result = MXX_comm_bt_discover(onBtResults, this);
+    if (result == 0) m_btStarted = true;
+    return result;
+}
+
+int MXXSeeker::cancelDiscoverBT() const {
+    return MXX_comm_bt_discover_cancel();
+}
+
+void MXXSeeker::discoverNet() {
+    // The dialog sets discovery up every time it is shown: one connection, however often.
+    connect(m_netTimer, &QTimer::timeout, this, &MXXSeeker::updateNetList, Qt::UniqueConnection);
+    m_netTimer->setInterval(kNetTimerMs);
+    MXX_net_broadcast_register(onDatagram, nullptr);
+}
+
+void MXXSeeker::cancelDiscoverNet() const {
+    MXX_net_broadcast_deregister();
+}
+
+void MXXSeeker::setEnabledNetTimer(bool enabled) {
+    if (enabled)
+        m_netTimer->start();
+    else
+        m_netTimer->stop();
+}
+
+MXX_broadcast_list_t MXXSeeker::netReplies() const {
+    MXX_broadcast_list_t list;
+    MXX_broadcast_list(&list);
+    return list;
+}
+
+void MXXSeeker::resetNetReplies() {
+    MXX_net_broadcast_reset_list();
+}
+
+int MXXSeeker::sendNetQuery() {
+    return MXX_send_broadcast_net_message("255.255.255.255", kDiscoveryPort);
+}
+
+void MXXSeeker::settingsChanged(const QList<QString> &) {}
+
+void MXXSeeker::emitDeviceUSBListChanged() {
+    emit deviceUSBListChanged();
+}
+
+void MXXSeeker::emitDiscoveredBTDevices(const BTDeviceList &devices, bool flag) {
+    emit discoveredBTDevices(devices, flag);
+}
+
+void MXXSeeker::usbListChanged(void *) {
+    std::lock_guard g(registry_lock);
+    for (MXXSeeker *seeker : live_seekers) {
+        handOver();
+        QMetaObject::invokeMethod(
+            seeker,
+            [seeker] {
+                takeOver();
+                seeker->emitDeviceUSBListChanged();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void MXXSeeker::updateNetList() {
+    ++m_ticks;
+    MXX_broadcast_list_t replies = netReplies();
+    int count = std::clamp(replies.count, 0, MXX_BROADCAST_LIST_MAX);
+    QList<QString> addresses;
+    QHash<QString, QString> names;
+    for (int i = 0; i < count; ++i) {
+        const MXX_broadcast_entry &e = replies.entries[i];
+        QString address = answerAddress(e);
+        if (address.isEmpty()) continue;
+        addresses.append(address);
+        names.insert(address, textField(e.key, sizeof e.key));
+    }
+    if (count > 0) {
+        emit discoveredNetDevices(addresses);
+        emit discoveredNetDevicesName(names);
+    }
+    if (m_ticks < kTicksPerQuery) return;
+    // Answers gathered since the last query are dropped, so an instrument that went silent
+    // leaves the list with the next query.
+    m_ticks = 0;
+    emit discoveredNetDevices(addresses);
+    resetNetReplies();
+    sendNetQuery();
+}
