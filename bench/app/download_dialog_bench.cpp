@@ -11,49 +11,16 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <vector>
 
 #include "../baseline.h"
+#include "../simulated_m30.h"
 #include "app/downloaddialog.h"
-#include "device/m30protocol.h"
-#include "device/mxxdevice.h"
-#include "device/surveyrecord.h"
 #include "mxx/mxx.h"
-#include "sim/m30_model.h"
 
 namespace {
 
 constexpr int kRecords = 10000;
 constexpr int kTickMs = 2;
-
-bool waitConnected(MXXDevice &device) {
-    QEventLoop loop;
-    bool ok = false;
-    QObject::connect(&device, &MXXDevice::connected, &loop, [&] {
-        ok = true;
-        loop.quit();
-    });
-    QObject::connect(&device, &MXXDevice::connectionError, &loop, &QEventLoop::quit);
-    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-    loop.exec();
-    return ok;
-}
-
-// The walk without a dialog: the list, then every record, newest first.
-double plainSeconds(M30Protocol &protocol) {
-    std::vector<char> list(SURVEY_LIST_BYTES), record(SURVEY_RECORD_BYTES);
-    auto start = bench::clock::now();
-    int count = 0;
-    protocol.txBuffDownload(1, 0, 1, SURVEY_LIST_MAX, 0, 0, &count, nullptr, nullptr, list.data(),
-                            static_cast<int>(list.size()), nullptr);
-    auto ids = decodeSurveyList(reinterpret_cast<const uint8_t *>(list.data()), list.size(), count);
-    for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
-        std::fill(record.begin(), record.end(), 0);
-        protocol.txBuffDownload(3, 0, *id, 1, 0, 0, nullptr, nullptr, nullptr, record.data(),
-                                static_cast<int>(record.size()), nullptr);
-    }
-    return bench::seconds_since(start);
-}
 
 struct DialogRun {
     double seconds = 0;
@@ -89,34 +56,21 @@ DialogRun runDialog(const std::shared_ptr<M30Protocol> &protocol) {
 }
 
 void BM_DownloadDialogAllRecords(benchmark::State &state) {
-    sim::Options options = sim::in_process_options();
-    options.record_commands = false;
-    sim::Instrument instrument(options);
-    sim::M30Options m30;
-    m30.events = false;
-    m30.history.records = kRecords;
-    sim::M30Model model(instrument, m30);
-    MXX_init(nullptr, nullptr, nullptr);
-    if (!instrument.start()) return state.SkipWithError("the simulated instrument did not start");
-    MXXDevice device;
-    char conn[128];
-    MXX_make_net_conn_string(conn, "127.0.0.1", instrument.port());
-    device.connect(conn);
-    if (!waitConnected(device))
-        return state.SkipWithError("the simulated instrument was not recognised");
-    auto protocol = std::make_shared<M30Protocol>();
-    device.registerProtocol(protocol);
+    bench::SimulatedM30 m30(kRecords);
+    if (const char *error = m30.connect()) return state.SkipWithError(error);
+    M30Protocol &protocol = *m30.protocol();
 
-    double plain = plainSeconds(*protocol);
+    auto start = bench::clock::now();
+    bench::downloadAllRecords(protocol);
+    double plain = bench::seconds_since(start);
     DialogRun run;
     for (auto _ : state)
-        run = runDialog(protocol);
+        run = runDialog(m30.protocol());
     if (!run.done) return state.SkipWithError("the download did not complete");
     state.counters["max_stall_ms"] = run.maxStallMs;
     state.counters["records_per_second"] = kRecords / run.seconds;
     state.counters["points"] = run.points;
     state.counters["ratio_vs_plain_loop"] = run.seconds / plain;
-    device.disconnect();
 }
 BENCHMARK(BM_DownloadDialogAllRecords)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
