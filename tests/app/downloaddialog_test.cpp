@@ -67,8 +67,8 @@ private:
         std::lock_guard lock(m_mutex);
         M30_txbuf_prepare_response out{};
         if (r.kind == 1 && !m_refuseList) {
-            m_serving.resize(m_ids.size() * 4);
-            std::memcpy(m_serving.data(), m_ids.data(), m_serving.size());
+            auto *ids = reinterpret_cast<const uint8_t *>(m_ids.data());
+            m_serving.assign(ids, ids + m_ids.size() * 4);
             out.results[0] = static_cast<int32_t>(m_ids.size());
         } else if (r.kind == 3 && m_records.count(r.args[0])) {
             m_serving = m_records[r.args[0]];
