@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "connectdialog.h"
+#include "app/connectdialog.h"
 
 // Readable texts in failure messages.
 inline void PrintTo(const QString &s, std::ostream *os) {

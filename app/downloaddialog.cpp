@@ -1,0 +1,185 @@
+#include "downloaddialog.h"
+
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QSettings>
+
+#include <algorithm>
+
+#include "appresources.h"
+#include "device/m30protocol.h"
+#include "ui_downloaddialog.h"
+
+namespace {
+
+constexpr int kRecordList = 1;    // transfer buffer of the stored record ids
+constexpr int kStoredRecord = 3;  // transfer buffer of one stored record
+constexpr int kMaxDays = 365;
+constexpr int kMaxHours = 1000;
+
+QSettings settingsStore() {
+    return QSettings(QStringLiteral("Corvanta"), QStringLiteral("Survokart"));
+}
+
+// The arrows act only in their own mode and only on a number. Both directions clamp, so a stored
+// value outside the range comes back into it with the first press.
+void stepValue(QLineEdit *edit, const QRadioButton *mode, int delta, int max) {
+    if (!mode->isChecked()) return;
+    bool ok = false;
+    int value = edit->text().toInt(&ok, 10);
+    if (!ok) return;
+    edit->setText(QString::number(std::clamp<long long>(value + delta, 1, max)));
+}
+
+}  // namespace
+
+DownloadDialog::DownloadDialog(QWidget *parent, std::shared_ptr<M30Protocol> protocol, int devNum)
+    : QDialog(parent),
+      m_ui(std::make_unique<Ui::DownloadDialog>()),
+      m_protocol(std::move(protocol)),
+      m_devNum(devNum),
+      m_record(SURVEY_RECORD_BYTES) {
+    initAppResources();
+    m_ui->setupUi(this);
+    m_ui->progressBar->setValue(0);
+    m_step.setInterval(0);
+    connect(&m_step, &QTimer::timeout, this, &DownloadDialog::downloadNextRecord);
+    setState(State::Idle);
+    restoreChoice();
+}
+
+DownloadDialog::~DownloadDialog() = default;
+
+void DownloadDialog::restoreChoice() {
+    QSettings settings = settingsStore();
+    if (settings.contains(QStringLiteral("DaysDelta")))
+        m_ui->edit_days->setText(settings.value(QStringLiteral("DaysDelta")).toString());
+    if (settings.contains(QStringLiteral("HoursDelta")))
+        m_ui->edit_hours->setText(settings.value(QStringLiteral("HoursDelta")).toString());
+    switch (settings.value(QStringLiteral("SelectDelta"), 0).toInt()) {
+        case static_cast<int>(SurveyWindow::All):
+            m_ui->radioButton_all->setChecked(true);
+            break;
+        case static_cast<int>(SurveyWindow::Days):
+            m_ui->radioButton_days->setChecked(true);
+            break;
+        case static_cast<int>(SurveyWindow::Hours):
+            m_ui->radioButton_hours->setChecked(true);
+            break;
+        default:
+            break;
+    }
+}
+
+void DownloadDialog::saveChoice() {
+    QSettings settings = settingsStore();
+    settings.setValue(QStringLiteral("DaysDelta"), m_days);
+    settings.setValue(QStringLiteral("HoursDelta"), m_hours);
+    settings.setValue(QStringLiteral("SelectDelta"), static_cast<int>(m_window));
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        QMessageBox::critical(this, tr("Error"),
+                              tr("The points were downloaded, but the chosen period could not be "
+                                 "saved: the settings file is not writable."));
+}
+
+void DownloadDialog::setState(State state) {
+    m_state = state;
+    if (state != State::Downloading) m_step.stop();
+    m_ui->btn_start->setEnabled(state == State::Idle || state == State::Failed);
+}
+
+void DownloadDialog::on_btn_start_clicked() {
+    if (m_state != State::Idle && m_state != State::Failed) return;
+    m_ui->progressBar->setValue(0);
+    bool daysRead = false, hoursRead = false;
+    m_days = m_ui->edit_days->text().toInt(&daysRead, 10);  // 0 when it does not read
+    m_hours = m_ui->edit_hours->text().toInt(&hoursRead, 10);
+    m_window = m_ui->radioButton_hours->isChecked()  ? SurveyWindow::Hours
+               : m_ui->radioButton_days->isChecked() ? SurveyWindow::Days
+                                                     : SurveyWindow::All;
+    // Checked before anything is transferred: a bad number would waste the list download.
+    if ((m_window == SurveyWindow::Days && !daysRead) ||
+        (m_window == SurveyWindow::Hours && !hoursRead))
+        return fail(tr("Wrong value!"));
+    setState(State::Downloading);
+    if (!readRecordList()) return fail(tr("Download survey indices failed!"));
+    m_now = QDateTime::currentDateTime();
+    m_done = 0;
+    m_step.start();
+}
+
+bool DownloadDialog::readRecordList() {
+    std::vector<uint8_t> list(SURVEY_LIST_BYTES);
+    int count = 0, length = 0;
+    if (!m_protocol ||
+        !m_protocol->txBuffDownload(kRecordList, 0, 1, SURVEY_LIST_MAX, 0, 0, &count, nullptr,
+                                    nullptr, reinterpret_cast<char *>(list.data()),
+                                    static_cast<int>(list.size()), &length))
+        return false;
+    // A list shorter than the count it announces was cut short.
+    if (count < 0 || static_cast<long long>(count) * 4 > length) return false;
+    m_ids = decodeSurveyList(list.data(), static_cast<size_t>(length), count);
+    return true;
+}
+
+void DownloadDialog::downloadNextRecord() {
+    if (m_state != State::Downloading) return;
+    if (m_done >= m_ids.size()) return finish();
+    int32_t id = m_ids[m_ids.size() - 1 - m_done];
+    std::fill(m_record.begin(), m_record.end(), 0);
+    // A record that does not arrive is an error the user sees, not an empty record: the walk
+    // would otherwise end as if the window had been left, or go on past a lost link.
+    if (!m_protocol->txBuffDownload(kStoredRecord, 0, id, 1, 0, 0, nullptr, nullptr, nullptr,
+                                    reinterpret_cast<char *>(m_record.data()),
+                                    static_cast<int>(m_record.size()), nullptr))
+        return fail(tr("Download of survey record %1 failed!").arg(id));
+    SurveyRecord record = decodeSurveyRecord(m_record.data(), m_record.size());
+    int value = m_window == SurveyWindow::Hours ? m_hours : m_days;
+    if (!surveyRecordInWindow(record.time, m_window, value, m_now)) return finish();
+    for (const SurveyPoint &p : record.points) {
+        emit addMapPoint(p.latitude, p.longitude, p.altitude, p.cps, p.doseRate, record.doseUnit,
+                         m_devNum);
+        if (m_state != State::Downloading) return;  // a receiver closed the dialog
+    }
+    ++m_done;
+    m_ui->progressBar->setValue(static_cast<int>(m_done * 100 / m_ids.size()));
+}
+
+void DownloadDialog::finish() {
+    m_ui->progressBar->setValue(100);
+    setState(State::Done);
+    saveChoice();
+    accept();
+}
+
+void DownloadDialog::fail(const QString &message) {
+    setState(State::Failed);
+    QMessageBox::critical(this, tr("Error"), message);
+}
+
+void DownloadDialog::reject() {
+    if (m_state != State::Done) setState(State::Cancelled);
+    QDialog::reject();
+}
+
+void DownloadDialog::on_btn_cancel_clicked() {
+    reject();
+}
+
+void DownloadDialog::on_btn_days_up_clicked() {
+    stepValue(m_ui->edit_days, m_ui->radioButton_days, +1, kMaxDays);
+}
+
+void DownloadDialog::on_btn_days_down_clicked() {
+    stepValue(m_ui->edit_days, m_ui->radioButton_days, -1, kMaxDays);
+}
+
+void DownloadDialog::on_btn_hours_up_clicked() {
+    stepValue(m_ui->edit_hours, m_ui->radioButton_hours, +1, kMaxHours);
+}
+
+void DownloadDialog::on_btn_hours_down_clicked() {
+    stepValue(m_ui->edit_hours, m_ui->radioButton_hours, -1, kMaxHours);
+}

@@ -1,0 +1,80 @@
+// Reads the survey records stored in an M30, newest first, and emits every stored point that has
+// a GPS fix as addMapPoint, the signal live readings use. The user chooses how far back: the last
+// N days, the last N hours, or everything; the walk ends at the first record older than that.
+//
+// GUI thread only. Each transfer blocks the GUI thread as every command does; the walk reads one
+// record per pass of the event loop, so the window repaints and Cancel works between records.
+#pragma once
+
+#include <QDateTime>
+#include <QDialog>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "device/surveyrecord.h"
+
+class M30Protocol;
+namespace Ui {
+class DownloadDialog;
+}
+
+class DownloadDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    enum class State {
+        Idle,         // Start enabled
+        Downloading,  // Start disabled, one record per pass of the event loop
+        Cancelled,    // rejected; nothing saved, the points already emitted stay
+        Done,         // accepted; the choice saved
+        Failed,       // an error was shown; Start enabled again
+    };
+
+    DownloadDialog(QWidget *parent, std::shared_ptr<M30Protocol> protocol, int devNum);
+    ~DownloadDialog() override;
+
+    State state() const { return m_state; }
+
+public slots:
+    // Closing the dialog in any way ends a running download before its next record.
+    void reject() override;
+
+signals:
+    void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
+                     int dose_units, int devNum);
+
+private slots:
+    void on_btn_start_clicked();
+    void on_btn_cancel_clicked();
+    void on_btn_days_up_clicked();
+    void on_btn_days_down_clicked();
+    void on_btn_hours_up_clicked();
+    void on_btn_hours_down_clicked();
+
+private:
+    void restoreChoice();
+    void saveChoice();
+    bool readRecordList();
+    void downloadNextRecord();
+    void finish();
+    void fail(const QString &message);
+    void setState(State state);
+
+    std::unique_ptr<Ui::DownloadDialog> m_ui;
+    std::shared_ptr<M30Protocol> m_protocol;
+    int m_devNum;
+    State m_state = State::Idle;
+
+    // The running download: the window chosen at Start, the ids newest last, and how many of them
+    // (from the newest) have been read.
+    SurveyWindow m_window = SurveyWindow::All;
+    int m_days = 0, m_hours = 0;
+    QDateTime m_now;
+    std::vector<int32_t> m_ids;
+    size_t m_done = 0;
+    std::vector<uint8_t> m_record;
+    QTimer m_step;  // zero interval: one record per pass of the event loop
+};
