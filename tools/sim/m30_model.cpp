@@ -26,7 +26,7 @@ Bytes bytes_of(const Record &r) {
 template <typename Record>
 Record record_of(const Bytes &bytes) {
     Record r{};
-    std::memcpy(&r, bytes.data(), std::min(bytes.size(), sizeof r));
+    if (!bytes.empty()) std::memcpy(&r, bytes.data(), std::min(bytes.size(), sizeof r));
     return r;
 }
 
@@ -36,7 +36,7 @@ int32_t int_of(const Bytes &bytes) {
 
 Bytes block(size_t size, std::string_view text = {}) {
     Bytes b(size, 0);
-    std::memcpy(b.data(), text.data(), std::min(size, text.size()));
+    std::copy_n(text.begin(), std::min(size, text.size()), b.begin());
     return b;
 }
 
