@@ -28,6 +28,7 @@ void BM_SendCmdRoundTrip(benchmark::State &state) {
     sim::Options options = sim::in_process_options();
     options.record_commands = false;
     sim::Instrument instrument(options);
+    instrument.set_command(kSmallCommand, sim::succeed());
     instrument.set_command(kLargeCommand, [](const sim::Command &c) {
         sim::Answer a = sim::default_answer(c);
         a.payload.assign(kLargePayload, 0x5a);

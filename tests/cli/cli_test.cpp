@@ -138,3 +138,18 @@ TEST(CliSilent, AnInstrumentThatNeverAnswersIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CliMonitor, SetsTheEventFilterAsAHostMust) {
+    sim::Instrument instrument{sim::in_process_options()};
+    sim::M30Options m;
+    m.rate_hz = 50;
+    sim::M30Model model{instrument, m};
+    ASSERT_TRUE(instrument.start());
+    Outcome r = cli({"monitor", "127.0.0.1:" + QString::number(instrument.port()), "--count", "3"});
+    ASSERT_EQ(r.code, EXIT_OK) << r.err.toStdString();
+    EXPECT_EQ(r.out.count('\n'), 3);
+}
+
+}  // namespace

@@ -39,6 +39,7 @@ protected:
 
     void SetUp() override {
         ASSERT_EQ(MXX_init(nullptr, nullptr, nullptr), 0);
+        instrument.set_commands(8000, 8999, sim::succeed());  // until a test scripts one
         std::string error;
         ASSERT_TRUE(instrument.start(&error)) << error;
         device = std::make_unique<MXXDevice>();

@@ -26,6 +26,8 @@ protected:
 
     void SetUp() override {
         ASSERT_EQ(MXX_init(nullptr, nullptr, nullptr), 0);
+        instrument.set_commands(8000, 8999, sim::succeed());  // until a test scripts one
+        instrument.set_command(kDrainCode, sim::succeed());
         std::string error;
         ASSERT_TRUE(instrument.start(&error)) << error;
     }
@@ -53,7 +55,7 @@ protected:
                   MXX_RESULT_OK);
         instrument.clear_commands();
     }
-    static constexpr uint16_t kDrainCode = 1234;  // no row: the default answer
+    static constexpr uint16_t kDrainCode = 1234;
 
     // Answers `code` with `payload` (status and param as given), or leaves it unanswered.
     void answer(uint16_t code, std::optional<std::vector<uint8_t>> payload, uint8_t status = 0,

@@ -59,6 +59,7 @@ protected:
 
     void SetUp() override {
         ASSERT_EQ(MXX_init(nullptr, nullptr, nullptr), 0);
+        instrument.set_command(1234, sim::succeed());  // a command the instrument knows
         std::string error;
         ASSERT_TRUE(instrument.start(&error)) << error;
     }

@@ -22,8 +22,10 @@ sim::Options ephemeral(sim::Faults faults = {}) {
 
 class Sim : public ::testing::Test {
 protected:
+    // 8001 stands for any command the instrument knows.
     void serve(sim::Faults faults = {}) {
         instrument = std::make_unique<sim::Instrument>(ephemeral(faults));
+        instrument->set_command(8001, sim::succeed());
         std::string error;
         ASSERT_TRUE(instrument->start(&error)) << error;
     }
@@ -172,15 +174,18 @@ TEST_F(Sim, ClosesTheLinkAfterNFramesAndAcceptsAgain) {
     EXPECT_EQ(instrument->links_accepted(), 2);
 }
 
-TEST_F(Sim, LeavesOtherModelsProbesUnanswered) {
+TEST_F(Sim, RefusesWhatItDoesNotKnowAndNeverAnswersWithAnEventsCode) {
     serve();
+    instrument->set_command(9007, sim::succeed());  // its response would read as event 10007
     Host host(instrument->port());
-    host.command(1109, 1000);
-    host.command(1001, 1000);
-    host.command(sim::kCodeProbe, 1);
-    auto f = host.next();
-    ASSERT_TRUE(f);
-    EXPECT_EQ(mxx_frame_code(f->data()), 9007);
+    const uint16_t unknown[] = {1109, 1001, 1234, 9007};
+    for (uint16_t code : unknown)
+        host.command(code, code);
+    for (uint16_t code : unknown) {
+        auto f = host.next();
+        ASSERT_TRUE(f);
+        EXPECT_EQ(*f, test::frame(MXX_CODE_REFUSAL, code));
+    }
 }
 
 TEST_F(Sim, IgnoresProbesWhenToldButAnswersOtherCommands) {
@@ -284,9 +289,9 @@ TEST_F(Sim, AnswersDiscoveryToTheRequestersPort) {
     auto text = [&](size_t at, size_t width) {
         return std::string(reinterpret_cast<char *>(payload.data() + at), width);
     };
-    EXPECT_EQ(text(0, 10), std::string("C7654321\0\0", 10));
-    EXPECT_EQ(text(10, 16).c_str(), std::string("127.0.0.1"));
-    EXPECT_EQ(text(26, 40).c_str(), "M30 C7654321 " + std::to_string(instrument->port()));
+    EXPECT_EQ(text(0, 10), std::string("C7654321\0\0", 10));  // the name
+    EXPECT_EQ(text(10, 16), std::string("127.0.0.1\0\0\0\0\0\0\0", 16));
+    EXPECT_EQ(text(26, 40), std::string(40, '\0'));  // no alternative address
     EXPECT_EQ(instrument->discovery_requests(), 1);
 }
 
@@ -301,6 +306,11 @@ TEST(SimStart, RefusesAnAddressOffLoopbackUnlessAllowed) {
     sim::Instrument named(o);
     EXPECT_FALSE(named.start(&error));
     EXPECT_NE(error.find("not an IPv4 address"), std::string::npos) << error;
+    o = ephemeral();
+    o.serial = "C12345678";  // one more than the serial field holds
+    sim::Instrument wide(o);
+    EXPECT_FALSE(wide.start(&error));
+    EXPECT_NE(error.find("8-character"), std::string::npos) << error;
 }
 
 }  // namespace

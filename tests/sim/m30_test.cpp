@@ -1,7 +1,9 @@
 // The simulated M30 against a raw loopback host: its records, its memory, its walk and its links.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
+#include <set>
 
 #include "common/eventually.h"
 #include "m30_host.h"
@@ -22,14 +24,29 @@ sim::M30Options quiet() {
     return o;
 }
 
+// As a host does after every connection.
+void listen_to_events(Host &host) {
+    M30_event_filter filter{};
+    filter.mask = M30_EVENT_FILTER_ALL;
+    auto answer = test::ask(host, 8016, 1000, test::bytes_of(filter));
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(mxx_frame_status(answer->data()), 0);
+}
+
+uint16_t code_of(const Bytes &frame) {
+    return mxx_frame_code(frame.data());
+}
+
 TEST(M30Events, StatusAndTotalsCarryTheWalkAtTheirOffsets) {
     sim::M30Options o = quiet();
     o.events = true;
     o.rate_hz = 50;
     o.unit = 2;
     o.error_flags = 0x0104;
+    o.walk.speed = 0;  // every reading at the start point
     test::M30Sim sim(o);
     Host host(sim.instrument.port());
+    listen_to_events(host);
     std::optional<Bytes> status, totals;
     while (!(status && totals)) {
         auto f = host.next();
@@ -39,7 +56,7 @@ TEST(M30Events, StatusAndTotalsCarryTheWalkAtTheirOffsets) {
     }
     ASSERT_EQ(status->size(), 372u);
     ASSERT_EQ(totals->size(), 50u);
-    sim::Position start = sim.model.walk().at(0);  // the first reading of each
+    sim::Position start = sim.model.walk().at(0);
     EXPECT_EQ(read_at<uint16_t>(*status, 0), 0x0104);
     EXPECT_EQ(read_at<int32_t>(*status, 48), 0);
     EXPECT_EQ(read_at<float>(*status, 182), static_cast<float>(start.latitude));
@@ -174,6 +191,7 @@ TEST(M30Memory, RecordingStoresTheWalk) {
     o.history.records = 2;
     test::M30Sim sim(o);
     Host host(sim.instrument.port());
+    listen_to_events(host);
     ASSERT_TRUE(test::ask(host, 8311, 1000, test::bytes_of(int32_t{1})));
     EXPECT_TRUE(sim.model.state().recording);
     int recorded = 0;
@@ -292,6 +310,152 @@ TEST(M30Links, ThreeInstrumentsShareAPortOnThreeLoopbackAddresses) {
         ASSERT_EQ(n, 8 + MXX_FRAME_OVERHEAD);
         EXPECT_EQ(std::string(reinterpret_cast<char *>(buf) + 12, 8),
                   "C000000" + std::to_string(i + 1));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(M30Memory, RecordingGoesOnWithNobodyLinked) {
+    sim::M30Options o = quiet();
+    o.rate_hz = 50;
+    o.history.records = 2;
+    test::M30Sim sim(o);
+    {
+        Host host(sim.instrument.port());
+        ASSERT_TRUE(test::ask(host, 8311, 1000, test::bytes_of(int32_t{1})));
+    }
+    // A record holds 60 points; the next one starts when the first is full.
+    ASSERT_TRUE(test::eventually([&] { return sim.model.state().stored_records == 4; }));
+    Host host(sim.instrument.port());
+    test::Download record = test::download(host, 3, 0, 3, 1);
+    ASSERT_TRUE(record.ok);
+    EXPECT_EQ(read_at<uint32_t>(record.data, 8), 60u);
+}
+
+TEST(M30Commands, KnowsItsCommandsAndRefusesOthers) {
+    test::M30Sim sim(quiet());
+    Host host(sim.instrument.port());
+    for (uint16_t code : {8210, 8401, 8570, 8100}) {
+        auto answer = test::ask(host, code, 1000, {});
+        ASSERT_TRUE(answer) << code;
+        EXPECT_EQ(mxx_frame_status(answer->data()), 0) << code;
+    }
+    for (uint16_t code : {7999, 8601, 8999, 9007}) {
+        host.command(code, code);
+        auto answer = host.next();
+        ASSERT_TRUE(answer) << code;
+        EXPECT_EQ(*answer, test::frame(MXX_CODE_REFUSAL, code));
+    }
+}
+
+TEST(M30Commands, HostileDatesAreRefusedAndTheClockKeepsItsTime) {
+    test::M30Sim sim(quiet());
+    Host host(sim.instrument.port());
+    M30_date_time good{2031, 6, 15, 12, 0, 0};
+    ASSERT_EQ(mxx_frame_status(test::ask(host, 8003, 1000, test::bytes_of(good))->data()), 0);
+    const M30_date_time hostile[] = {
+        {INT32_MIN, 1, 1, 0, 0, 0}, {INT32_MAX, 12, 31, 23, 59, 59}, {1969, 12, 31, 23, 59, 59},
+        {2106, 1, 1, 0, 0, 0},      {2031, 2, 29, 0, 0, 0},          {2031, 257, 1, 0, 0, 0},
+        {2031, 1, -1, 0, 0, 0},     {2031, 1, 1, 24, 0, 0},          {2031, 1, 1, 0, 0, 60},
+    };
+    for (const M30_date_time &d : hostile) {
+        auto answer = test::ask(host, 8003, 1000, test::bytes_of(d));
+        ASSERT_TRUE(answer);
+        EXPECT_NE(mxx_frame_status(answer->data()), 0) << d.year << "-" << d.month << "-" << d.day;
+    }
+    auto now = read_at<M30_date_time>(test::payload_of(*test::ask(host, 8002, 1000, {})), 0);
+    EXPECT_EQ(now.year, 2031);
+    EXPECT_EQ(now.month, 6);
+}
+
+// The key event leaves right after the key's answer, so it arrives before the next answer.
+bool key_event_after_key(Host &host) {
+    EXPECT_TRUE(test::ask(host, 8041, 1000, test::bytes_of(int32_t{108})));
+    host.command(8015, 1000);
+    bool seen = false;
+    while (auto f = host.next()) {
+        seen |= code_of(*f) == 10003;
+        if (code_of(*f) == 9015) return seen;
+    }
+    ADD_FAILURE() << "no answer to 8015";
+    return seen;
+}
+
+TEST(M30Power, PowerUpAndRestartForgetTheHostAndPowerOffLastsUntilPowerOn) {
+    sim::M30Options o = quiet();
+    o.events = true;
+    o.restart_delay_ms = 0;
+    test::M30Sim sim(o);
+    int port = sim.instrument.port();
+    {
+        Host host(port);
+        EXPECT_FALSE(key_event_after_key(host));  // fresh from power-up
+        listen_to_events(host);
+        EXPECT_TRUE(key_event_after_key(host));
+        ASSERT_TRUE(test::ask(host, 8311, 1000, test::bytes_of(int32_t{1})));
+        ASSERT_TRUE(test::ask(host, 8021, 1000, {}));
+        EXPECT_TRUE(host.wait_closed());
+    }
+    EXPECT_FALSE(sim.model.state().recording);
+    ASSERT_TRUE(test::eventually([&] { return sim.instrument.listening(); }));
+    {
+        Host host(port);
+        EXPECT_FALSE(key_event_after_key(host));  // forgotten by the restart
+        listen_to_events(host);
+        ASSERT_TRUE(test::ask(host, 8400, 1000, {}));
+        EXPECT_TRUE(host.wait_closed());
+    }
+    EXPECT_FALSE(sim.instrument.listening());
+    EXPECT_FALSE(Host(port).connected);  // off, though a restart would be over at once
+    sim.instrument.power_on();
+    ASSERT_TRUE(test::eventually([&] { return sim.instrument.listening(); }));
+    Host host(port);
+    EXPECT_FALSE(key_event_after_key(host));
+}
+
+TEST(M30Field, RareEventsAndAChangingErrorWordOnRequest) {
+    sim::M30Options o = quiet();
+    o.events = true;
+    o.rate_hz = 50;
+    o.spectrum_period_ms = 100;
+    o.rare_events = true;
+    o.error_flags = 0x0001;
+    o.error_schedule = {{100, 0x0040}};
+    o.error_cycle_ms = 200;
+    test::M30Sim sim(o);
+    Host host(sim.instrument.port());
+    listen_to_events(host);
+    std::set<uint16_t> kinds, words;
+    bool unused = false;
+    while (kinds.size() < 5 || !unused || words.size() < 2) {
+        auto f = host.next();
+        ASSERT_TRUE(f);
+        Bytes payload = test::payload_of(*f);
+        if (code_of(*f) == 10002) kinds.insert(read_at<uint16_t>(payload, 0));
+        if (code_of(*f) == 10007) words.insert(read_at<uint16_t>(payload, 0));
+        unused |= code_of(*f) == 10008;
+    }
+    EXPECT_EQ(kinds, (std::set<uint16_t>{1, 2, 3, 5, 6}));
+    EXPECT_EQ(words, (std::set<uint16_t>{0x0001, 0x0040}));
+}
+
+TEST(M30Memory, OverfullUnorderedAndUnreadableRecordsOnRequest) {
+    sim::M30Options o = quiet();
+    o.history.records = 12;
+    o.odd_records = {.overfull_every = 3, .unordered_every = 4, .unreadable_every = 5};
+    test::M30Sim sim(o);
+    Host host(sim.instrument.port());
+    uint32_t previous = 0;
+    for (int32_t id = 1; id <= 12; ++id) {
+        test::Download record = test::download(host, 3, 0, id, 1);
+        EXPECT_EQ(record.ok, id % 5 != 0) << id;
+        if (!record.ok) continue;
+        uint32_t time = read_at<uint32_t>(record.data, 4);
+        EXPECT_EQ(read_at<uint32_t>(record.data, 8) > 60, id % 3 == 0) << id;
+        EXPECT_EQ(time < previous, id % 4 == 0) << id;
+        previous = time;
     }
 }
 

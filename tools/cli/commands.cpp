@@ -88,6 +88,9 @@ int monitor(Session &s, const Args &a, QTextStream &out, QTextStream &err) {
     bool ok = true;
     int count = a.flag("--count") ? a.option("--count").toInt(&ok) : -1;
     if (!ok || count == 0) return usage(err, "--count needs a positive number");
+    // An instrument sends no event until a host sets its filter, after every connection.
+    if (!s.m30().setEventFilter(M30_EVENT_FILTER_ALL))
+        return failed(err, "the instrument did not accept the event filter");
     std::shared_ptr<M30_status> status;
     int lines = 0;
     QEventLoop loop;

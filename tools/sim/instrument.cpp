@@ -31,7 +31,8 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr uint64_t kLinkStream = 0x9E3779B97F4A7C15;  // keeps link faults off the answer draws
-constexpr int kDiscoveryKey = 10, kDiscoveryAddress = 16, kDiscoveryText = 40;
+// A discovery reply: the instrument's name, its address and an alternative address.
+constexpr int kDiscoveryName = 10, kDiscoveryAddress = 16, kDiscoveryAlternative = 40;
 
 class Fd {
 public:
@@ -114,9 +115,15 @@ struct EventRow {
     Clock::time_point due;
 };
 
+struct ClockRow {
+    int period_ms = 0;
+    std::function<void()> tick;
+    Clock::time_point due;
+};
+
 // Something another thread asked the serving thread to do on the link, in order.
 struct LinkRequest {
-    enum Kind { Event, Bytes, Close, Restart } kind;
+    enum Kind { Event, Bytes, Close, Restart, PowerOff, PowerOn } kind;
     uint16_t code = 0;
     std::vector<uint8_t> bytes;
     milliseconds down{0};
@@ -143,6 +150,14 @@ Answer default_answer(const Command &command) {
     return Answer{0, command.param, 0, {}};
 }
 
+CommandHandler succeed() {
+    return [](const Command &command) { return std::optional<Answer>(default_answer(command)); };
+}
+
+Answer refusal(const Command &command) {
+    return Answer{MXX_CODE_REFUSAL, command.param, 0, {}};
+}
+
 bool check_options(const Options &o, std::string *error) {
     in_addr addr{};
     if (::inet_pton(AF_INET, o.address.c_str(), &addr) != 1)
@@ -151,6 +166,9 @@ bool check_options(const Options &o, std::string *error) {
         return fail(error, o.address +
                                " is not a loopback address; pass --allow-non-loopback to serve on "
                                "another network");
+    if (o.serial.empty() || o.serial.size() > kSerialSize)
+        return fail(error, "the serial '" + o.serial + "' does not fit the instrument's " +
+                               std::to_string(kSerialSize) + "-character field");
     for (int p : {o.port, o.udp_port, o.udp_reply_port})
         if (p < 0 || p > 65535)
             return fail(error, "port " + std::to_string(p) + " is out of range");
@@ -175,6 +193,7 @@ struct Instrument::Impl {
     std::string serial;
     std::map<uint16_t, CommandHandler> commands;
     std::map<uint16_t, EventRow> events;
+    std::optional<ClockRow> clock;
     std::vector<LinkRequest> requests;
     std::vector<std::vector<uint8_t>> seen;
     size_t received = 0;
@@ -191,6 +210,7 @@ struct Instrument::Impl {
     std::unique_ptr<mxx_reassembler> udp_rx = std::make_unique<mxx_reassembler>();
     sockaddr_in udp_from{};
     std::optional<Clock::time_point> reopen_at;  // down after a restart until then
+    bool off = false;                            // down after a power-off until power_on()
     std::vector<uint8_t> buffer = std::vector<uint8_t>(65536);
 
     void reseed(const Faults &f) {
@@ -272,28 +292,39 @@ struct Instrument::Impl {
         if (command.code >= MXX_EVENT_CODE_MIN) return;  // not a command: nothing to answer
 
         bool probe = command.code == kCodeProbe;
+        if (probe && current_faults().ignore_probes) return;
+        AnswerFaults spoil{AnswerFaults::None};
+        if (!probe) spoil = draw_answer_faults();
+        std::optional<Answer> a = answer(command);
+        if (!a || spoil.kind == AnswerFaults::Drop) return;
+        answer_with(command, *a, spoil);
+    }
+
+    // The row's answer with its code filled in, a refusal, or nothing to leave it unanswered.
+    std::optional<Answer> answer(const Command &command) {
+        if (command.code >= MXX_EVENT_CODE_MIN) return std::nullopt;  // not a command
         CommandHandler handler;
         {
             std::lock_guard lock(mutex);
-            if (probe && faults.ignore_probes) return;
             auto row = commands.find(command.code);
             if (row != commands.end()) handler = row->second;
         }
-        AnswerFaults spoil{AnswerFaults::None};
-        if (!probe) spoil = draw_answer_faults();
-        std::optional<Answer> answer = handler ? handler(command) : default_answer(command);
-        if (!answer || spoil.kind == AnswerFaults::Drop) return;
-        answer_with(command, *answer, spoil);
+        if (!handler) return refusal(command);
+        std::optional<Answer> a = handler(command);
+        if (!a) return a;
+        // The response code of a command from 9000 up would be an event's: no such command.
+        bool eventlike = !a->code && command.code + MXX_RESPONSE_OFFSET >= MXX_EVENT_CODE_MIN;
+        if (eventlike || a->payload.size() > static_cast<size_t>(MXX_MAX_PAYLOAD)) {
+            std::fprintf(stderr, "survokart-sim: the answer to %u cannot be framed; refused\n",
+                         command.code);
+            return refusal(command);
+        }
+        if (!a->code) a->code = static_cast<uint16_t>(command.code + MXX_RESPONSE_OFFSET);
+        return a;
     }
 
-    void answer_with(const Command &command, Answer answer, const AnswerFaults &spoil) {
-        uint16_t code = answer.code ? answer.code : command.code + MXX_RESPONSE_OFFSET;
-        if (answer.payload.size() > static_cast<size_t>(MXX_MAX_PAYLOAD)) {
-            std::fprintf(stderr, "survokart-sim: the answer to %u does not fit a frame; refused\n",
-                         command.code);
-            answer = Answer{MXX_CODE_REFUSAL, command.param, 0, {}};
-            code = answer.code;
-        }
+    void answer_with(const Command &command, const Answer &answer, const AnswerFaults &spoil) {
+        uint16_t code = answer.code;
         std::vector<uint8_t> bytes;
         int frames = 1;
         switch (spoil.kind) {
@@ -328,19 +359,18 @@ struct Instrument::Impl {
     void on_datagram_frame(const uint8_t *frame) {
         if (mxx_frame_code(frame) != MXX_CODE_DISCOVERY_REQUEST) return;
         ++discoveries;
-        std::string key;
+        std::string name;
         {
             std::lock_guard lock(mutex);
-            key = serial;
+            name = serial;
         }
-        std::string text = "M30 " + key + " " + std::to_string(bound_port.load());
-        std::vector<uint8_t> payload(kDiscoveryKey + kDiscoveryAddress + kDiscoveryText, 0);
+        // One address only, so the alternative stays empty.
+        std::vector<uint8_t> payload(kDiscoveryName + kDiscoveryAddress + kDiscoveryAlternative, 0);
         auto put = [&](size_t at, size_t width, const std::string &s) {
             std::memcpy(payload.data() + at, s.data(), std::min(width, s.size()));
         };
-        put(0, kDiscoveryKey, key);
-        put(kDiscoveryKey, kDiscoveryAddress, options.address);
-        put(kDiscoveryKey + kDiscoveryAddress, kDiscoveryText, text);
+        put(0, kDiscoveryName, name);
+        put(kDiscoveryName, kDiscoveryAddress, options.address);
         std::vector<uint8_t> reply =
             frame_bytes(MXX_CODE_DISCOVERY_REPLY, mxx_frame_param(frame), 0, payload);
         sockaddr_in to = udp_from;
@@ -391,8 +421,8 @@ struct Instrument::Impl {
         socklen_t len = sizeof udp_from;
         ssize_t n = ::recvfrom(udp_fd.get(), buffer.data(), buffer.size(), 0,
                                reinterpret_cast<sockaddr *>(&udp_from), &len);
-        if (n <= 0) return;
-        udp_rx->reset();  // each datagram stands alone
+        if (n <= 0 || down()) return;  // a switched-off instrument hears nothing
+        udp_rx->reset();               // each datagram stands alone
         mxx_reassemble(
             *udp_rx, buffer.data(), static_cast<size_t>(n),
             [](void *self, uint8_t *frame, int) {
@@ -435,18 +465,25 @@ struct Instrument::Impl {
                 write_frames(frame_bytes(r.code, 0, 0, r.bytes), 1, now);
             } else if (r.kind == LinkRequest::Bytes) {
                 if (link_fd) out.push(r.bytes, 0, now, 0, milliseconds(0));
+            } else if (r.kind == LinkRequest::PowerOn) {
+                if (down()) reopen_at = now;
+                off = false;
             } else {
                 flush(now);
                 // Down before the host can see the link end, so it finds nobody listening.
-                if (r.kind == LinkRequest::Restart) {
+                if (r.kind == LinkRequest::Restart || r.kind == LinkRequest::PowerOff) {
                     listening = false;
                     listen_fd.reset();
-                    reopen_at = now + r.down;
+                    off = r.kind == LinkRequest::PowerOff;
+                    reopen_at.reset();
+                    if (!off) reopen_at = now + r.down;
                 }
                 drop_link();
             }
         }
     }
+
+    bool down() const { return off || reopen_at.has_value(); }
 
     // Listens again once a restart's down time has passed; a port taken meanwhile is tried again.
     void reopen(Clock::time_point now) {
@@ -459,6 +496,24 @@ struct Instrument::Impl {
             std::fprintf(stderr, "survokart-sim: %s; trying again\n", error.c_str());
             reopen_at = now + milliseconds(500);
         }
+    }
+
+    // Runs the clock when it is due and the instrument is up; returns when it is due next.
+    Clock::time_point run_clock(Clock::time_point now) {
+        std::function<void()> tick;
+        Clock::time_point next = Clock::time_point::max();
+        {
+            std::lock_guard lock(mutex);
+            if (!clock || down()) return next;
+            if (clock->due <= now) {
+                tick = clock->tick;
+                clock->due += milliseconds(clock->period_ms);
+                if (clock->due <= now) clock->due = now + milliseconds(clock->period_ms);
+            }
+            next = clock->due;
+        }
+        if (tick) tick();
+        return next;
     }
 
     // Sends the events that are due; returns when the next one is.
@@ -487,7 +542,7 @@ struct Instrument::Impl {
             auto now = Clock::now();
             serve_requests(now);
             reopen(now);
-            Clock::time_point next = run_events(now);
+            Clock::time_point next = std::min(run_clock(now), run_events(now));
             if (reopen_at) next = std::min(next, *reopen_at);
             bool blocked = !flush(now);
             if (!out.empty() && !blocked) next = std::min(next, out.head().due);
@@ -547,8 +602,6 @@ Instrument::Instrument(Options options) : m_impl(std::make_unique<Impl>(std::mov
         std::lock_guard lock(impl->mutex);
         return Answer{0, command.param, 0, {impl->serial.begin(), impl->serial.end()}};
     });
-    for (uint16_t code : kOtherModelProbes)
-        set_command(code, [](const Command &) { return std::nullopt; });
 }
 
 Instrument::~Instrument() {
@@ -604,6 +657,15 @@ void Instrument::set_command(uint16_t code, CommandHandler handler) {
         m_impl->commands.erase(code);
 }
 
+void Instrument::set_commands(uint16_t first, uint16_t last, const CommandHandler &handler) {
+    for (uint32_t code = first; code <= last; ++code)
+        if (code != kCodeProbe) set_command(static_cast<uint16_t>(code), handler);
+}
+
+std::optional<Answer> Instrument::answer(const Command &command) {
+    return m_impl->answer(command);
+}
+
 void Instrument::set_event(uint16_t code, int period_ms, EventSource source) {
     {
         std::lock_guard lock(m_impl->mutex);
@@ -613,6 +675,19 @@ void Instrument::set_event(uint16_t code, int period_ms, EventSource source) {
         }
         m_impl->events[code] =
             EventRow{period_ms, std::move(source), Clock::now() + milliseconds(period_ms)};
+    }
+    m_impl->wake();
+}
+
+void Instrument::set_clock(int period_ms, std::function<void()> tick) {
+    {
+        std::lock_guard lock(m_impl->mutex);
+        if (!tick || period_ms <= 0) {
+            m_impl->clock.reset();
+            return;
+        }
+        m_impl->clock =
+            ClockRow{period_ms, std::move(tick), Clock::now() + milliseconds(period_ms)};
     }
     m_impl->wake();
 }
@@ -645,6 +720,22 @@ void Instrument::restart(std::chrono::milliseconds down) {
     {
         std::lock_guard lock(m_impl->mutex);
         m_impl->requests.push_back({LinkRequest::Restart, 0, {}, down});
+    }
+    m_impl->wake();
+}
+
+void Instrument::power_off() {
+    {
+        std::lock_guard lock(m_impl->mutex);
+        m_impl->requests.push_back({LinkRequest::PowerOff, 0, {}});
+    }
+    m_impl->wake();
+}
+
+void Instrument::power_on() {
+    {
+        std::lock_guard lock(m_impl->mutex);
+        m_impl->requests.push_back({LinkRequest::PowerOn, 0, {}});
     }
     m_impl->wake();
 }

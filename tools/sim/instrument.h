@@ -1,10 +1,11 @@
 // A simulated M30 instrument at the far end of a NETW link: it answers command frames from a table
 // of handlers keyed by code, sends event frames from a table of sources, answers network discovery
-// on UDP and injects faults on demand. It does only what an instrument may do on the wire.
+// on UDP and injects faults on demand. It does only what an instrument may do on the wire: a
+// command without a row is refused, never answered with a success.
 //
 // One serving thread per instrument runs a poll() loop over the listening socket, the link, the
-// UDP socket and a wake-up eventfd. Handlers and event sources run on that thread; every public
-// method may be called from any thread while it runs.
+// UDP socket and a wake-up eventfd. Handlers, event sources and the clock run on that thread;
+// every public method may be called from any thread while it runs.
 #pragma once
 
 #include <chrono>
@@ -20,15 +21,14 @@
 namespace sim {
 
 constexpr uint16_t kCodeProbe = 8007;  // answered with 9007 and the serial
-// Probes of other models. An M30 does not know them, so its table leaves them unanswered; a test
-// that plays another model gives them a row.
-constexpr uint16_t kOtherModelProbes[] = {1109, 1001};
+// The serial field of the probe answer and of the instrument's records.
+constexpr size_t kSerialSize = 8;
 
 struct Options {
     std::string address = "127.0.0.1";  // IPv4; anything outside 127.0.0.0/8 needs the next flag
     int port = 4444;                    // TCP; 0 = ephemeral
     bool allow_non_loopback = false;
-    std::string serial = "C0000001";  // the probe answer's payload and the discovery key
+    std::string serial = "C0000001";  // the probe answer's payload and the discovery name, 1 to 8
     bool udp = true;                  // answer discovery requests
     int udp_port = 4455;              // where discovery requests arrive; 0 = ephemeral
     int udp_reply_port = 4455;        // where replies go; 0 = the requester's own port
@@ -37,7 +37,7 @@ struct Options {
 };
 
 // Refuses an address that is not IPv4, one outside 127.0.0.0/8 unless allowed, ports out of
-// range and faults that do not add up.
+// range, a serial that does not fit its field and faults that do not add up.
 bool check_options(const Options &options, std::string *error);
 
 // A command frame from the host.
@@ -49,7 +49,7 @@ struct Command {
 
 // What a command row answers. The answer faults may still replace it.
 struct Answer {
-    uint16_t code = 0;  // 0 = the command's code + 1000; else e.g. a refusal
+    uint16_t code = 0;  // 0 = the command's response (code + 1000); else e.g. a refusal
     uint16_t param = 0;
     uint8_t status = 0;
     std::vector<uint8_t> payload;  // at most 65534 bytes; longer answers become a refusal
@@ -60,8 +60,12 @@ using CommandHandler = std::function<std::optional<Answer>(const Command &)>;
 // Returns an event's payload, or nothing to skip this period.
 using EventSource = std::function<std::optional<std::vector<uint8_t>>()>;
 
-// The answer of a command without a row: its response, status 0, param echoed, no payload.
+// A command's plain success: its response, status 0, param echoed, no payload.
 Answer default_answer(const Command &command);
+// A row that answers every command with default_answer.
+CommandHandler succeed();
+// The refusal frame, param echoed.
+Answer refusal(const Command &command);
 
 // An instrument for one test or benchmark: an ephemeral TCP port on 127.0.0.1 and no discovery,
 // so that runs side by side never collide.
@@ -84,12 +88,23 @@ public:
     int udp_port() const;  // the bound UDP port, 0 without UDP
     std::string address() const;
 
-    // Command table. A row replaces the default answer for its code; a null handler removes it.
-    // The probe 8007 is a row too, answering with the serial, and so are kOtherModelProbes.
+    // Command table; a null handler removes a row. A code without a row, and a row that answers
+    // a command of 9000 or above with its response (which would read as an event), are refused.
+    // The probe 8007 is a row too, answering with the serial.
     void set_command(uint16_t code, CommandHandler handler);
+    // The same row for every code from `first` to `last` but the probe's: a peer that knows a
+    // whole command set, for tests of its encoding.
+    void set_commands(uint16_t first, uint16_t last, const CommandHandler &handler);
+    // What the table answers to a command, its code filled in, without a link and without
+    // faults; nothing for a command left unanswered.
+    std::optional<Answer> answer(const Command &command);
     // Event table: the source is asked every period_ms while a link is open, from the link's
     // opening on; a null source or period_ms <= 0 removes the row.
     void set_event(uint16_t code, int period_ms, EventSource source);
+    // What the instrument does of its own accord besides events, such as measuring: `tick` runs
+    // every period_ms while the instrument is up, whether or not a link is open. A null tick
+    // or period_ms <= 0 removes it.
+    void set_clock(int period_ms, std::function<void()> tick);
     // Sends one frame of the instrument's own accord, status 0, param 0, on the open link
     // (dropped when there is none). Link faults apply.
     void send_event(uint16_t code, std::vector<uint8_t> payload);
@@ -101,6 +116,10 @@ public:
     // the listening socket close, so connections are refused until `down` has passed and
     // accepted again after it.
     void restart(std::chrono::milliseconds down);
+    // Goes down as restart() does, but stays down until power_on().
+    void power_off();
+    // Comes up at once after power_off() or during a restart's down time.
+    void power_on();
 
     // Replaces the faults and restarts their random sequence from faults.seed.
     void set_faults(const Faults &faults);
@@ -114,7 +133,7 @@ public:
     bool wait_commands(size_t count, std::chrono::milliseconds deadline) const;
     int links_accepted() const;
     bool linked() const;
-    bool listening() const;   // false while down after a restart
+    bool listening() const;   // false while down after a restart or power-off
     int frames_sent() const;  // frames fully written on all links
     int discovery_requests() const;
 

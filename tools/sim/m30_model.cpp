@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <map>
 #include <mutex>
 
@@ -25,7 +26,7 @@ Bytes bytes_of(const Record &r) {
 template <typename Record>
 Record record_of(const Bytes &bytes) {
     Record r{};
-    std::memcpy(&r, bytes.data(), std::min(bytes.size(), sizeof r));
+    if (!bytes.empty()) std::memcpy(&r, bytes.data(), std::min(bytes.size(), sizeof r));
     return r;
 }
 
@@ -35,7 +36,7 @@ int32_t int_of(const Bytes &bytes) {
 
 Bytes block(size_t size, std::string_view text = {}) {
     Bytes b(size, 0);
-    std::memcpy(b.data(), text.data(), std::min(size, text.size()));
+    std::copy_n(text.begin(), std::min(size, text.size()), b.begin());
     return b;
 }
 
@@ -125,6 +126,33 @@ const BlockRow kBlocks[] = {
     {M30_CMD_BT_INQUIRY_GET_RESULTS, sizeof(M30_bt_inquiry_results), ""},
 };
 
+// Commands whose work the simulation does not model: they succeed and change nothing.
+const uint16_t kActions[] = {
+    M30_CMD_REACQUIRE_BACKGROUND,
+    M30_CMD_SET_DEFAULT_PARAMS,
+    M30_CMD_LOAD_GAMMA_BACKUP_PARAMS,
+    M30_CMD_START_CS_STAB_ACC_SPECTRUM,
+    M30_CMD_STOP_CS_STAB_ACC_SPECTRUM,
+    M30_CMD_START_ASSAY_ACC_SPECTRUM,
+    M30_CMD_STOP_ASSAY_ACC_SPECTRUM,
+    M30_CMD_STORE_ASSAY,
+    M30_CMD_STORE_IDENT,
+    M30_CMD_STOP_IDENT_ACC_SPECTRUM,
+    M30_CMD_STOP_RECORD_AUDIO,
+    M30_CMD_STOP_AUDIO,
+    M30_CMD_LINEARIZATE,
+    M30_CMD_WELCOME,
+    M30_CMD_WIFI_SCAN,
+    M30_CMD_ASSAY_CALCULATION,
+    M30_CMD_IDENTIFY_CALCULATION,
+    M30_CMD_SESSION_TO_MAINTAINER,
+    M30_CMD_INIT_CALIB_METHODS,
+    M30_CMD_DOWNLOAD_JOBLIST_FROM_CLOUD,
+    M30_CMD_DELETE_CLOUD_RECORDS,
+    M30_CMD_BT_INQUIRY_START,
+    M30_CMD_BT_INQUIRY_STOP,
+};
+
 // Events sent now and then besides status, totals and spectra: code and period.
 struct Occasional {
     uint16_t code;
@@ -148,6 +176,16 @@ constexpr int kOutageEvery = 120, kOutageLength = 3;
 constexpr uint32_t kListKind = 1;     // args: first position (1-based), at most this many ids
 constexpr uint32_t kRecordKind = 3;   // args: record id
 constexpr uint32_t kPictureKind = 8;  // sub-kind 1: the display as PNG
+constexpr uint32_t kClockReset = 946684800;  // 2000-01-01, where a reset clock starts
+constexpr uint16_t kRareKinds[] = {2, 3, 5, 6};
+
+bool hits(int every, int32_t id) {
+    return every > 0 && id % every == 0;
+}
+
+void put32(Bytes &bytes, size_t at, uint32_t value) {
+    std::memcpy(bytes.data() + at, &value, sizeof value);
+}
 
 int64_t system_seconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -178,7 +216,7 @@ struct M30Model::Shared {
     Display display;
     std::map<uint16_t, Bytes> settings;  // by the code that reads them back, or the set code
     int64_t clock_offset = 0;            // instrument clock minus the system clock, seconds
-    uint64_t status_tick = 0, totals_tick = 0;
+    uint64_t tick = 0;                   // measurements taken
     uint16_t spectrum_sequence = 0;
     Reading last;
     bool last_fix = false;
@@ -187,8 +225,9 @@ struct M30Model::Shared {
     std::vector<int64_t> accumulated = std::vector<int64_t>(kChannels);
     std::map<uint16_t, Bytes> flash;  // external flash pages written by the host
     uint32_t handle = kFirstHandle - 1;
-    struct {
+    struct Transfer {
         bool ready = false;
+        bool unreadable = false;  // every chunk request fails
         uint32_t handle = 0;
         Bytes bytes;
     } transfer;
@@ -211,9 +250,6 @@ struct M30Model::Shared {
     void init_settings() {
         for (const SettingRow &row : kSettings)
             settings[row.get] = Bytes(row.size, 0);
-        M30_event_filter filter{};
-        filter.mask = M30_EVENT_FILTER_ALL;
-        settings[M30_CMD_GET_EVENT_FILTER] = bytes_of(filter);
         settings[M30_CMD_GET_GPS_POWER] = bytes_of(int32_t{1});
         settings[M30_CMD_GET_LEDS] = bytes_of(M30_led_word(0));
         settings[M30_CMD_GET_PARAMS] = default_params();
@@ -221,40 +257,73 @@ struct M30Model::Shared {
     }
     static Bytes default_params() { return block(sizeof(M30_params), "M30 defaults 1"); }
 
-    Bytes status(uint64_t tick) {
+    // What an instrument forgets when it starts: the host's event filter, a survey in progress,
+    // spectrum accumulation, the menu and a prepared transfer. Stored records stay.
+    void power_up() {
+        settings[M30_CMD_GET_EVENT_FILTER] = bytes_of(M30_event_filter{});
+        memory.stop();
+        accumulating = false;
+        display = Display{};
+        transfer = Transfer{};
+    }
+
+    // One reading of the detector and the GPS. A survey being recorded keeps it whether or not
+    // anybody is linked or listening.
+    void measure() {
         Reading r = reading(tick);
         bool fix = setting_int(M30_CMD_GET_GPS_POWER) != 0 &&
                    !(options.gps_outages && tick % kOutageEvery >= kOutageEvery - kOutageLength);
-        M30_status s{};
-        s.error_flags = options.error_flags;
-        s.survey_recording = memory.recording() ? 1 : 0;
-        s.gps_latitude = static_cast<float>(r.position.latitude);
-        s.gps_longitude = static_cast<float>(r.position.longitude);
-        s.gps_altitude = static_cast<float>(r.position.altitude);
-        s.gps_valid = fix ? 1 : 0;
-        if (memory.recording()) {
-            SurveyPoint p{fix,
-                          s.gps_latitude,
-                          s.gps_longitude,
-                          s.gps_altitude,
-                          r.count_rate,
-                          static_cast<float>(dose_in_unit(r.dose_rate, options.unit)),
-                          0};
-            memory.add_point(p, static_cast<uint32_t>(now()));
-        }
+        dose_total += r.dose_rate * interval() / 3600;
         last = r;
         last_fix = fix;
+        ++tick;
+        if (!memory.recording()) return;
+        SurveyPoint p{fix,
+                      static_cast<float>(r.position.latitude),
+                      static_cast<float>(r.position.longitude),
+                      static_cast<float>(r.position.altitude),
+                      r.count_rate,
+                      static_cast<float>(dose_in_unit(r.dose_rate, options.unit)),
+                      0};
+        memory.add_point(p, static_cast<uint32_t>(now()));
+    }
+
+    // The error word of the last reading: the schedule's latest step by then (in this cycle).
+    uint16_t error_word() const {
+        double at_ms = static_cast<double>(tick - 1) * interval() * 1000;
+        if (options.error_cycle_ms > 0) at_ms = std::fmod(at_ms, options.error_cycle_ms);
+        uint16_t flags = options.error_flags;
+        for (const ErrorStep &step : options.error_schedule)
+            if (step.at_ms <= at_ms) flags = step.flags;
+        return flags;
+    }
+
+    Bytes status() const {
+        M30_status s{};
+        s.error_flags = error_word();
+        s.survey_recording = memory.recording() ? 1 : 0;
+        s.gps_latitude = static_cast<float>(last.position.latitude);
+        s.gps_longitude = static_cast<float>(last.position.longitude);
+        s.gps_altitude = static_cast<float>(last.position.altitude);
+        s.gps_valid = last_fix ? 1 : 0;
         return bytes_of(s);
     }
 
-    Bytes totals(uint64_t tick) {
-        Reading r = reading(tick);
-        dose_total += r.dose_rate * interval() / 3600;
+    Bytes totals() const {
         M30_total_data t{};
-        t.count_rate = r.count_rate;
-        t.dose_rate = static_cast<float>(dose_in_unit(r.dose_rate, options.unit));
+        t.count_rate = last.count_rate;
+        t.dose_rate = static_cast<float>(dose_in_unit(last.dose_rate, options.unit));
         t.dose_unit = static_cast<float>(options.unit);
         return bytes_of(t);
+    }
+
+    // What hosts meet in the field now and then: the calibration, assay, background and
+    // identification spectra, and the event 10008 that they do not hook.
+    void send_rare() {
+        uint16_t kind = kRareKinds[(spectrum_sequence / 2) % std::size(kRareKinds)];
+        instrument.send_event(M30_EVENT_SPECTRUM, spectrum(kind, nullptr));
+        if (enabled(M30_EVENT_UNUSED))
+            instrument.send_event(M30_EVENT_UNUSED, bytes_of(uint32_t{spectrum_sequence}));
     }
 
     // A scintillator's spectrum over the last period: a falling continuum, the K-40 line of the
@@ -284,7 +353,7 @@ struct M30Model::Shared {
             double total = last.count_rate * seconds;
             for (int i = 0; i < kChannels; ++i) {
                 counts[i] = static_cast<int32_t>(random.poisson(total * shape[i] / sum));
-                if (accumulating) accumulated[i] += counts[i];
+                if (accumulating && wire_kind == 1) accumulated[i] += counts[i];
             }
         }
         int64_t total = 0;
@@ -311,7 +380,7 @@ struct M30Model::Shared {
     }
 
     Bytes occasional(uint16_t code) {
-        Random random(mix(walk.options().seed, code, status_tick));
+        Random random(mix(walk.options().seed, code, tick));
         switch (code) {
             case M30_EVENT_TOTAL_20HZ:
                 return bytes_of(random.poisson(last.dose_rate * kCpsPerNanoGray / 20));
@@ -330,7 +399,7 @@ struct M30Model::Shared {
             case M30_EVENT_PROGRESS:
                 return block(sizeof(M30_progress_indication), "\x64");  // 100 %
             case M30_EVENT_ONFLY_ASSAY_RESULTS:
-                return assay(static_cast<uint16_t>(status_tick % 1000));
+                return assay(static_cast<uint16_t>(tick % 1000));
             case M30_EVENT_PULSE:
                 return block(sizeof(M30_pulse_data));
             case M30_EVENT_IDENTIFY_RESULTS:
@@ -376,20 +445,37 @@ struct M30Model::Shared {
         return bytes_of(d);
     }
 
+    // The records keep times as unsigned 32-bit seconds since 1970, so the clock runs from 1970
+    // to 2105; any other date, or one that is not in the calendar, is refused.
     bool set_date_time(const Bytes &payload) {
+        using namespace std::chrono;
         auto d = record_of<M30_date_time>(payload);
-        if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > 31 || d.hour < 0 || d.hour > 23 ||
-            d.minute < 0 || d.minute > 59 || d.second < 0 || d.second > 60)
+        if (d.year < 1970 || d.year > 2105 || d.month < 1 || d.month > 12 || d.day < 1 ||
+            d.day > 31 || d.hour < 0 || d.hour > 23 || d.minute < 0 || d.minute > 59 ||
+            d.second < 0 || d.second > 59)
             return false;
-        std::tm tm{};
-        tm.tm_year = d.year - 1900;
-        tm.tm_mon = d.month - 1;
-        tm.tm_mday = d.day;
-        tm.tm_hour = d.hour;
-        tm.tm_min = d.minute;
-        tm.tm_sec = d.second;
-        clock_offset = static_cast<int64_t>(timegm(&tm)) - system_seconds();
+        year_month_day date{year(d.year), month(static_cast<unsigned>(d.month)),
+                            day(static_cast<unsigned>(d.day))};
+        if (!date.ok()) return false;
+        int64_t seconds =
+            duration_cast<std::chrono::seconds>(sys_days(date).time_since_epoch() + hours(d.hour) +
+                                                minutes(d.minute) + std::chrono::seconds(d.second))
+                .count();
+        clock_offset = seconds - system_seconds();
         return true;
+    }
+
+    // The stored record as an instrument in the field may leave it.
+    void spoil_record(Bytes &bytes, int32_t id) const {
+        const OddRecords &odd = options.odd_records;
+        if (hits(odd.overfull_every, id))
+            put32(bytes, stored::kPointCount,
+                  stored::kMaxPoints + 1 + static_cast<uint32_t>(id % 64));
+        if (hits(odd.unordered_every, id)) {
+            uint32_t time = 0;
+            std::memcpy(&time, bytes.data() + stored::kTime, sizeof time);
+            put32(bytes, stored::kTime, kClockReset + time % 86400);
+        }
     }
 
     // Builds the buffer the next chunk requests read; false for what the instrument lacks.
@@ -406,6 +492,7 @@ struct M30Model::Shared {
             std::optional<SurveyRecord> record = memory.record(r.args[0]);
             if (!record) return false;
             bytes = encode_record(*record);
+            spoil_record(bytes, record->id);
             out.results[0] = record->id;
             out.results[1] = static_cast<int32_t>(record->points.size());
         } else if (r.kind == kPictureKind && r.sub_kind == 1) {
@@ -420,6 +507,8 @@ struct M30Model::Shared {
         }
         out.results[2] = static_cast<int32_t>(bytes.size());
         transfer.ready = true;
+        transfer.unreadable =
+            r.kind == kRecordKind && hits(options.odd_records.unreadable_every, out.results[0]);
         transfer.handle = handle;
         transfer.bytes = std::move(bytes);
         return true;
@@ -427,7 +516,8 @@ struct M30Model::Shared {
 
     std::optional<Answer> chunk(const Command &c) {
         auto r = record_of<M30_txbuf_chunk_request>(c.payload);
-        if (c.payload.size() != sizeof r || !transfer.ready || r.handle != transfer.handle)
+        if (c.payload.size() != sizeof r || !transfer.ready || transfer.unreadable ||
+            r.handle != transfer.handle)
             return failed(c);
         size_t size = transfer.bytes.size();
         uint32_t length =
@@ -476,6 +566,8 @@ void install_tables(Instrument &in, const SharedPtr &s) {
     for (const BlockRow &row : kBlocks)
         in.set_command(row.code,
                        [row](const Command &c) { return ok(c, block(row.size, row.text)); });
+    for (uint16_t code : kActions)
+        in.set_command(code, succeed());
 }
 
 void install_commands(Instrument &in, const SharedPtr &s) {
@@ -510,11 +602,23 @@ void install_commands(Instrument &in, const SharedPtr &s) {
         instrument->set_serial(serial);
         return ok(c);
     });
-    for (uint16_t code : {M30_CMD_RESTART, M30_CMD_POWER_OFF})
-        in.set_command(code, [s](const Command &c) {
-            s->instrument.restart(std::chrono::milliseconds(s->options.restart_delay_ms));
-            return ok(c);  // queued before the restart takes the link down
-        });
+    // Both answer before the link goes down: the answer is queued first.
+    in.set_command(M30_CMD_RESTART, [s](const Command &c) {
+        {
+            std::lock_guard lock(s->mutex);
+            s->power_up();
+        }
+        s->instrument.restart(std::chrono::milliseconds(s->options.restart_delay_ms));
+        return ok(c);
+    });
+    in.set_command(M30_CMD_POWER_OFF, [s](const Command &c) {
+        {
+            std::lock_guard lock(s->mutex);
+            s->power_up();  // nothing happens while it is off
+        }
+        s->instrument.power_off();
+        return ok(c);
+    });
     in.set_command(M30_CMD_EMULATE_KEY, [s](const Command &c) {
         if (c.payload.size() != 4) return failed(c);
         int32_t key = int_of(c.payload);
@@ -531,7 +635,7 @@ void install_commands(Instrument &in, const SharedPtr &s) {
         return ok(c);
     });
     in.set_command(M30_CMD_GET_STATUS, locked(s, [](M30Model::Shared &m, const Command &c) {
-                       return ok(c, m.status(m.status_tick));
+                       return ok(c, m.status());
                    }));
     in.set_command(M30_CMD_LOAD_DEFAULT_PARAMS,
                    locked(s, [](M30Model::Shared &m, const Command &c) {
@@ -585,6 +689,10 @@ void install_commands(Instrument &in, const SharedPtr &s) {
                        return ok(c, page == m.flash.end() ? Bytes(M17_EXT_FLASH_PAGE_SIZE, 0xFF)
                                                           : page->second);
                    }));
+    in.set_command(M17_CMD_ERASE_EXT_FLASH, locked(s, [](M30Model::Shared &m, const Command &c) {
+                       m.flash.clear();
+                       return ok(c);
+                   }));
     in.set_command(M17_CMD_WRITE_EXT_FLASH, locked(s, [](M30Model::Shared &m, const Command &c) {
                        if (c.payload.size() < 2) return failed(c);
                        Bytes page(M17_EXT_FLASH_PAGE_SIZE, 0xFF);
@@ -622,15 +730,13 @@ void install_events(Instrument &in, const SharedPtr &s) {
             return build(*s);
         });
     };
-    int period = std::max(1, static_cast<int>(std::lround(1000 / s->options.rate_hz)));
-    row(M30_EVENT_STATUS, period, [](M30Model::Shared &m) { return m.status(m.status_tick++); });
-    row(M30_EVENT_TOTAL, period, [](M30Model::Shared &m) { return m.totals(m.totals_tick++); });
     row(M30_EVENT_SPECTRUM, s->options.spectrum_period_ms, [](M30Model::Shared &m) {
         Bytes live = m.spectrum(1, nullptr);
         if (m.accumulating) {  // the accumulated one rides along; one frame per period
             Bytes acc = m.spectrum(4, &m.accumulated);
             m.instrument.send_event(M30_EVENT_SPECTRUM, std::move(acc));
         }
+        if (m.options.rare_events && m.spectrum_sequence % 2 == 1) m.send_rare();
         ++m.spectrum_sequence;
         return live;
     });
@@ -641,11 +747,26 @@ void install_events(Instrument &in, const SharedPtr &s) {
 
 }  // namespace
 
+// The clock measures at the event rate, up or linked or not; each reading goes out as one status
+// and one totals event when a host listens.
+void install_clock(Instrument &in, const SharedPtr &s) {
+    int period = std::max(1, static_cast<int>(std::lround(1000 / s->options.rate_hz)));
+    in.set_clock(period, [s] {
+        std::lock_guard lock(s->mutex);
+        s->measure();
+        if (!s->options.events) return;
+        if (s->enabled(M30_EVENT_STATUS)) s->instrument.send_event(M30_EVENT_STATUS, s->status());
+        if (s->enabled(M30_EVENT_TOTAL)) s->instrument.send_event(M30_EVENT_TOTAL, s->totals());
+    });
+}
+
 M30Model::M30Model(Instrument &instrument, const M30Options &options)
     : m_shared(std::make_shared<Shared>(instrument, options)) {
     m_shared->init_settings();
+    m_shared->measure();  // a reading to show before the clock's first tick
     install_tables(instrument, m_shared);
     install_commands(instrument, m_shared);
+    install_clock(instrument, m_shared);
     if (options.events) install_events(instrument, m_shared);
 }
 
@@ -686,6 +807,14 @@ bool check_m30_options(const M30Options &o, std::string *error) {
     if (!(o.history.fix_share >= 0 && o.history.fix_share <= 1))
         return bad("the share of points with a fix must be 0 to 1");
     if (o.restart_delay_ms < 0) return bad("the restart delay cannot be negative");
+    for (size_t i = 0; i < o.error_schedule.size(); ++i)
+        if (o.error_schedule[i].at_ms < 0 ||
+            (i > 0 && o.error_schedule[i].at_ms <= o.error_schedule[i - 1].at_ms))
+            return bad("the error schedule's times must be 0 or more and ascending");
+    if (o.error_cycle_ms < 0) return bad("the error schedule's cycle cannot be negative");
+    const OddRecords &odd = o.odd_records;
+    if (odd.overfull_every < 0 || odd.unordered_every < 0 || odd.unreadable_every < 0)
+        return bad("the odd records are every Nth record, N 0 (none) or more");
     if (o.chunk_bytes < 1 || o.chunk_bytes > static_cast<int>(M30_TXBUF_CHUNK_MAX))
         return bad("the chunk size must be 1 to " + std::to_string(M30_TXBUF_CHUNK_MAX) + " bytes");
     return true;

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -27,7 +28,7 @@ spectra, and keeps a survey memory the station can download.
   --address ADDR          IPv4 address to serve on (default 127.0.0.1)
   --port N                TCP port (default 4444; 0 = any free port)
   --allow-non-loopback    allow an address outside 127.0.0.0/8
-  --serial TEXT           serial number, 1 to 10 characters (default C0000001;
+  --serial TEXT           serial number, 1 to 8 characters (default C0000001;
                           a host takes the instrument for an M30 when it starts with C)
 
 The instrument:
@@ -36,13 +37,16 @@ The instrument:
   --rate HZ               status and totals events per second, 1 to 50 (default 1)
   --spectrum-period-ms N  spectrum events every N ms (default 5000)
   --unit gy|sv|r|rem      dose unit of the totals and records (default gy)
-  --error-flags N         the status record's error word (default 0)
+  --error-flags N         the status record's error word, 0 to 65535 or 0x0 to 0xFFFF
+                          (default 0)
   --no-gps-outages        keep the GPS fix all the time
   --no-events             send no event of its own accord
   --history N             stored records at start, 0 to 10000 (default 0)
   --history-days D        spread over the last D days, the newest last (default 7)
   --history-fix F         share of stored points with a GPS fix, 0 to 1 (default 0.9)
-  --restart-delay-ms N    down time after a restart or power-off command (default 3000)
+  --restart-delay-ms N    down time after a restart command (default 3000); after a
+                          power-off command the instrument stays off until the program
+                          gets SIGUSR1, which powers on every instrument that is off
   --chunk N               transfer-buffer chunk size, 1 to 8170 bytes (default 8170)
   --seed N                seeds the walk and the field as well as the faults (default 1)
   --udp-port N            UDP port of discovery requests (default 4455; 0 = any)
@@ -50,6 +54,21 @@ The instrument:
   --no-udp                do not answer discovery requests
   --event CODE:PERIOD_MS  send an empty event frame CODE (10000-65535) every PERIOD_MS
   --help                  show this text
+
+Each instrument comes up as after power-up, and again after a restart: it sends no event
+until a host sets the event filter, and records no survey until a host starts one. A survey
+being recorded goes on whether or not a host is linked.
+
+What instruments in the field do now and then (off by default):
+  --error-schedule MS:FLAGS[,MS:FLAGS...]
+                          the error word changes to FLAGS MS milliseconds into the run
+                          (ascending times; before the first, --error-flags holds)
+  --error-cycle-ms N      the error schedule starts again every N ms (default 0: never)
+  --rare-events           every other spectrum period one more spectrum of kind 2, 3, 5 or
+                          6 in turn, and the event 10008, which hosts do not hook
+  --overfull-records N    every Nth stored record claims more than its 60 points
+  --unordered-records N   every Nth stored record is stamped by a clock reset to 2000-01-01
+  --unreadable-records N  every Nth stored record can be prepared but not read
 
 Faults (fractions from 0 to 1, answers to the probe 8007 are spared):
   --drop F  --retry0 F  --retry-fail F  --refuse F  --fail-status F
@@ -74,6 +93,40 @@ bool parse_int(std::string_view text, int low, int high, int &out) {
     } catch (const std::exception &) {
         return false;
     }
+}
+
+// Decimal, or hexadecimal after "0x".
+bool parse_word(std::string_view text, uint16_t &out) {
+    int base = 10;
+    if (text.substr(0, 2) == "0x" || text.substr(0, 2) == "0X") {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    unsigned value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > 0xFFFF)
+        return false;
+    out = static_cast<uint16_t>(value);
+    return true;
+}
+
+// "MS:FLAGS,MS:FLAGS,...".
+bool parse_schedule(std::string_view text, std::vector<sim::ErrorStep> &out) {
+    out.clear();
+    while (!text.empty()) {
+        size_t comma = text.find(',');
+        std::string_view step = text.substr(0, comma);
+        size_t colon = step.find(':');
+        sim::ErrorStep e;
+        if (colon == std::string_view::npos ||
+            !parse_int(step.substr(0, colon), 0, INT32_MAX, e.at_ms) ||
+            !parse_word(step.substr(colon + 1), e.flags))
+            return false;
+        out.push_back(e);
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        if (comma != std::string_view::npos && text.empty()) return false;
+    }
+    return !out.empty();
 }
 
 bool parse_double(std::string_view text, double &out) {
@@ -145,6 +198,10 @@ int main(int argc, char **argv) {
             (arg == "--no-events" ? m30.events : m30.gps_outages) = false;
             continue;
         }
+        if (arg == "--rare-events") {
+            m30.rare_events = true;
+            continue;
+        }
         if (arg.substr(0, 2) != "--")
             return usage_error("unexpected argument '" + std::string(arg) + "'");
         if (i + 1 >= argc) return usage_error(std::string(arg) + " needs a value");
@@ -161,8 +218,8 @@ int main(int argc, char **argv) {
              : arg == "--udp-port" ? options.udp_port
                                    : options.udp_reply_port) = port;
         } else if (arg == "--serial") {
-            if (value.empty() || value.size() > 10)
-                return usage_error("--serial needs 1 to 10 characters, got '" + std::string(value) +
+            if (value.empty() || value.size() > sim::kSerialSize)
+                return usage_error("--serial needs 1 to 8 characters, got '" + std::string(value) +
                                    "'");
             options.serial = value;
         } else if (arg == "--event") {
@@ -207,8 +264,30 @@ int main(int argc, char **argv) {
             if (!parse_double(value, field))
                 return usage_error(std::string(arg) + " needs a number, got '" +
                                    std::string(value) + "'");
+        } else if (arg == "--error-flags") {
+            if (!parse_word(value, m30.error_flags))
+                return usage_error(
+                    "--error-flags needs a 16-bit word, 0 to 65535 or 0x0 to 0xFFFF, "
+                    "got '" +
+                    std::string(value) + "'");
+        } else if (arg == "--error-schedule") {
+            if (!parse_schedule(value, m30.error_schedule))
+                return usage_error(
+                    "--error-schedule needs MS:FLAGS[,MS:FLAGS...] with 16-bit "
+                    "words, got '" +
+                    std::string(value) + "'");
+        } else if (arg == "--overfull-records" || arg == "--unordered-records" ||
+                   arg == "--unreadable-records") {
+            int every = 0;
+            if (!parse_int(value, 0, sim::kMaxRecords, every))
+                return usage_error(std::string(arg) + " needs a whole number from 0 to " +
+                                   std::to_string(sim::kMaxRecords) + ", got '" +
+                                   std::string(value) + "'");
+            (arg == "--overfull-records"    ? m30.odd_records.overfull_every
+             : arg == "--unordered-records" ? m30.odd_records.unordered_every
+                                            : m30.odd_records.unreadable_every) = every;
         } else if (arg == "--history" || arg == "--spectrum-period-ms" ||
-                   arg == "--restart-delay-ms" || arg == "--chunk" || arg == "--error-flags") {
+                   arg == "--restart-delay-ms" || arg == "--chunk" || arg == "--error-cycle-ms") {
             int number = 0;
             if (!parse_int(value, 0, 3600000, number))
                 return usage_error(std::string(arg) + " needs a whole number, got '" +
@@ -217,7 +296,7 @@ int main(int argc, char **argv) {
             if (arg == "--spectrum-period-ms") m30.spectrum_period_ms = number;
             if (arg == "--restart-delay-ms") m30.restart_delay_ms = number;
             if (arg == "--chunk") m30.chunk_bytes = number;
-            if (arg == "--error-flags") m30.error_flags = static_cast<uint16_t>(number);
+            if (arg == "--error-cycle-ms") m30.error_cycle_ms = number;
         } else if (arg == "--faults") {
             if (!sim::load_fault_script(options.faults, std::string(value), &error))
                 return usage_error(error);
@@ -244,6 +323,7 @@ int main(int argc, char **argv) {
     sigemptyset(&stop_signals);
     sigaddset(&stop_signals, SIGINT);
     sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
     std::vector<std::unique_ptr<sim::Instrument>> running;
@@ -268,7 +348,9 @@ int main(int argc, char **argv) {
     }
     std::fflush(stdout);
     int signal = 0;
-    sigwait(&stop_signals, &signal);
+    while (sigwait(&stop_signals, &signal) == 0 && signal == SIGUSR1)
+        for (auto &instrument : running)
+            instrument->power_on();
     for (auto &instrument : running)
         instrument->stop();
     return 0;
