@@ -1,0 +1,269 @@
+#include "devicestatuswidget.h"
+
+#include <QDebug>
+#include <QImage>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <vector>
+
+#include "appresources.h"
+#include "connectdialog.h"
+#include "device/m17protocol.h"
+#include "device/m30protocol.h"
+#include "device/mxxdevice.h"
+#include "device/mxxseeker.h"
+#include "downloaddialog.h"
+#include "map/format.h"
+#include "mxx/mxx.h"
+#include "ui_devicestatuswidget.h"
+
+namespace {
+
+// The instrument's keys, as Linux input-event codes.
+constexpr int kKeyOk = 28, kKeyUp = 103, kKeyLeft = 105, kKeyRight = 106, kKeyDown = 108;
+constexpr int kRestartAttempts = 10;
+constexpr int kDisplayBufferBytes = 160000;
+constexpr int kDisplayPictureKind = 8;
+
+QString shortSerial(const QString &serial) {
+    return serial.mid(4, 4);
+}
+
+}  // namespace
+
+DeviceStatusWidget::DeviceStatusWidget(QWidget *parent)
+    : QWidget(parent),
+      ui(std::make_unique<Ui::DeviceStatusWidget>()),
+      m_seeker(QSharedPointer<MXXSeeker>::create()),
+      m_device(QSharedPointer<MXXDevice>::create()),
+      m_displayTimer(QSharedPointer<QTimer>::create()),
+      m_m17Protocol(std::make_shared<M17Protocol>()),
+      m_m30Protocol(std::make_shared<M30Protocol>()) {
+    initAppResources();
+    ui->setupUi(this);
+    m_connectDialog = QSharedPointer<ConnectDialog>::create(m_seeker, this);
+    connectSignals();
+    connect(m_displayTimer.get(), &QTimer::timeout, this, &DeviceStatusWidget::updateDeviceDisplay);
+    setOrder(m_order);
+}
+
+DeviceStatusWidget::~DeviceStatusWidget() {
+    m_displayTimer->stop();
+}
+
+void DeviceStatusWidget::setOrder(int order) {
+    m_order = order;
+    // The words of devices 2 and 3 carry a blank of their own.
+    static const char *const kWords[] = {QT_TR_NOOP("one"), QT_TR_NOOP(" two"),
+                                         QT_TR_NOOP(" three")};
+    const int word = order == 2 || order == 3 ? order - 1 : 0;
+    ui->btn_connect->setText(tr("Connect device %1").arg(tr(kWords[word])));
+}
+
+void DeviceStatusWidget::setConnectedDevices(QList<QString> devices) {
+    m_connectedDevices = devices;
+}
+
+void DeviceStatusWidget::connectSignals() {
+    connect(m_device.get(), &MXXDevice::connected, this, &DeviceStatusWidget::onDevConnected,
+            Qt::QueuedConnection);
+    connect(m_device.get(), &MXXDevice::disconnected, this, &DeviceStatusWidget::onDevDisconnected,
+            Qt::QueuedConnection);
+    connect(m_device.get(), &MXXDevice::connectionError, this,
+            &DeviceStatusWidget::onDevConnectionError, Qt::QueuedConnection);
+    connect(m_m30Protocol.get(), &M30Protocol::statusData, this,
+            &DeviceStatusWidget::onDevStatusData, Qt::QueuedConnection);
+    connect(m_m30Protocol.get(), &M30Protocol::totalData, this, &DeviceStatusWidget::onDevTotalData,
+            Qt::QueuedConnection);
+}
+
+void DeviceStatusWidget::updateStatus() {
+    if (m_state != Connected) {
+        ui->stackedWidget->setCurrentIndex(0);
+        return;
+    }
+    ui->lineEditSerial->setText(m_shortSerial);
+    ui->stackedWidget->setCurrentIndex(1);
+}
+
+void DeviceStatusWidget::on_btn_connect_clicked() {
+    if (!m_connectDialog->execute(m_connectedDevices)) return;
+    m_connString = m_connectDialog->connectionString();
+    qDebug() << m_connString;
+    deviceConnect();
+}
+
+void DeviceStatusWidget::deviceConnect() {
+    qDebug() << "m_repeatConnect:" << m_repeatConnect;
+    if (m_repeatConnect > 0) --m_repeatConnect;
+    if (m_connString.isEmpty()) return;
+    if (!m_device->connect(m_connString)) {
+        showError(tr("Device connection error!"));
+        m_state = ConnectionError;
+    } else {
+        m_state = Connecting;
+    }
+    updateStatus();
+}
+
+void DeviceStatusWidget::onDevConnected() {
+    m_state = Connected;
+    m_device->registerProtocol(m_m17Protocol);
+    m_device->registerProtocol(m_m30Protocol);
+    m_m30Protocol->setEventFilter(M30_EVENT_FILTER_ALL);
+    m_repeatConnect = 0;
+    m_shortSerial = shortSerial(m_m17Protocol->getSerial());
+    updateStatus();
+    emit deviceConnection(m_connString, true, m_shortSerial, m_order);
+}
+
+void DeviceStatusWidget::onDevDisconnected() {
+    m_state = Disconnected;
+    m_shortSerial.clear();
+    emit deviceConnection(m_connString, false, QString(), m_order);
+    ui->comboBoxDisplay->setCurrentIndex(0);
+    m_displayTimer->stop();
+    updateStatus();
+}
+
+void DeviceStatusWidget::onDevConnectionError() {
+    m_state = ConnectionError;
+    if (m_repeatConnect == 0) showError(tr("Device connection error!"));
+    m_displayTimer->stop();
+    updateStatus();
+    if (m_repeatConnect != 0) scheduleReconnect();
+}
+
+void DeviceStatusWidget::scheduleReconnect() {
+    QTimer::singleShot(m_reconnectIntervalMs, this, &DeviceStatusWidget::deviceConnect);
+}
+
+void DeviceStatusWidget::showError(const QString &text) {
+    QMessageBox::critical(this, tr("Error"), text, QMessageBox::Ok);
+}
+
+void DeviceStatusWidget::on_btn_restartDevice_clicked() {
+    m_m17Protocol->restart();
+    m_repeatConnect = kRestartAttempts;
+    scheduleReconnect();
+}
+
+void DeviceStatusWidget::on_btn_disconnectDevice_clicked() {
+    m_device->disconnect();
+}
+
+QString DeviceStatusWidget::errorText(uint16_t errorFlags) {
+    if (errorFlags == 0) return tr("No errors");
+    QString text;
+    for (int bit = 0; bit < M30_ERROR_FLAG_COUNT; ++bit) {
+        if (!(errorFlags & (1u << bit))) continue;
+        // Every name but the first of the list carries a leading space, present or not.
+        if (bit > 0) text += QLatin1Char(' ');
+        text += QLatin1String(M30_ERROR_FLAG_NAMES[bit]);
+    }
+    return text;
+}
+
+void DeviceStatusWidget::onDevStatusData(std::shared_ptr<M30_status> status) {
+    if (!status) return;
+    {
+        // Follows the instrument without echoing its state back: a status sent before the user's
+        // own choice arrived would otherwise undo that choice.
+        QSignalBlocker quiet(ui->comboBoxRecord);
+        ui->comboBoxRecord->setCurrentIndex(status->survey_recording != 0 ? 1 : 0);
+    }
+    ui->lineEditSystemStatus->setText(errorText(status->error_flags));
+    if (status->gps_valid == 0) {
+        for (QLineEdit *e : {ui->lineEdit_lat, ui->lineEdit_lon, ui->lineEdit_alt})
+            e->setText(QStringLiteral("-"));
+        return;
+    }
+    const double latitude = status->gps_latitude;
+    const double longitude = status->gps_longitude;
+    const double altitude = status->gps_altitude;
+    ui->lineEdit_lat->setText(formatGpsCoords(latitude, 1));
+    ui->lineEdit_lon->setText(formatGpsCoords(longitude, 0));
+    ui->lineEdit_alt->setText(QStringLiteral("%1m").arg(altitude, 0, 'f', 0));
+    emit addMapPoint(latitude, longitude, altitude, m_cps, m_doseRate, m_doseUnit, m_order);
+}
+
+void DeviceStatusWidget::onDevTotalData(std::shared_ptr<M30_total_data> total) {
+    if (!total) return;
+    m_cps = static_cast<float>(total->count_rate);
+    m_doseRate = total->dose_rate;
+    m_doseUnit = static_cast<int>(total->dose_unit);
+    QString number, unit;
+    formatDose(m_doseRate, m_doseUnit, &number, &unit);
+    ui->lineEdit_doseRate->setText(QStringLiteral("%1 %2/hr").arg(number, unit));
+    ui->lineEdit_cps->setText(QStringLiteral("%1 cps").arg(static_cast<double>(m_cps), 0, 'g', 6));
+}
+
+void DeviceStatusWidget::setKeysEnabled(bool enabled) {
+    for (QPushButton *b : {ui->btnUp, ui->btnLeft, ui->btnOk, ui->btnRight, ui->btnDown})
+        b->setEnabled(enabled);
+}
+
+void DeviceStatusWidget::on_comboBoxDisplay_currentIndexChanged(int index) {
+    m_displayTimer->stop();
+    if (index != 1 && index != 2) {
+        setKeysEnabled(false);
+        ui->label->clear();
+        return;
+    }
+    m_displayTimer->setInterval(index == 1 ? 500 : 1000);
+    setKeysEnabled(true);
+    m_displayTimer->start();
+}
+
+void DeviceStatusWidget::updateDeviceDisplay() {
+    std::vector<char> buffer(kDisplayBufferBytes);
+    int length = 0;
+    if (!m_m30Protocol->txBuffDownload(kDisplayPictureKind, 1, 0, 0, 0, 0, nullptr, nullptr,
+                                       nullptr, buffer.data(), kDisplayBufferBytes, &length))
+        return;
+    QImage picture = QImage::fromData(reinterpret_cast<const uchar *>(buffer.data()), length);
+    if (picture.isNull()) return;  // an undecodable picture leaves the old one
+    ui->label->setPixmap(QPixmap::fromImage(
+        picture.scaled(ui->label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+}
+
+void DeviceStatusWidget::pressKey(int code) {
+    m_m30Protocol->emulateKey(code);
+}
+
+void DeviceStatusWidget::on_btnOk_clicked() {
+    pressKey(kKeyOk);
+}
+void DeviceStatusWidget::on_btnDown_clicked() {
+    pressKey(kKeyDown);
+}
+void DeviceStatusWidget::on_btnUp_clicked() {
+    pressKey(kKeyUp);
+}
+void DeviceStatusWidget::on_btnLeft_clicked() {
+    pressKey(kKeyLeft);
+}
+void DeviceStatusWidget::on_btnRight_clicked() {
+    pressKey(kKeyRight);
+}
+
+void DeviceStatusWidget::on_comboBoxRecord_currentIndexChanged(int index) {
+    m_m30Protocol->recordSurvey(index == 1 ? 1 : 0);
+}
+
+void DeviceStatusWidget::on_btn_download_clicked() {
+    if (MXX_get_conn_state_id(m_device->connId()) != 2) {
+        showError(tr("Device not connected!"));
+        return;
+    }
+    if (m_device->type() != M30Protocol::kType) {
+        showError(tr("Incompatible device!"));
+        m_device->disconnect();
+        return;
+    }
+    DownloadDialog dialog(this, m_m30Protocol, m_order);
+    connect(&dialog, &DownloadDialog::addMapPoint, this, &DeviceStatusWidget::addMapPoint);
+    dialog.exec();
+}

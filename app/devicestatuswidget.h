@@ -1,0 +1,102 @@
+// One instrument's panel on the device status tab: a complete, independent client of one
+// instrument. It connects (and, after restarting the instrument, reconnects a bounded number of
+// times), shows the instrument's readings, mirrors its display, presses its keys, switches survey
+// recording and opens the download dialog. GUI thread only; device and protocol signals arrive
+// queued.
+#pragma once
+
+#include <QSharedPointer>
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+
+#include "mxx/m30_records.h"
+
+class ConnectDialog;
+class M17Protocol;
+class M30Protocol;
+class MXXDevice;
+class MXXSeeker;
+class QTimer;
+
+namespace Ui {
+class DeviceStatusWidget;
+}
+
+class DeviceStatusWidget : public QWidget {
+    Q_OBJECT
+
+public:
+    enum State { Disconnected = 0, Connected = 1, ConnectionError = 2, Connecting = 3 };
+
+    explicit DeviceStatusWidget(QWidget *parent = nullptr);
+    ~DeviceStatusWidget() override;
+
+    void setOrder(int order);
+    int state() const { return m_state; }
+    // The pause before each automatic reconnection after a restart; tests shorten it.
+    void setReconnectInterval(int milliseconds) { m_reconnectIntervalMs = milliseconds; }
+    MXXDevice &device() const { return *m_device; }
+    ConnectDialog &connectDialog() const { return *m_connectDialog; }
+
+    // The text of the status record's error word: the names of the conditions present.
+    static QString errorText(uint16_t errorFlags);
+
+signals:
+    void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
+                     int dose_units, int devNum);
+    void deviceConnection(QString connString, bool connected, QString serial, int devNum);
+
+public slots:
+    void setConnectedDevices(QList<QString> devices);
+    void connectSignals();
+    void updateStatus();
+    void deviceConnect();
+    void onDevConnected();
+    void onDevDisconnected();
+    void onDevConnectionError();
+    void updateDeviceDisplay();
+    void onDevStatusData(std::shared_ptr<M30_status> status);
+    void onDevTotalData(std::shared_ptr<M30_total_data> total);
+
+    void on_btn_connect_clicked();
+    void on_comboBoxDisplay_currentIndexChanged(int index);
+    void on_comboBoxRecord_currentIndexChanged(int index);
+    void on_btn_restartDevice_clicked();
+    void on_btn_disconnectDevice_clicked();
+    void on_btnOk_clicked();
+    void on_btnDown_clicked();
+    void on_btnUp_clicked();
+    void on_btnLeft_clicked();
+    void on_btnRight_clicked();
+    void on_btn_download_clicked();
+
+protected:
+    // Shows a critical message box titled "Error"; tests replace it so that nothing waits for a
+    // click.
+    virtual void showError(const QString &text);
+
+private:
+    void setKeysEnabled(bool enabled);
+    void pressKey(int code);
+    void scheduleReconnect();
+
+    std::unique_ptr<Ui::DeviceStatusWidget> ui;
+    QSharedPointer<MXXSeeker> m_seeker;
+    QSharedPointer<MXXDevice> m_device;
+    QSharedPointer<ConnectDialog> m_connectDialog;
+    QSharedPointer<QTimer> m_displayTimer;
+    std::shared_ptr<M17Protocol> m_m17Protocol;
+    std::shared_ptr<M30Protocol> m_m30Protocol;
+    QStringList m_connectedDevices;
+    float m_cps = 0;
+    float m_doseRate = 0;
+    int m_doseUnit = 0;
+    QString m_connString;
+    int m_state = Disconnected;
+    int m_order = -1;
+    int m_repeatConnect = 0;
+    // Read once per connection: every refresh would otherwise cost a transaction.
+    QString m_shortSerial;
+    int m_reconnectIntervalMs = 10000;
+};
