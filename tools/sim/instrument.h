@@ -33,6 +33,7 @@ struct Options {
     int udp_port = 4455;              // where discovery requests arrive; 0 = ephemeral
     int udp_reply_port = 4455;        // where replies go; 0 = the requester's own port
     bool record_commands = true;      // keep commands_seen (benchmarks turn it off)
+    bool pty = false;                 // serve a pseudo-terminal (see pty_path) instead of TCP
     Faults faults;
 };
 
@@ -80,7 +81,10 @@ public:
     // Closes the link and every socket and joins the serving thread; idempotent.
     void stop();
 
-    int port() const;      // the bound TCP port (after start)
+    int port() const;  // the bound TCP port (after start)
+    // The pseudo-terminal a host opens as a serial port, when serving one; it changes when the
+    // instrument drops the line (close_link, restart).
+    std::string pty_path() const;
     int udp_port() const;  // the bound UDP port, 0 without UDP
     std::string address() const;
 
