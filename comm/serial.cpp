@@ -10,15 +10,14 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "log.h"
+#include "poll_wait.h"
 
 namespace {
 
@@ -26,8 +25,7 @@ struct serial_context {
     // Opened by connect on the reader thread before the connection counts as connected, closed
     // by free when no thread uses the context any more; writers use it only while connected.
     int fd = -1;
-    int wake_fd = -1;               // eventfd; written by disconnect, never read
-    std::atomic<bool> stop{false};  // set by disconnect
+    int wake_fd = -1;  // eventfd; written by disconnect, never read
     // Set before the reader starts.
     int conn_id = 0;
     char path[256] = {};
@@ -80,21 +78,6 @@ void set_flag(tcflag_t &flags, tcflag_t bits, bool on) {
 }
 
 using Clock = std::chrono::steady_clock;
-
-// poll() that resumes after signals with the time that is left.
-int poll_for(pollfd *fds, nfds_t count, int timeout_ms) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        int r = ::poll(fds, count, timeout_ms);
-        if (r >= 0 || errno != EINTR) return r;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        timeout_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-    }
-}
-
-bool woken(const pollfd &wake) {
-    return wake.revents & (POLLIN | POLLERR | POLLNVAL);
-}
 
 const char *reason_of(int err) {
     return err == ENOTTY ? "not a serial port" : std::strerror(err);
@@ -200,8 +183,8 @@ int wait_writable(serial_context &ctx, Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return 0;
     pollfd fds[2] = {{ctx.fd, POLLOUT, 0}, {ctx.wake_fd, POLLIN, 0}};
-    int r = poll_for(fds, 2, static_cast<int>(left));
-    if (r < 0 || woken(fds[1]) || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) return -1;
+    int r = comm_poll(fds, 2, static_cast<int>(left));
+    if (r < 0 || comm_woken(fds[1]) || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) return -1;
     return r == 0 ? 0 : 1;
 }
 
@@ -317,7 +300,6 @@ int serial_connect(void *context) {
 int serial_disconnect(void *context) {
     serial_context *ctx = ctx_of(context);
     if (!ctx) return 0;
-    ctx->stop = true;
     uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(ctx->wake_fd, &one, sizeof one);
     return 0;
@@ -345,8 +327,8 @@ int serial_read(void *context, char *buffer, int *size_in_out) {
         // Nothing more for now. With nothing at all, a hang-up shows in the next wait.
         if (got == 0) break;
         pollfd fds[2] = {{ctx->fd, POLLIN, 0}, {ctx->wake_fd, POLLIN, 0}};
-        int r = poll_for(fds, 2, SERIAL_BYTE_GAP_MS);
-        if (r <= 0 || woken(fds[1]) || fds[0].revents != POLLIN) break;
+        int r = comm_poll(fds, 2, SERIAL_BYTE_GAP_MS);
+        if (r <= 0 || comm_woken(fds[1]) || fds[0].revents != POLLIN) break;
     }
     *size_in_out = got;
     return 0;
@@ -401,34 +383,9 @@ int serial_waitset(void *context, int interest) {
 }
 
 int serial_waitfor(void **contexts, int count, int timeout_ms) {
-    // Each context contributes its port and its wake-up descriptor.
     constexpr int max_ports = 255;
-    if (!contexts || count <= 0 || count > max_ports) return -1;
-    std::vector<pollfd> fds(static_cast<size_t>(count) * 2);
-    for (int i = 0; i < count; ++i) {
-        serial_context *ctx = ctx_of(contexts[i]);
-        if (!ctx || ctx->fd < 0) return -1;
-        short events = 0;
-        if (ctx->interest & COMM_WAIT_READ) events |= POLLIN;
-        if (ctx->interest & COMM_WAIT_WRITE) events |= POLLOUT;
-        fds[2 * i] = {ctx->fd, events, 0};
-        fds[2 * i + 1] = {ctx->wake_fd, POLLIN, 0};
-    }
-    if (poll_for(fds.data(), fds.size(), timeout_ms) < 0) return -1;
-    for (int i = 0; i < count; ++i) {
-        serial_context *ctx = ctx_of(contexts[i]);
-        short ev = fds[2 * i].revents;
-        int result = 0;
-        // A hang-up (the far end of a pseudo-terminal closed, an adapter unplugged) ends the
-        // link: the driver has already dropped whatever was unread.
-        if ((ev & (POLLERR | POLLHUP | POLLNVAL)) || woken(fds[2 * i + 1]) || ctx->stop) {
-            result = COMM_WAIT_ERROR;
-        } else {
-            if (ev & POLLIN) result |= COMM_WAIT_READ;
-            if (ev & POLLOUT) result |= COMM_WAIT_WRITE;
-            if (!result) result = COMM_WAIT_TIMEOUT;
-        }
-        ctx->result = result;
-    }
-    return 0;
+    // A hang-up (the far end of a pseudo-terminal closed, an adapter unplugged) ends the link:
+    // the driver has already dropped whatever was unread.
+    return comm_poll_wait(contexts, count, max_ports, timeout_ms, &serial_context::fd,
+                          POLLERR | POLLHUP | POLLNVAL);
 }
