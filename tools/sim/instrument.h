@@ -1,6 +1,7 @@
-// A simulated M30 instrument at the far end of a NETW link: it answers command frames from a table
-// of handlers keyed by code, sends event frames from a table of sources, answers network discovery
-// on UDP and injects faults on demand. It does only what an instrument may do on the wire.
+// A simulated M30 instrument at the far end of a NETW link (or of a pseudo-terminal that a host
+// opens for a USRT link): it answers command frames from a table of handlers keyed by code, sends
+// event frames from a table of sources, answers network discovery on UDP and injects faults on
+// demand. It does only what an instrument may do on the wire.
 //
 // One serving thread per instrument runs a poll() loop over the listening socket, the link, the
 // UDP socket and a wake-up eventfd. Handlers and event sources run on that thread; every public
