@@ -7,6 +7,7 @@
 #include "conn_table.h"
 #include "log.h"
 #include "net.h"
+#include "serial.h"
 
 namespace {
 
@@ -302,6 +303,19 @@ int comm_connect_net(int *conn_id_out, const char *host, int port, int connect_t
     comm_conn_ref conn = add_connection(*t, &net_ops, callback, read_size, wait_timeout_ms, user);
     if (!conn) return -1;
     net_set_params(conn->transport, conn->id, host, port, connect_timeout_ms);
+    return start_reader(t, conn, conn_id_out);
+}
+
+int comm_connect_serial(int *conn_id_out, const char *device_path, int baud, int databits,
+                        int stopbits, int parity, int flow, comm_event_cb callback, int read_size,
+                        int wait_timeout_ms, void *user) {
+    comm_table_ref t = comm_current_table();
+    if (!t || !device_path) return -1;
+    comm_conn_ref conn =
+        add_connection(*t, &serial_ops, callback, read_size, wait_timeout_ms, user);
+    if (!conn) return -1;
+    serial_set_params(conn->transport, conn->id, device_path, baud, databits, stopbits, parity,
+                      flow);
     return start_reader(t, conn, conn_id_out);
 }
 

@@ -12,15 +12,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <vector>
 
 #include "log.h"
+#include "poll_wait.h"
 
 namespace {
 
@@ -44,23 +43,6 @@ net_context *ctx_of(void *context) {
     return static_cast<net_context *>(context);
 }
 
-using Clock = std::chrono::steady_clock;
-
-// poll() that resumes after signals with the time that is left.
-int poll_for(pollfd *fds, nfds_t count, int timeout_ms) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        int r = ::poll(fds, count, timeout_ms);
-        if (r >= 0 || errno != EINTR) return r;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        timeout_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-    }
-}
-
-bool woken(const pollfd &wake) {
-    return wake.revents & (POLLIN | POLLERR | POLLNVAL);
-}
-
 void close_socket(net_context *ctx) {
     std::lock_guard g(ctx->sock_lock);
     if (ctx->sock >= 0) ::close(ctx->sock);
@@ -76,9 +58,9 @@ int fail_connect(net_context *ctx, const char *reason) {
 // Waits for a non-blocking connect to finish, for a disconnect, or for the time-out.
 int finish_connect(net_context *ctx, int fd) {
     pollfd fds[2] = {{fd, POLLOUT, 0}, {ctx->wake_fd, POLLIN, 0}};
-    int r = poll_for(fds, 2, ctx->connect_timeout_ms);
+    int r = comm_poll(fds, 2, ctx->connect_timeout_ms);
     if (r < 0) return fail_connect(ctx, std::strerror(errno));
-    if (r == 0 || woken(fds[1])) {
+    if (r == 0 || comm_woken(fds[1])) {
         log_error("Net socket connection timeout '%s'!", ctx->host);
         close_socket(ctx);
         return -1;
@@ -210,7 +192,7 @@ int net_write(void *context, const char *data, int length, int *written_out, int
     ssize_t n = ::send(ctx->sock, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         pollfd fds[1] = {{ctx->sock, POLLOUT, 0}};
-        int r = poll_for(fds, 1, timeout_ms);
+        int r = comm_poll(fds, 1, timeout_ms);
         if (r <= 0 || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) return -1;
         n = ::send(ctx->sock, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
@@ -235,35 +217,10 @@ int net_waitset(void *context, int interest) {
 }
 
 int net_waitfor(void **contexts, int count, int timeout_ms) {
-    // Each context contributes its socket and its wake-up descriptor.
     constexpr int max_sockets = 64;
-    if (!contexts || count <= 0 || count > max_sockets) return -1;
-    std::vector<pollfd> fds(static_cast<size_t>(count) * 2);
-    for (int i = 0; i < count; ++i) {
-        net_context *ctx = ctx_of(contexts[i]);
-        if (!ctx || ctx->sock < 0) return -1;
-        short events = 0;
-        if (ctx->interest & COMM_WAIT_READ) events |= POLLIN;
-        if (ctx->interest & COMM_WAIT_WRITE) events |= POLLOUT;
-        fds[2 * i] = {ctx->sock, events, 0};
-        fds[2 * i + 1] = {ctx->wake_fd, POLLIN, 0};
-    }
-    if (poll_for(fds.data(), fds.size(), timeout_ms) < 0) return -1;
-    for (int i = 0; i < count; ++i) {
-        net_context *ctx = ctx_of(contexts[i]);
-        short ev = fds[2 * i].revents;
-        int result = 0;
-        if ((ev & (POLLERR | POLLNVAL)) || woken(fds[2 * i + 1])) {
-            result = COMM_WAIT_ERROR;
-        } else {
-            // A closed peer reads as readable: the read then reports the end of the link.
-            if (ev & (POLLIN | POLLHUP)) result |= COMM_WAIT_READ;
-            if (ev & POLLOUT) result |= COMM_WAIT_WRITE;
-            if (!result) result = COMM_WAIT_TIMEOUT;
-        }
-        ctx->result = result;
-    }
-    return 0;
+    // A closed peer reads as readable: the read then reports the end of the link.
+    return comm_poll_wait(contexts, count, max_sockets, timeout_ms, &net_context::sock,
+                          POLLERR | POLLNVAL);
 }
 
 int net_init_stack() {

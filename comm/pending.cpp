@@ -2,10 +2,6 @@
 // opening them and their discovery helpers fail with -1.
 #include "comm.h"
 
-int comm_connect_serial(int *, const char *, int, int, int, int, int, comm_event_cb, int, int,
-                        void *) {
-    return -1;
-}
 int comm_connect_usbuniv(int *, int, int, const char *, comm_event_cb, int, int, void *) {
     return -1;
 }

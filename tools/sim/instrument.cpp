@@ -22,6 +22,7 @@
 
 #include "mxx/frame.h"
 #include "mxx/reassembler.h"
+#include "pty_link.h"
 
 namespace sim {
 
@@ -33,6 +34,7 @@ using std::chrono::milliseconds;
 constexpr uint64_t kLinkStream = 0x9E3779B97F4A7C15;  // keeps link faults off the answer draws
 // A discovery reply: the instrument's name, its address and an alternative address.
 constexpr int kDiscoveryName = 10, kDiscoveryAddress = 16, kDiscoveryAlternative = 40;
+constexpr milliseconds kPtyLookMs{20};  // how soon a host that opened the line is served
 
 class Fd {
 public:
@@ -212,6 +214,8 @@ struct Instrument::Impl {
     std::optional<Clock::time_point> reopen_at;  // down after a restart until then
     bool off = false;                            // down after a power-off until power_on()
     std::vector<uint8_t> buffer = std::vector<uint8_t>(65536);
+    PtyPort pty;           // the line instead of listen_fd when options.pty
+    std::string pty_path;  // guarded by `mutex`
 
     void reseed(const Faults &f) {
         faults = f;
@@ -385,6 +389,11 @@ struct Instrument::Impl {
         if (fd < 0) return;
         int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // answers leave at once
+        start_link(fd);
+    }
+
+    void start_link(int fd) {
+        if (fd < 0) return;
         link_fd.reset(fd);
         link_rx->reset();
         link_frames = 0;
@@ -402,8 +411,16 @@ struct Instrument::Impl {
         link_open = false;
     }
 
+    // Ends the link so that the host sees it end: a pseudo-terminal only by closing, so the line
+    // comes back on a new one.
+    void end_link() {
+        drop_link();
+        std::string error;
+        if (pty && !open_pty(&error)) std::fprintf(stderr, "survokart-sim: %s\n", error.c_str());
+    }
+
     void read_link() {
-        ssize_t n = ::recv(link_fd.get(), buffer.data(), buffer.size(), 0);
+        ssize_t n = ::read(link_fd.get(), buffer.data(), buffer.size());
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
         if (n <= 0) {
             drop_link();
@@ -435,8 +452,10 @@ struct Instrument::Impl {
     bool flush(Clock::time_point now) {
         while (link_fd && !out.empty() && out.head().due <= now) {
             Piece &p = out.head();
-            ssize_t n = ::send(link_fd.get(), p.bytes.data() + p.written,
-                               p.bytes.size() - p.written, MSG_NOSIGNAL | MSG_DONTWAIT);
+            const uint8_t *at = p.bytes.data() + p.written;
+            size_t left = p.bytes.size() - p.written;
+            ssize_t n = options.pty ? ::write(link_fd.get(), at, left)
+                                    : ::send(link_fd.get(), at, left, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
             if (n < 0) {
@@ -449,7 +468,7 @@ struct Instrument::Impl {
             frames_sent += p.frames_ended;
             out.pop();
             int close_after = current_faults().close_after_frames;
-            if (close_after > 0 && link_frames >= close_after) drop_link();
+            if (close_after > 0 && link_frames >= close_after) end_link();
         }
         return true;
     }
@@ -474,11 +493,12 @@ struct Instrument::Impl {
                 if (r.kind == LinkRequest::Restart || r.kind == LinkRequest::PowerOff) {
                     listening = false;
                     listen_fd.reset();
+                    pty.close();
                     off = r.kind == LinkRequest::PowerOff;
                     reopen_at.reset();
                     if (!off) reopen_at = now + r.down;
                 }
-                drop_link();
+                end_link();
             }
         }
     }
@@ -489,7 +509,8 @@ struct Instrument::Impl {
     void reopen(Clock::time_point now) {
         if (!reopen_at || now < *reopen_at) return;
         std::string error;
-        if (bind_socket(listen_fd, SOCK_STREAM, bound_port, bound_port, &error)) {
+        if (options.pty ? open_pty(&error)
+                        : bind_socket(listen_fd, SOCK_STREAM, bound_port, bound_port, &error)) {
             reopen_at.reset();
             listening = true;
         } else {
@@ -544,6 +565,11 @@ struct Instrument::Impl {
             reopen(now);
             Clock::time_point next = std::min(run_clock(now), run_events(now));
             if (reopen_at) next = std::min(next, *reopen_at);
+            if (pty && !link_fd) {
+                // A host's open shows only as the end of the hang-up; look again soon.
+                if (pty.host_present()) start_link(pty.link());
+                next = std::min(next, now + kPtyLookMs);
+            }
             bool blocked = !flush(now);
             if (!out.empty() && !blocked) next = std::min(next, out.head().due);
 
@@ -573,6 +599,16 @@ struct Instrument::Impl {
             }
             if (fds[2].revents) read_udp();
         }
+    }
+
+    bool open_pty(std::string *error) {
+        if (!pty.open(error)) return false;
+        std::lock_guard lock(mutex);
+        if (!pty_path.empty())
+            std::printf("survokart-sim: M30 %s now on %s\n", serial.c_str(), pty.path().c_str());
+        std::fflush(stdout);
+        pty_path = pty.path();
+        return true;
     }
 
     bool bind_socket(Fd &fd, int type, int port, std::atomic<int> &bound, std::string *error) {
@@ -615,9 +651,12 @@ bool Instrument::start(std::string *error) {
     if (!check_options(o, error)) return false;
     d.wake_fd.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!d.wake_fd) return fail(error, errno_text("eventfd"));
-    if (!d.bind_socket(d.listen_fd, SOCK_STREAM, o.port, d.bound_port, error)) return false;
+    if (o.pty ? !d.open_pty(error)
+              : !d.bind_socket(d.listen_fd, SOCK_STREAM, o.port, d.bound_port, error))
+        return false;
     if (o.udp && !d.bind_socket(d.udp_fd, SOCK_DGRAM, o.udp_port, d.bound_udp_port, error)) {
         d.listen_fd.reset();
+        d.pty.close();
         return false;
     }
     d.stopping = false;
@@ -634,6 +673,7 @@ void Instrument::stop() {
     d.thread.join();
     d.drop_link();
     d.listen_fd.reset();
+    d.pty.close();
     d.listening = false;
     d.udp_fd.reset();
     d.wake_fd.reset();
@@ -644,6 +684,10 @@ int Instrument::port() const {
 }
 int Instrument::udp_port() const {
     return m_impl->bound_udp_port;
+}
+std::string Instrument::pty_path() const {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->pty_path;
 }
 std::string Instrument::address() const {
     return m_impl->options.address;

@@ -1,7 +1,8 @@
-// A simulated M30 instrument at the far end of a NETW link: it answers command frames from a table
-// of handlers keyed by code, sends event frames from a table of sources, answers network discovery
-// on UDP and injects faults on demand. It does only what an instrument may do on the wire: a
-// command without a row is refused, never answered with a success.
+// A simulated M30 instrument at the far end of a NETW link (or of a pseudo-terminal that a host
+// opens for a USRT link): it answers command frames from a table of handlers keyed by code, sends
+// event frames from a table of sources, answers network discovery on UDP and injects faults on
+// demand. It does only what an instrument may do on the wire: a command without a row is refused,
+// never answered with a success.
 //
 // One serving thread per instrument runs a poll() loop over the listening socket, the link, the
 // UDP socket and a wake-up eventfd. Handlers, event sources and the clock run on that thread;
@@ -33,6 +34,7 @@ struct Options {
     int udp_port = 4455;              // where discovery requests arrive; 0 = ephemeral
     int udp_reply_port = 4455;        // where replies go; 0 = the requester's own port
     bool record_commands = true;      // keep commands_seen (benchmarks turn it off)
+    bool pty = false;                 // serve a pseudo-terminal (see pty_path) instead of TCP
     Faults faults;
 };
 
@@ -84,7 +86,10 @@ public:
     // Closes the link and every socket and joins the serving thread; idempotent.
     void stop();
 
-    int port() const;      // the bound TCP port (after start)
+    int port() const;  // the bound TCP port (after start)
+    // The pseudo-terminal a host opens as a serial port, when serving one; it changes when the
+    // instrument drops the line (close_link, restart).
+    std::string pty_path() const;
     int udp_port() const;  // the bound UDP port, 0 without UDP
     std::string address() const;
 

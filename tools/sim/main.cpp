@@ -28,6 +28,9 @@ spectra, and keeps a survey memory the station can download.
   --address ADDR          IPv4 address to serve on (default 127.0.0.1)
   --port N                TCP port (default 4444; 0 = any free port)
   --allow-non-loopback    allow an address outside 127.0.0.0/8
+  --pty                   serve a pseudo-terminal instead of TCP and print its path, for a
+                          USRT/(PATH)/... link; no discovery; after a restart the instrument
+                          is on a new pseudo-terminal and prints its path again
   --serial TEXT           serial number, 1 to 8 characters (default C0000001;
                           a host takes the instrument for an M30 when it starts with C)
 
@@ -190,6 +193,11 @@ int main(int argc, char **argv) {
             options.udp = false;
             continue;
         }
+        if (arg == "--pty") {
+            options.pty = true;
+            options.udp = false;
+            continue;
+        }
         if (arg == "--ignore-probes") {
             options.faults.ignore_probes = true;
             continue;
@@ -342,8 +350,12 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "survokart-sim: %s\n", error.c_str());
             return 1;
         }
-        std::printf("survokart-sim: M30 %s on %s:%d\n", each[i].serial.c_str(),
-                    each[i].address.c_str(), instrument->port());
+        if (each[i].pty)
+            std::printf("survokart-sim: M30 %s on %s\n", each[i].serial.c_str(),
+                        instrument->pty_path().c_str());
+        else
+            std::printf("survokart-sim: M30 %s on %s:%d\n", each[i].serial.c_str(),
+                        each[i].address.c_str(), instrument->port());
         running.push_back(std::move(instrument));
     }
     std::fflush(stdout);
