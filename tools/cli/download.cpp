@@ -1,9 +1,7 @@
 #include "download.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <optional>
+#include <vector>
 
 #include "arguments.h"
 #include "commands.h"
@@ -18,32 +16,6 @@ namespace {
 constexpr int kRecordList = 1, kStoredRecord = 3;
 // Time, point count and dose unit: a record without them cannot be placed in the window.
 constexpr int kRecordHeaderBytes = 16;
-
-// The progress line, on a terminal only. It is ended before anything else is written to the
-// terminal, however the download ends.
-class Progress {
-public:
-    explicit Progress(QTextStream &err) : m_err(err), m_enabled(isatty(STDERR_FILENO)) {}
-    ~Progress() { finish(); }
-
-    void show(int done, int total) {
-        if (!m_enabled) return;
-        m_err << "\r" << Cli::tr("downloading records: %1/%2").arg(done).arg(total);
-        m_err.flush();
-        m_open = true;
-    }
-    void finish() {
-        if (!m_open) return;
-        m_err << "\n";
-        m_err.flush();
-        m_open = false;
-    }
-
-private:
-    QTextStream &m_err;
-    bool m_enabled;
-    bool m_open = false;
-};
 
 // The ids of the stored records, oldest first; an exit code when the list did not arrive whole.
 int readRecordList(Session &s, std::vector<int32_t> *ids) {
@@ -94,44 +66,44 @@ void keepWhatArrived(CommandContext &c, const QByteArray &bytes, int records) {
             Cli::tr("cannot write %1: %2").arg(c.file->partialPath(), c.file->errorString()));
 }
 
+// Reads the records newest first, up to the first one outside the window, into `records`;
+// EXIT_OK, or why it stopped before.
+int readWindow(Session &s, const CliArguments &a, const std::vector<int32_t> &ids,
+               std::vector<ExportedRecord> *records) {
+    const QDateTime now = QDateTime::currentDateTime();
+    const int total = static_cast<int>(ids.size());
+    s.progress(Cli::tr("downloading records: %1/%2").arg(0).arg(total));
+    for (int i = 0; i < total; ++i) {
+        if (s.interrupted())
+            return s.fail(EXIT_INTERRUPTED,
+                          Cli::tr("interrupted after %1 of %2 records").arg(i).arg(total));
+        SurveyRecord r;
+        QString which = Cli::tr("record %1 of %2").arg(i + 1).arg(total);
+        if (int code = readRecord(s, ids[static_cast<size_t>(total - 1 - i)], which, &r))
+            return code;
+        if (!surveyRecordInWindow(r.time, a.window, a.windowValue, now)) break;
+        records->push_back({r.time, r.doseUnit, std::move(r.points)});
+        s.progress(Cli::tr("downloading records: %1/%2").arg(i + 1).arg(total));
+    }
+    return EXIT_OK;
+}
+
 }  // namespace
 
 int download(CommandContext &c) {
     Session &s = c.session;
-    const CliArguments &a = c.arguments;
     std::vector<int32_t> ids;
     if (int r = readRecordList(s, &ids); r != EXIT_OK) return r;
-
-    const QDateTime now = QDateTime::currentDateTime();
-    const int total = static_cast<int>(ids.size());
     std::vector<ExportedRecord> records;
-    int code = EXIT_OK;
-    Progress progress(c.err);
-    // Newest first, up to the first record outside the window.
-    for (int i = 0; i < total && code == EXIT_OK; ++i) {
-        if (s.interrupted()) {
-            progress.finish();
-            code = s.fail(EXIT_INTERRUPTED,
-                          Cli::tr("interrupted after %1 of %2 records").arg(i).arg(total));
-            break;
-        }
-        SurveyRecord r;
-        QString which = Cli::tr("record %1 of %2").arg(i + 1).arg(total);
-        progress.show(i, total);
-        code = readRecord(s, ids[static_cast<size_t>(total - 1 - i)], which, &r);
-        if (code != EXIT_OK) progress.finish();
-        if (code != EXIT_OK || !surveyRecordInWindow(r.time, a.window, a.windowValue, now)) break;
-        records.push_back({r.time, r.doseUnit, std::move(r.points)});
-        progress.show(i + 1, total);
-    }
-    progress.finish();
+    const int code = readWindow(s, c.arguments, ids, &records);
+    s.endProgress();
     std::reverse(records.begin(), records.end());  // oldest first in the file
     if (int unusable = unexportablePoints(records))
         s.note(
-            Cli::tr("warning: %n point(s) with a GPS fix but without usable "
-                    "coordinates were left out",
+            Cli::tr("warning: %n point(s) with a GPS fix but without usable coordinates were "
+                    "left out",
                     "", unusable));
-    QByteArray bytes = a.geoJson ? exportGeoJson(records) : exportCsv(records);
+    QByteArray bytes = c.arguments.geoJson ? exportGeoJson(records) : exportCsv(records);
     if (code != EXIT_OK) {
         keepWhatArrived(c, bytes, static_cast<int>(records.size()));
         return code;

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <unistd.h>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -26,18 +27,34 @@ QString connectionStringOf(const QString &target) {
 }
 
 Session::Session(QTextStream &err, const Interrupt *interrupt)
-    : m_err(err), m_interrupt(interrupt) {
+    : m_err(err), m_interrupt(interrupt), m_terminal(::isatty(STDERR_FILENO)) {
     MXX_init(nullptr, nullptr, nullptr);
 }
 
 Session::~Session() {
+    endProgress();
     if (m_device) m_device->disconnect();
     m_m30.reset();
     m_device.reset();
     MXX_shut();
 }
 
+void Session::progress(const QString &line) {
+    if (!m_terminal) return;
+    m_err << "\r" << line;
+    m_err.flush();
+    m_progressOpen = true;
+}
+
+void Session::endProgress() {
+    if (!m_progressOpen) return;
+    m_err << "\n";
+    m_err.flush();
+    m_progressOpen = false;
+}
+
 void Session::note(const QString &message) {
+    endProgress();
     m_err << "survokart-cli: " << message << "\n";
     m_err.flush();
 }

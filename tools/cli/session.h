@@ -54,8 +54,11 @@ public:
     // (EXIT_NO_ANSWER) from a refusal (EXIT_FAILED), on `err`. `what` names the command
     // ("the key press").
     int commandFailed(const QString &what);
-    // A line on `err`, prefixed with the tool's name.
+    // A line on `err`, prefixed with the tool's name; it ends a progress line first.
     void note(const QString &message);
+    // A line on a terminal that the next one overwrites; nothing when `err` is no terminal.
+    void progress(const QString &line);
+    void endProgress();
     // note(), returning `code`.
     int fail(int code, const QString &message);
 
@@ -65,4 +68,6 @@ private:
     std::unique_ptr<MXXDevice> m_device;
     std::shared_ptr<M30Protocol> m_m30;
     int m_type = 0;
+    const bool m_terminal;
+    bool m_progressOpen = false;
 };
