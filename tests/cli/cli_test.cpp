@@ -6,14 +6,27 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <csignal>
+#include <thread>
+
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "common/eventually.h"
 #include "sim/m30_model.h"
 
 namespace {
+
+using namespace std::chrono_literals;
+
+#if defined(__has_feature)
+constexpr bool kThreadSanitizer = __has_feature(thread_sanitizer);
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
 
 struct Outcome {
     int code;
@@ -82,6 +95,7 @@ TEST_F(Cli, DownloadAllAsGeoJsonListsEveryPointWithAFix) {
     QJsonParseError error;
     QJsonDocument doc = QJsonDocument::fromJson(f.readAll(), &error);
     ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    EXPECT_FALSE(QFile::exists(file + ".partial"));
     QJsonArray features = doc.object()["features"].toArray();
     EXPECT_EQ(features.size(), pointsWithAFix());
     // Oldest first.
@@ -115,16 +129,94 @@ TEST_F(Cli, KeysRecordingAndThePicture) {
 }
 
 TEST_F(Cli, EachFailureHasItsOwnExitCode) {
+    // Arguments are checked before any link is opened.
     EXPECT_EQ(cli({"identify", "USBX/what"}).code, EXIT_USAGE);
     EXPECT_EQ(cli({"frobnicate", target}).code, EXIT_USAGE);
     EXPECT_EQ(cli({"download", target, "--format", "xml"}).code, EXIT_USAGE);
+    EXPECT_EQ(cli({"download", target, "--format", "csv", "--dayz", "2"}).code, EXIT_USAGE);
+    EXPECT_EQ(cli({"download", target, "--format", "csv", "--days", "1", "--all"}).code,
+              EXIT_USAGE);
+    EXPECT_EQ(cli({"monitor", target, "--count", "0"}).code, EXIT_USAGE);
     EXPECT_EQ(cli({"key", target, "sideways"}).code, EXIT_USAGE);
+    EXPECT_EQ(cli({"record", target, "on", "now"}).code, EXIT_USAGE);
+    EXPECT_EQ(instrument.links_accepted(), 0);
+    Outcome help = cli({"download", "--help"});
+    EXPECT_EQ(help.code, EXIT_OK);
+    EXPECT_TRUE(help.out.startsWith("usage: survokart-cli")) << help.out.toStdString();
+
+    instrument.set_serial("X0000001");  // recognised, but as another model
+    Outcome other = cli({"identify", target});
+    EXPECT_EQ(other.code, EXIT_NOT_M30);
+    EXPECT_TRUE(other.err.contains("not an M30")) << other.err.toStdString();
 
     int port = instrument.port();
     instrument.stop();
     Outcome refused = cli({"identify", "127.0.0.1:" + QString::number(port)});
     EXPECT_EQ(refused.code, EXIT_REFUSED);
     EXPECT_TRUE(refused.err.contains("could not open the link")) << refused.err.toStdString();
+}
+
+TEST_F(Cli, SilenceIsNotARefusal) {
+    sim::Faults silent;
+    silent.drop = 1;
+    instrument.set_faults(silent);
+    Outcome dropped = cli({"key", target, "down"});
+    EXPECT_EQ(dropped.code, EXIT_NO_ANSWER);
+    EXPECT_TRUE(dropped.err.contains("did not answer the key press")) << dropped.err.toStdString();
+
+    sim::Faults again;
+    again.retry0 = 1;  // only ever "send it again"
+    instrument.set_faults(again);
+    EXPECT_EQ(cli({"download", target, "--all", "--format", "csv"}).code, EXIT_NO_ANSWER);
+    EXPECT_EQ(cli({"record", target, "on"}).code, EXIT_NO_ANSWER);
+
+    sim::Faults refusing;
+    refusing.refuse = 1;
+    instrument.set_faults(refusing);
+    Outcome refused = cli({"record", target, "on"});
+    EXPECT_EQ(refused.code, EXIT_FAILED);
+    EXPECT_TRUE(refused.err.contains("refused")) << refused.err.toStdString();
+    EXPECT_EQ(cli({"identify", target}).code, EXIT_FAILED);
+}
+
+// A download the link cut short leaves FILE as it was and what arrived in FILE.partial.
+TEST_F(Cli, ACutDownloadLeavesItsPartialFileAndTheOldFile) {
+    QTemporaryDir dir;
+    QString file = dir.filePath("survey.csv");
+    auto expectCut = [&](const Outcome &r) {
+        EXPECT_EQ(r.code, EXIT_NO_ANSWER) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(file + ".partial")) << r.err.toStdString();
+        QFile old(file), partial(file + ".partial");
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), "old\n");
+        ASSERT_TRUE(partial.open(QIODevice::ReadOnly));
+        QByteArray rows = partial.readAll();
+        EXPECT_TRUE(rows.startsWith("time,") && rows.endsWith('\n'));
+        EXPECT_GT(rows.count('\n'), 1);
+        EXPECT_LT(rows.count('\n'), pointsWithAFix() + 1);
+        partial.remove();
+    };
+    QFile old(file);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old\n") == 4);
+    old.close();
+
+    // The instrument closes the link after 20 frames: the probe's answer, the list, 3-4 records.
+    sim::Faults closing;
+    closing.close_after_frames = 20;
+    instrument.set_faults(closing);
+    expectCut(cli({"download", target, "--all", "--format", "csv", "-o", file}));
+
+    // The instrument restarts half-way; answers are slowed so that it is still at it.
+    sim::Faults slow;
+    slow.delay_ms = 50;
+    instrument.set_faults(slow);
+    instrument.clear_commands();
+    std::thread restart([&] {
+        if (instrument.wait_commands(20, test::kDeadline)) instrument.restart(1s);
+    });
+    Outcome r = cli({"download", target, "--all", "--format", "csv", "-o", file});
+    restart.join();
+    expectCut(r);
 }
 
 TEST(CliSilent, AnInstrumentThatNeverAnswersIsReported) {
@@ -135,6 +227,80 @@ TEST(CliSilent, AnInstrumentThatNeverAnswersIsReported) {
     Outcome r = cli({"identify", "127.0.0.1:" + QString::number(silent.port())});
     EXPECT_EQ(r.code, EXIT_NO_ANSWER);
     EXPECT_TRUE(r.err.contains("no instrument answered")) << r.err.toStdString();
+}
+
+// The program itself: Ctrl-C and its standard output.
+class CliProcess : public ::testing::Test {
+protected:
+    sim::M30Options m30Options() {
+        sim::M30Options m;
+        m.rate_hz = 10;
+        m.history.records = 12;
+        return m;
+    }
+    sim::Instrument instrument{sim::in_process_options()};
+    sim::M30Model m30{instrument, m30Options()};
+    QString target;
+
+    void SetUp() override {
+        // Its runtime stops at QProcess starting a child of a program with threads.
+        if (kThreadSanitizer) GTEST_SKIP() << "no child processes under ThreadSanitizer";
+        std::string error;
+        ASSERT_TRUE(instrument.start(&error)) << error;
+        target = "127.0.0.1:" + QString::number(instrument.port());
+    }
+
+    static void start(QProcess &p, const QStringList &arguments) {
+        p.start(SURVOKART_CLI, arguments);
+        ASSERT_TRUE(p.waitForStarted()) << p.errorString().toStdString();
+    }
+    // Sends Ctrl-C and waits for the program to end by itself; its exit code.
+    static int interrupt(QProcess &p) {
+        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit) return -1;
+        return p.exitCode();
+    }
+    bool sawCommand(uint16_t code) {
+        for (const std::vector<uint8_t> &frame : instrument.commands_seen())
+            if (frame.size() >= 6 && (frame[4] | frame[5] << 8) == code) return true;
+        return false;
+    }
+};
+
+TEST_F(CliProcess, CtrlCEndsMonitorAndDownloadAndAFullOutputIsAnError) {
+    QProcess monitor;
+    start(monitor, {"monitor", target});
+    ASSERT_TRUE(test::eventually([&] {
+        monitor.waitForReadyRead(10);
+        return monitor.canReadLine();
+    })) << monitor.readAllStandardError().toStdString();
+    EXPECT_TRUE(sawCommand(M30_CMD_SET_EVENT_FILTER));
+    EXPECT_EQ(interrupt(monitor), EXIT_OK) << monitor.readAllStandardError().toStdString();
+    EXPECT_TRUE(test::eventually([&] { return !instrument.linked(); }));
+
+    // Slowed so that Ctrl-C comes while records are still on their way.
+    sim::Faults slow;
+    slow.delay_ms = 300;
+    instrument.set_faults(slow);
+    instrument.clear_commands();
+    QTemporaryDir dir;
+    QString file = dir.filePath("survey.geojson");
+    QProcess download;
+    start(download, {"download", target, "--all", "--format", "geojson", "-o", file});
+    ASSERT_TRUE(instrument.wait_commands(10, 30s));
+    EXPECT_EQ(interrupt(download), EXIT_INTERRUPTED);
+    QString err = download.readAllStandardError();
+    EXPECT_TRUE(err.contains(file + ".partial")) << err.toStdString();
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_TRUE(test::eventually([&] { return !instrument.linked(); }));
+
+    instrument.set_faults({});
+    QProcess full;
+    full.setStandardOutputFile("/dev/full");
+    start(full, {"download", target, "--all", "--format", "csv"});
+    ASSERT_TRUE(full.waitForFinished(30000));
+    EXPECT_EQ(full.exitCode(), EXIT_FILE);
+    EXPECT_TRUE(full.readAllStandardError().contains("standard output"));
 }
 
 }  // namespace

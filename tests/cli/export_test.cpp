@@ -5,7 +5,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "cli/export.h"
@@ -105,6 +107,27 @@ TEST(Export, CsvHasAHeaderAndOneRowPerPoint) {
     EXPECT_EQ(lines[0], "time,latitude,longitude,altitude,count_rate,dose_rate,unit");
     EXPECT_TRUE(lines[1].startsWith("2023-11-14T22:13:20Z,49.")) << lines[1].toStdString();
     EXPECT_TRUE(lines[2].endsWith(",101,81.5,nSv/h")) << lines[2].toStdString();
+}
+
+TEST(Export, PointsWithAFixButNoUsableCoordinatesAreLeftOutAndCounted) {
+    auto b = record(1700000000, 4, 0, [](int) { return true; });
+    putf(b, 1524, std::numeric_limits<float>::quiet_NaN());          // latitude of point 0
+    putf(b, 1528 + 32 * 2, std::numeric_limits<float>::infinity());  // longitude of point 2
+    SurveyRecord r = decodeSurveyRecord(b.data(), b.size());
+    std::vector<ExportedRecord> records{{r.time, r.doseUnit, r.points}};
+    EXPECT_EQ(unexportablePoints(records), 2);
+
+    QByteArray csv = exportCsv(records);
+    EXPECT_EQ(csv.count('\n'), 3) << csv.toStdString();  // the header and two rows
+    EXPECT_FALSE(csv.toLower().contains("nan") || csv.toLower().contains("inf"));
+    QJsonParseError error;
+    QJsonDocument doc = QJsonDocument::fromJson(exportGeoJson(records), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    QJsonArray features = doc.object()["features"].toArray();
+    ASSERT_EQ(features.size(), 2);
+    for (const QJsonValue &f : features)
+        for (const QJsonValue &c : f.toObject()["geometry"].toObject()["coordinates"].toArray())
+            EXPECT_TRUE(c.isDouble());
 }
 
 }  // namespace

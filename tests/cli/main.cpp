@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 
+#include "common/qt_tsan_suppressions.h"
+
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

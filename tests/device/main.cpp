@@ -1,13 +1,7 @@
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 
-// Qt is not built with ThreadSanitizer: its thread and event-queue hand-overs happen in code the
-// sanitizer cannot see, so calls that Qt (and GLib under its event loop) make are not tracked.
-// Races in our own code are still reported.
-extern "C" const char *__tsan_default_suppressions() {
-    return "called_from_lib:libQt6Core.so.6\n"
-           "called_from_lib:libglib-2.0.so.0\n";
-}
+#include "common/qt_tsan_suppressions.h"
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);

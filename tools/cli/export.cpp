@@ -5,6 +5,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 QString isoTime(uint32_t t) {
@@ -31,10 +34,26 @@ QString rawDoseRateUnit(int unit) {
     }
 }
 
+bool exportablePoint(const SurveyPoint &p) {
+    // A fix flag over garbage coordinates would put NaN in a CSV and null into GeoJSON geometry.
+    return std::isfinite(p.latitude) && std::isfinite(p.longitude) && std::isfinite(p.altitude) &&
+           std::abs(p.latitude) <= 90 && std::abs(p.longitude) <= 180;
+}
+
+int unexportablePoints(const std::vector<ExportedRecord> &records) {
+    int n = 0;
+    for (const ExportedRecord &r : records)
+        n += static_cast<int>(
+            std::count_if(r.points.begin(), r.points.end(),
+                          [](const SurveyPoint &p) { return !exportablePoint(p); }));
+    return n;
+}
+
 QByteArray exportCsv(const std::vector<ExportedRecord> &records) {
     QByteArray out = "time,latitude,longitude,altitude,count_rate,dose_rate,unit\n";
     for (const ExportedRecord &r : records) {
         for (const SurveyPoint &p : r.points) {
+            if (!exportablePoint(p)) continue;
             QStringList row = {
                 isoTime(r.time), number(p.latitude), number(p.longitude),        number(p.altitude),
                 number(p.cps),   number(p.doseRate), rawDoseRateUnit(r.doseUnit)};
@@ -48,6 +67,7 @@ QByteArray exportGeoJson(const std::vector<ExportedRecord> &records) {
     QJsonArray features;
     for (const ExportedRecord &r : records) {
         for (const SurveyPoint &p : r.points) {
+            if (!exportablePoint(p)) continue;
             QJsonObject geometry{{"type", "Point"},
                                  {"coordinates", QJsonArray{p.longitude, p.latitude, p.altitude}}};
             QJsonObject properties{{"time", isoTime(r.time)},
