@@ -14,6 +14,7 @@
 #include "device/m30protocol.h"
 #include "device/mxxdevice.h"
 #include "device/mxxseeker.h"
+#include "device/surveyrecord.h"
 #include "downloaddialog.h"
 #include "map/format.h"
 #include "mxx/mxx.h"
@@ -175,14 +176,15 @@ void DeviceStatusWidget::onDevStatusData(std::shared_ptr<M30_status> status) {
         ui->comboBoxRecord->setCurrentIndex(status->survey_recording != 0 ? 1 : 0);
     }
     ui->lineEditSystemStatus->setText(errorText(status->error_flags));
-    if (status->gps_valid == 0) {
+    const double latitude = status->gps_latitude;
+    const double longitude = status->gps_longitude;
+    const double altitude = status->gps_altitude;
+    // A fix flag over garbage coordinates is no fix.
+    if (status->gps_valid == 0 || !surveyPointUsable({latitude, longitude, altitude, 0, 0})) {
         for (QLineEdit *e : {ui->lineEdit_lat, ui->lineEdit_lon, ui->lineEdit_alt})
             e->setText(QStringLiteral("-"));
         return;
     }
-    const double latitude = status->gps_latitude;
-    const double longitude = status->gps_longitude;
-    const double altitude = status->gps_altitude;
     ui->lineEdit_lat->setText(formatGpsCoords(latitude, 1));
     ui->lineEdit_lon->setText(formatGpsCoords(longitude, 0));
     ui->lineEdit_alt->setText(QStringLiteral("%1m").arg(altitude, 0, 'f', 0));

@@ -139,6 +139,7 @@ void DownloadDialog::downloadNextRecord() {
     int value = m_window == SurveyWindow::Hours ? m_hours : m_days;
     if (!surveyRecordInWindow(record.time, m_window, value, m_now)) return finish();
     for (const SurveyPoint &p : record.points) {
+        if (!surveyPointUsable(p)) continue;  // a fix flag over garbage coordinates
         emit addMapPoint(p.latitude, p.longitude, p.altitude, p.cps, p.doseRate, record.doseUnit,
                          m_devNum);
         if (m_state != State::Downloading) return;  // a receiver closed the dialog

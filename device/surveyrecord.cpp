@@ -1,6 +1,7 @@
 #include "surveyrecord.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -23,6 +24,11 @@ float f32(const uint8_t *b, size_t size, size_t offset) {
 }
 
 }  // namespace
+
+bool surveyPointUsable(const SurveyPoint &p) {
+    return std::isfinite(p.latitude) && std::isfinite(p.longitude) && std::isfinite(p.altitude) &&
+           std::abs(p.latitude) <= 90 && std::abs(p.longitude) <= 180;
+}
 
 SurveyRecord decodeSurveyRecord(const uint8_t *buffer, size_t size) {
     SurveyRecord r;

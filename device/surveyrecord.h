@@ -23,6 +23,10 @@ struct SurveyPoint {
     float doseRate;
 };
 
+// Whether a point's position can be used: finite, latitude and longitude in range. A fix flag
+// over garbage coordinates would put NaN on the map and into exported files.
+bool surveyPointUsable(const SurveyPoint &point);
+
 struct SurveyRecord {
     uint32_t time = 0;  // seconds since 1970-01-01 00:00 UTC
     int doseUnit = 0;

@@ -6,6 +6,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -153,7 +154,9 @@ protected:
 
 TEST_F(DownloadDialogTest, EachWindowEndsAtTheFirstOlderRecordAndSavesTheChoice) {
     constexpr qint64 kHour = 3600, kDay = 86400;
-    store.add(11, secondsAgo(5 * kDay), points(3));
+    auto oldest = points(3);
+    oldest.push_back({true, std::nanf(""), 16.5f, 250.0f, 1, 0.25f, 0});  // a fix over garbage
+    store.add(11, secondsAgo(5 * kDay), oldest);
     store.add(12, secondsAgo(3 * kDay), points(2));
     store.add(13, secondsAgo(3 * kHour), points(1));
     store.add(14, secondsAgo(50 * 60), points(4, 2));     // two without a fix

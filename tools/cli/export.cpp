@@ -36,8 +36,7 @@ QString rawDoseRateUnit(int unit) {
 
 bool exportablePoint(const SurveyPoint &p) {
     // A fix flag over garbage coordinates would put NaN in a CSV and null into GeoJSON geometry.
-    return std::isfinite(p.latitude) && std::isfinite(p.longitude) && std::isfinite(p.altitude) &&
-           std::abs(p.latitude) <= 90 && std::abs(p.longitude) <= 180;
+    return surveyPointUsable(p);
 }
 
 int unexportablePoints(const std::vector<ExportedRecord> &records) {
