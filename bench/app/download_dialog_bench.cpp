@@ -2,12 +2,8 @@
 // starts it, while a fast timer on the same event loop measures the longest time the loop did not
 // get to run (the longest stall a person would feel). The same transfers in a plain loop, without
 // the dialog, are the baseline.
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPushButton>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -15,12 +11,13 @@
 #include "../baseline.h"
 #include "../simulated_m30.h"
 #include "app/downloaddialog.h"
-#include "mxx/mxx.h"
+#include "stall_meter.h"
 
 namespace {
 
+using bench::StallMeter;
+
 constexpr int kRecords = 10000;
-constexpr int kTickMs = 2;
 
 struct DialogRun {
     double seconds = 0;
@@ -33,24 +30,17 @@ DialogRun runDialog(const std::shared_ptr<M30Protocol> &protocol) {
     DialogRun run;
     DownloadDialog dialog(nullptr, protocol, 1);
     QObject::connect(&dialog, &DownloadDialog::addMapPoint, [&] { ++run.points; });
-    QElapsedTimer sinceTick;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(kTickMs);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        run.maxStallMs = std::max(run.maxStallMs, sinceTick.nsecsElapsed() / 1e6);
-        sinceTick.restart();
-    });
+    StallMeter stalls;
     QEventLoop loop;
     QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     dialog.show();
     auto start = bench::clock::now();
-    ticker.start();
-    sinceTick.start();
+    stalls.start();
     // Clicked from the event loop, as a person would: the list transfer is inside the measure.
     QTimer::singleShot(0, dialog.findChild<QPushButton *>("btn_start"), &QPushButton::click);
     loop.exec();
     run.seconds = bench::seconds_since(start);
+    run.maxStallMs = stalls.maxStallMs();
     run.done = dialog.state() == DownloadDialog::State::Done;
     return run;
 }
@@ -75,18 +65,3 @@ void BM_DownloadDialogAllRecords(benchmark::State &state) {
 BENCHMARK(BM_DownloadDialogAllRecords)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace
-
-int main(int argc, char **argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir runtime;
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-    QApplication app(argc, argv);
-    // The dialog saves its choice: into a folder of this run, never the user's store.
-    QTemporaryDir config;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    MXX_shut();
-    return 0;
-}

@@ -1,0 +1,24 @@
+// The application's benchmarks run real windows and dialogs: an application object on the offscreen
+// platform, and settings in a folder of this run, never the user's store.
+#include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include "mxx/mxx.h"
+
+int main(int argc, char **argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    QApplication app(argc, argv);
+    // The dialog saves its choice: into a folder of this run, never the user's store.
+    QTemporaryDir config;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    MXX_shut();
+    return 0;
+}
