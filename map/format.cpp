@@ -55,6 +55,10 @@ QString formatGpsCoords(double degrees, int axis) {
              QString::number(double(s), 'f', 1), letter);
 }
 
+int readingUnit(int unit) {
+    return unit == kCountRate || (unit >= 0 && unit <= 3) ? unit : 0;
+}
+
 QString formatReading(double value, int unit) {
     if (unit == kCountRate) return QStringLiteral("%1 cps").arg(value, 0, 'g', 6);
     QString number = QStringLiteral("-"), prefixed;

@@ -104,7 +104,7 @@ void TMapScene::addTrackPoint(double latitude, double longitude, double altitude
 
 void TMapScene::addTrackPoint(TTrackPoint point) {
     convToProj(point.latitude, point.longitude, &point.sceneX, &point.sceneY);
-    if (point.unit != kCountRate && (point.unit < 0 || point.unit > 3)) point.unit = 0;
+    point.unit = readingUnit(point.unit);
     if (point.device < 0 || point.device > 255) point.device = 0;
     m_track->append(point, styleFor(point.value));
     if (m_trackItem) {

@@ -145,12 +145,11 @@ void TMapView::addTrackPoint(double latitude, double longitude, double altitude,
     centerOn(centerPoint);
     lastLat = latitude;
     lastLon = longitude;
-    const int stored = scene.trackPoint(scene.getTrackLen() - 1).unit;
-    if (stored != m_valueUnit) setValueUnit(stored);
+    if (readingUnit(unit) != m_valueUnit) setValueUnit(unit);
 }
 
 void TMapView::setValueUnit(int unit) {
-    m_valueUnit = unit == kCountRate || (unit >= 0 && unit <= 3) ? unit : 0;
+    m_valueUnit = readingUnit(unit);
     viewport()->update();
 }
 
