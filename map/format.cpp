@@ -54,3 +54,14 @@ QString formatGpsCoords(double degrees, int axis) {
         .arg(QString::number(d, 'f', 0), QString(kDegree), QString::number(m, 'f', 0),
              QString::number(double(s), 'f', 1), letter);
 }
+
+int readingUnit(int unit) {
+    return unit == kCountRate || (unit >= 0 && unit <= 3) ? unit : 0;
+}
+
+QString formatReading(double value, int unit) {
+    if (unit == kCountRate) return QStringLiteral("%1 cps").arg(value, 0, 'g', 6);
+    QString number = QStringLiteral("-"), prefixed;
+    formatDose(float(value), unit, &number, &prefixed);
+    return QStringLiteral("%1 %2/hr").arg(number, prefixed);
+}

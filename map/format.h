@@ -8,3 +8,14 @@ void formatDose(float value, int unit, QString *valueText, QString *unitText);
 
 // Degrees, minutes, seconds and hemisphere letter; `axis` 1 for a latitude, 0 for a longitude.
 QString formatGpsCoords(double degrees, int axis);
+
+// The unit of a count-rate reading, beside the instrument's dose-unit codes.
+constexpr int kCountRate = -1;
+
+// The unit as the map keeps it: kCountRate, or a dose-unit code 0..3; any other code formats as Gy
+// and becomes 0.
+int readingUnit(int unit);
+
+// A reading with its unit as the windows show it: a dose rate (raw, in the unit of the dose-unit
+// code) as "85 nSv/hr", a count rate (`unit` kCountRate) as "250 cps".
+QString formatReading(double value, int unit);

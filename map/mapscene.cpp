@@ -1,6 +1,7 @@
 #include "mapscene.h"
 
 #include "colour.h"
+#include "format.h"
 #include "trackitem.h"
 #include "trackstore.h"
 
@@ -98,9 +99,14 @@ void TMapScene::createScene() {
 }
 
 void TMapScene::addTrackPoint(double latitude, double longitude, double altitude, double value) {
-    TTrackPoint point{latitude, longitude, altitude, value, 0, 0};
-    convToProj(latitude, longitude, &point.sceneX, &point.sceneY);
-    m_track->append(point, styleFor(value));
+    addTrackPoint(TTrackPoint{latitude, longitude, altitude, value});
+}
+
+void TMapScene::addTrackPoint(TTrackPoint point) {
+    convToProj(point.latitude, point.longitude, &point.sceneX, &point.sceneY);
+    point.unit = readingUnit(point.unit);
+    if (point.device < 0 || point.device > 255) point.device = 0;
+    m_track->append(point, styleFor(point.value));
     if (m_trackItem) {
         m_trackItem->pointAppended();
     } else {

@@ -44,6 +44,9 @@ public:
 
     void createScene();
     void addTrackPoint(double latitude, double longitude, double altitude, double value);
+    // Places the point (its scene position is computed here) and appends it. A unit code or
+    // device number out of range is kept as unknown: dose unit 0, device 0.
+    void addTrackPoint(TTrackPoint point);
     void clearTrack();
     int getTrackLen() const;
     TTrackPoint trackPoint(int index) const;
@@ -53,6 +56,8 @@ public:
     void setTrackR(double r) { m_trackR = r; }
     double trackR() const { return m_trackR; }
     void setColor(const QList<double> &thresholds, const QList<QColor> &colors);
+    const QList<double> &thresholds() const { return m_thresholds; }
+    const QList<QColor> &colors() const { return m_colors; }
 
 private:
     quint16 styleFor(double value);

@@ -1,5 +1,8 @@
 #include "mapview.h"
 
+#include "format.h"
+#include "maplegend.h"
+
 #include <QCoreApplication>
 #include <QErrorMessage>
 #include <QFileInfo>
@@ -57,6 +60,13 @@ void TMapView::showError(const QString &message) {
 }
 
 void TMapView::loadAll(const QString &imagePath) {
+    // No map is chosen until the user picks one in Settings: nothing failed, so nothing to report.
+    m_noMapChosen = imagePath.trimmed().isEmpty();
+    viewport()->update();
+    if (m_noMapChosen) {
+        scene.setMapImage(QImage());
+        return;
+    }
     QProgressDialog progress(tr("Loading map image..."), tr("Loading"), 0, 100, this,
                              Qt::WindowTitleHint);
     progress.setCancelButton(nullptr);
@@ -67,23 +77,48 @@ void TMapView::loadAll(const QString &imagePath) {
     progress.resize(500, 180);
     QCoreApplication::processEvents();
 
+    loadImage(imagePath);
+    // Everything up to the last dot, as GIS tools name the companions of "area.v2.png".
     const QFileInfo info(imagePath);
-    QImageReader reader(info.absoluteFilePath());
+    const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName();
+    loadCalibration(stem);
+    loadProjection(stem);
+}
+
+void TMapView::loadImage(const QString &imagePath) {
+    const QString path = QFileInfo(imagePath).absoluteFilePath();
+    QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     scene.setMapImage(reader.read());
-    if (scene.mapImage().isNull()) showError(tr("Could not load raster image file!\n"));
+    if (scene.mapImage().isNull())
+        showError(tr("Could not load raster image file!\n") +
+                  failureOf(path, reader.errorString()));
+}
 
-    // Everything up to the last dot, as GIS tools name the companions of "area.v2.png".
-    const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName();
-    if (!loadCalFile(stem + QStringLiteral(".pgw")) && !loadCalFile(stem + QStringLiteral(".jgw")))
-        showError(tr("Could not load calibration file!\n") + imagePath);
+QString TMapView::failureOf(const QString &path, const QString &rejection) const {
+    const QFileInfo file(path);
+    if (!file.exists()) return tr("%1: not found").arg(path);
+    if (!file.isFile() || !file.isReadable()) return tr("%1: not a readable file").arg(path);
+    return tr("%1: %2").arg(path, rejection);
+}
 
-    if (!loadProjFile(stem + QStringLiteral(".ppr")) &&
-        !loadProjFile(stem + QStringLiteral(".jpr"))) {
-        QString message = tr("Could not load projection definition file!\n") + imagePath;
-        if (!scene.projError().isEmpty()) message += QLatin1Char('\n') + scene.projError();
-        showError(message);
+void TMapView::loadCalibration(const QString &stem) {
+    QStringList failures;
+    for (const QString &path : {stem + QStringLiteral(".pgw"), stem + QStringLiteral(".jgw")}) {
+        if (loadCalFile(path)) return;
+        failures << failureOf(path, tr("not six numbers with non-zero pixel sizes"));
     }
+    showError(tr("Could not load calibration file!\n") + failures.join(QLatin1Char('\n')));
+}
+
+void TMapView::loadProjection(const QString &stem) {
+    QStringList failures;
+    for (const QString &path : {stem + QStringLiteral(".ppr"), stem + QStringLiteral(".jpr")}) {
+        if (loadProjFile(path)) return;
+        failures << failureOf(path, scene.projError());
+    }
+    showError(tr("Could not load projection definition file!\n") +
+              failures.join(QLatin1Char('\n')));
 }
 
 void TMapView::centerScreen() {
@@ -97,10 +132,25 @@ void TMapView::centerScreen() {
 }
 
 void TMapView::addTrackPoint(double latitude, double longitude, double altitude, double value) {
-    scene.addTrackPoint(latitude, longitude, altitude, value);
+    addTrackPoint(latitude, longitude, altitude, value, m_valueUnit, QDateTime(), 0);
+}
+
+void TMapView::addTrackPoint(double latitude, double longitude, double altitude, double value,
+                             int unit, const QDateTime &time, int devNum) {
+    TTrackPoint point{latitude, longitude, altitude, value};
+    point.unit = unit;
+    point.time = time.isValid() ? time.toMSecsSinceEpoch() : TTrackPoint::kNoTime;
+    point.device = devNum;
+    scene.addTrackPoint(point);
     centerOn(centerPoint);
     lastLat = latitude;
     lastLon = longitude;
+    if (readingUnit(unit) != m_valueUnit) setValueUnit(unit);
+}
+
+void TMapView::setValueUnit(int unit) {
+    m_valueUnit = readingUnit(unit);
+    viewport()->update();
 }
 
 void TMapView::clearTrack() {
@@ -113,6 +163,7 @@ void TMapView::clearTrack() {
 
 void TMapView::setColor(QList<double> thresholds, QList<QColor> colors) {
     scene.setColor(thresholds, colors);
+    viewport()->update();  // the legend shows them at once; the discs follow createScene
 }
 
 void TMapView::gpsSetCoords(int marker, double latitude, double longitude) {
@@ -298,4 +349,74 @@ void TMapView::drawForeground(QPainter *painter, const QRectF &rect) {
     if (gpsMarker) cross(gpsLat, gpsLon, 10, QColor(0, 240, 220));
     painter->restore();
     QGraphicsView::drawForeground(painter, rect);
+    paintOverlays(painter);
+}
+
+namespace {
+constexpr int kMargin = 8;  // viewport pixels between a panel and the edge or its point
+
+TOverlayPanel panelOf(const QStringList &lines) {
+    TOverlayPanel panel;
+    for (const QString &line : lines)
+        panel.addLine(line);
+    return panel;
+}
+}  // namespace
+
+QStringList TMapView::legendText() const {
+    const TOverlayPanel legend = TMapLegend::build(scene.thresholds(), scene.colors(), m_valueUnit);
+    QStringList text;
+    for (const TOverlayPanel::Line &line : legend.lines())
+        text << line.text;
+    return text;
+}
+
+QRect TMapView::legendRect() const {
+    const TOverlayPanel legend = TMapLegend::build(scene.thresholds(), scene.colors(), m_valueUnit);
+    if (legend.isEmpty()) return {};
+    return QRect(QPoint(kMargin, kMargin), legend.size(fontMetrics()));
+}
+
+QStringList TMapView::selectedPointText() const {
+    if (!selected) return {};
+    QStringList text{formatReading(selectedPoint.value, selectedPoint.unit)};
+    if (selectedPoint.time != TTrackPoint::kNoTime)
+        text << QDateTime::fromMSecsSinceEpoch(selectedPoint.time)
+                    .toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    if (selectedPoint.device != 0) text << tr("Device %1").arg(selectedPoint.device);
+    return text;
+}
+
+QString TMapView::mapHint() const {
+    return m_noMapChosen ? tr("No map chosen: choose a map image in Settings.") : QString();
+}
+
+void TMapView::paintOverlays(QPainter *painter) {
+    // In viewport pixels: the panels keep their size whatever the zoom.
+    painter->save();
+    painter->resetTransform();
+    painter->setFont(font());
+    const QRect area = viewport()->rect();
+
+    QPointF at;
+    if (selected &&
+        convToProj(selectedPoint.latitude, selectedPoint.longitude, &at.rx(), &at.ry())) {
+        const TOverlayPanel callout = panelOf(selectedPointText());
+        QRect box(mapFromScene(at) + QPoint(kMargin, kMargin), callout.size(fontMetrics()));
+        // Kept inside the viewport, so a point near the edge still shows its reading.
+        box.moveRight(std::min(box.right(), area.right()));
+        box.moveBottom(std::min(box.bottom(), area.bottom()));
+        callout.paint(painter, box);
+    }
+    const QRect legendBox = legendRect();
+    if (!legendBox.isEmpty())
+        TMapLegend::build(scene.thresholds(), scene.colors(), m_valueUnit)
+            .paint(painter, legendBox);
+    if (m_noMapChosen) {
+        const TOverlayPanel hint = panelOf({mapHint()});
+        QRect box(QPoint(), hint.size(fontMetrics()));
+        box.moveCenter(area.center());
+        hint.paint(painter, box);
+    }
+    painter->restore();
 }

@@ -3,6 +3,7 @@
 #include "mapscene.h"
 #include "trackpoint.h"
 
+#include <QDateTime>
 #include <QGraphicsView>
 
 // The map widget: shows a map scene, zooms by wheel and pinch, drags, draws the GPS marker, the
@@ -28,6 +29,11 @@ public:
     void centerScreen();
 
     void addTrackPoint(double latitude, double longitude, double altitude, double value);
+    // A reading of device `devNum` (1..3) taken at `time`: its value is a dose rate in the unit
+    // of dose-unit code `unit`, or a count rate when `unit` is kCountRate (format.h). The legend
+    // follows the unit of the newest point. An invalid time is shown as none.
+    void addTrackPoint(double latitude, double longitude, double altitude, double value, int unit,
+                       const QDateTime &time, int devNum);
     void clearTrack();
     int getTrackLen() const { return scene.getTrackLen(); }
     void setTrackR(double r) { scene.setTrackR(r); }
@@ -51,6 +57,21 @@ public:
         return scene.convToWorld(sceneX, sceneY, latitude, longitude);
     }
 
+    // What the track's values are, for the legend and for points added without a unit: a
+    // dose-unit code or kCountRate.
+    void setValueUnit(int unit);
+    int valueUnit() const { return m_valueUnit; }
+
+    // The legend's lines, top to bottom, and where it is drawn (viewport pixels; empty without
+    // colours).
+    QStringList legendText() const;
+    QRect legendRect() const;
+    // The selected point's reading with its unit, its time and its device, as shown beside it;
+    // empty while no point is selected.
+    QStringList selectedPointText() const;
+    // The note drawn over the map area while no map is chosen; empty otherwise.
+    QString mapHint() const;
+
     TMapScene &mapScene() { return scene; }
     double zoom() const { return scaleFactor; }
 
@@ -72,6 +93,11 @@ protected:
 
 private:
     void applyScale(double factor);
+    void loadImage(const QString &imagePath);
+    void loadCalibration(const QString &stem);
+    void loadProjection(const QString &stem);
+    QString failureOf(const QString &path, const QString &rejection) const;
+    void paintOverlays(QPainter *painter);
     void pinch(QTouchEvent *event);
 
     TMapScene scene;
@@ -92,4 +118,7 @@ private:
     double scalePoint2Lat = 0, scalePoint2Lon = 0;
     // Distance between the two fingers when the second one came down; 0 while no pinch runs.
     double pinchStartDistance = 0;
+    // The panels' starting unit until a point or the main window says otherwise.
+    int m_valueUnit = 0;
+    bool m_noMapChosen = false;  // set by loadAll with an empty path, e.g. at the first start
 };

@@ -18,8 +18,10 @@ void TTrackStore::append(const TTrackPoint &point, quint16 style) {
     const quint32 chunk = m_size >> kChunkBits;
     if (chunk == m_chunks.size()) m_chunks.emplace_back(new Record[1u << kChunkBits]);
     Record &r = record(m_size);
-    r = {point.latitude,      point.longitude,     point.value, float(point.altitude),
-         float(point.sceneX), float(point.sceneY), style};
+    // Unit codes and device numbers arrive checked (TMapScene::addTrackPoint): a byte holds them.
+    r = {point.latitude,        point.longitude,     point.value,         point.time,
+         float(point.altitude), float(point.sceneX), float(point.sceneY), style,
+         qint8(point.unit),     quint8(point.device)};
     if (std::isfinite(r.x) && std::isfinite(r.y)) {
         m_tail.push_back({key(cell(r.x), cell(r.y)), m_size});
         // Batches grow with the track, so merging costs a constant number of moves per point.
@@ -40,7 +42,7 @@ void TTrackStore::mergeTail() {
 
 TTrackPoint TTrackStore::point(quint32 index) const {
     const Record &r = record(index);
-    return {r.latitude, r.longitude, r.altitude, r.value, r.x, r.y};
+    return {r.latitude, r.longitude, r.altitude, r.value, r.x, r.y, r.time, r.unit, r.device};
 }
 
 quint16 TTrackStore::styleId(const QColor &colour, double diameter) {

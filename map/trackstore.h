@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-// The track in compact form (40 bytes a point plus 8 of index) with a grid index over the scene
+// The track in compact form (48 bytes a point plus 8 of index) with a grid index over the scene
 // positions. Points with a non-finite scene position stay in the track but are never indexed, so
 // they are neither drawn nor picked.
 class TTrackStore {
@@ -57,16 +57,21 @@ private:
         double latitude;
         double longitude;
         double value;
+        qint64 time;
         float altitude;  // shown in whole metres only
         float x;
         float y;
         quint16 style;
+        qint8 unit;
+        quint8 device;
     };
-    static_assert(sizeof(Record) == 40);
     struct Entry {
         quint32 key;
         quint32 index;
     };
+    // A day of surveying is about a million points: each may cost at most 64 bytes.
+    static_assert(sizeof(Record) == 48);
+    static_assert(sizeof(Record) + sizeof(Entry) <= 64);
     static constexpr int kChunkBits = 12;  // fixed chunks: no reallocation, no doubling slack
     static constexpr double kCellSize = 64;
 

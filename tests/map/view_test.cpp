@@ -1,3 +1,4 @@
+#include "format.h"
 #include "mapview.h"
 
 #include <gtest/gtest.h>
@@ -72,11 +73,18 @@ TEST(MapView, LoadsCompanionFilesAndReportsEachFailure) {
     double x, y;
     EXPECT_TRUE(view.convToProj(49.2, 16.6, &x, &y));
 
-    const QString missing = dir.filePath("none.png");
+    // Every message names the files it concerns, and why each was not taken.
+    const QString missing = dir.filePath("none.png"), stem = dir.filePath("none");
     view.loadAll(missing);
-    EXPECT_EQ(view.errors, QStringList({"Could not load raster image file!\n",
-                                        "Could not load calibration file!\n" + missing,
-                                        "Could not load projection definition file!\n" + missing}));
+    EXPECT_EQ(view.errors.join('|').toStdString(),
+              QStringList({"Could not load raster image file!\n" + missing + ": not found",
+                           "Could not load calibration file!\n" + stem + ".pgw: not found\n" +
+                               stem + ".jgw: not found",
+                           "Could not load projection definition file!\n" + stem +
+                               ".ppr: not found\n" + stem + ".jpr: not found"})
+                  .join('|')
+                  .toStdString());
+    EXPECT_TRUE(view.mapHint().isEmpty());             // a map is chosen, it failed
     EXPECT_TRUE(view.convToProj(49.2, 16.6, &x, &y));  // the previous georeference stays
 
     QFile ppr(dir.filePath("bad.ppr"));
@@ -87,8 +95,25 @@ TEST(MapView, LoadsCompanionFilesAndReportsEachFailure) {
     view.loadAll(dir.filePath("bad.png"));
     ASSERT_EQ(view.errors.size(), 3);
     EXPECT_TRUE(view.errors[2].startsWith("Could not load projection definition file!\n" +
-                                          dir.filePath("bad.png") + "\n"));
+                                          dir.filePath("bad.ppr") + ": "));
+    EXPECT_TRUE(view.errors[2].endsWith("\n" + dir.filePath("bad.jpr") + ": not found"));
     EXPECT_FALSE(view.convToProj(49.2, 16.6, &x, &y));
+}
+
+TEST(MapView, FirstStartWithoutAMapIsQuietAndSaysWhereToChooseOne) {
+    TestView view;
+    view.resize(400, 300);
+    view.loadAll(QString());
+    view.createScene();
+    EXPECT_TRUE(view.errors.isEmpty()) << view.errors.join('|').toStdString();
+    EXPECT_EQ(view.mapHint(), "No map chosen: choose a map image in Settings.");
+    // The note's light backing sits in the middle of the grey map area.
+    const QImage image = view.viewport()->grab().toImage();
+    EXPECT_GT(qGray(image.pixel(image.rect().center())), 200);
+
+    view.loadAll(DEMO_MAP);
+    EXPECT_TRUE(view.mapHint().isEmpty());
+    EXPECT_TRUE(view.errors.isEmpty());
 }
 
 TEST(MapView, ClicksSelectNearestOrReportThePosition) {
@@ -114,6 +139,83 @@ TEST(MapView, ClicksSelectNearestOrReportThePosition) {
     const QPointF s = view.mapToScene(shown.viewportPos(100, 100));
     view.convToWorld(s.x(), s.y(), &lat, &lon);
     EXPECT_EQ(spy.last(), QVariantList({lat, lon, 0.0, 0.0, 0}));
+}
+
+TEST(MapView, ClickedPointShowsItsReadingTimeAndDevice) {
+    ShownView shown;
+    TestView &view = shown.view;
+    const QDateTime taken(QDate(2024, 5, 12), QTime(14, 3, 22));
+    double lat, lon;
+    view.convToWorld(100, 100, &lat, &lon);
+    view.addTrackPoint(lat, lon, 250, 1234, 1, taken, 2);
+    view.convToWorld(200, 100, &lat, &lon);
+    view.addTrackPoint(lat, lon, 250, 250, kCountRate, QDateTime(), 3);
+    view.centerOn(150, 100);
+    EXPECT_TRUE(view.selectedPointText().isEmpty());
+
+    const QImage before = view.viewport()->grab().toImage();
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, shown.viewportPos(100, 100));
+    EXPECT_EQ(view.selectedPointText(), QStringList({QString::fromUtf8("1.2 \u00b5Sv/hr"),
+                                                     "12/05/2024 14:03:22", "Device 2"}));
+    // Drawn beside the point: below and right of it the picture changed.
+    const QImage after = view.viewport()->grab().toImage();
+    const QRect beside(shown.viewportPos(100, 100) + QPoint(12, 12), QSize(40, 20));
+    int changed = 0;
+    for (int y = beside.top(); y <= beside.bottom(); ++y)
+        for (int x = beside.left(); x <= beside.right(); ++x)
+            changed += before.pixel(x, y) != after.pixel(x, y);
+    EXPECT_GT(changed, beside.width() * beside.height() / 2);
+
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, shown.viewportPos(200, 100));
+    EXPECT_EQ(view.selectedPointText(), QStringList({"250 cps", "Device 3"}));
+    view.clearTrack();
+    EXPECT_TRUE(view.selectedPointText().isEmpty());
+}
+
+TEST(MapView, LegendShowsTheColoursAndFollowsTheSettings) {
+    ShownView shown;
+    TestView &view = shown.view;
+    const auto countIn = [&view](const QColor &colour) {
+        const QImage image = view.viewport()->grab().toImage();
+        int n = 0;
+        const QRect r = view.legendRect();
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                n += image.pixel(x, y) == colour.rgb();
+        return n;
+    };
+    const QRect legend = view.legendRect();
+    EXPECT_EQ(legend.topLeft(), QPoint(8, 8));
+    EXPECT_EQ(view.legendText(),
+              QStringList({"Dose rate", "< 10 nGy/hr", "\u2265 10 nGy/hr", "\u2265 20 nGy/hr",
+                           "\u2265 30 nGy/hr", "\u2265 40 nGy/hr"}));
+    for (const QColor &c : {QColor(0, 160, 0), QColor(160, 220, 0), QColor(255, 220, 0),
+                            QColor(255, 130, 0), QColor(Qt::red)})
+        EXPECT_GT(countIn(c), 20) << c.name().toStdString();
+    // Zooming leaves it as it is.
+    shown.wheel(120);
+    shown.wheel(120);
+    EXPECT_EQ(view.legendRect(), legend);
+    EXPECT_GT(countIn(Qt::red), 20);
+
+    // New thresholds and colours, then readings in another unit: the legend follows at once.
+    // Thresholds that do not rise colour nothing, and get no line.
+    view.setColor({1500, 1000, 5000000, 0, 1},
+                  {Qt::blue, Qt::darkYellow, Qt::magenta, Qt::cyan, QColor(128, 0, 255)});
+    double lat, lon;
+    view.convToWorld(100, 100, &lat, &lon);
+    view.addTrackPoint(lat, lon, 0, 10, 1, QDateTime(), 1);
+    EXPECT_EQ(view.legendText(),
+              QStringList({"Dose rate", QString::fromUtf8("< 1.5 \u00b5Sv/hr"),
+                           QString::fromUtf8("\u2265 1.5 \u00b5Sv/hr"), "\u2265 5.0 mSv/hr"}));
+    EXPECT_GT(countIn(Qt::blue), 20);
+    EXPECT_GT(countIn(QColor(128, 0, 255)), 20);
+    EXPECT_EQ(countIn(Qt::darkYellow), 0);
+    EXPECT_EQ(countIn(Qt::cyan), 0);
+    EXPECT_EQ(countIn(Qt::red), 0);
+    view.setValueUnit(kCountRate);
+    EXPECT_EQ(view.legendText().first(), "Count rate");
+    EXPECT_EQ(view.legendText()[1], "< 1500 cps");
 }
 
 TEST(MapView, ClickOutsideTheProjectionsDomainReportsNothing) {
