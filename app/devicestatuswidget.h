@@ -46,6 +46,8 @@ signals:
     void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
                      int dose_units, int devNum);
     void deviceConnection(QString connString, bool connected, QString serial, int devNum);
+    // A live GPS fix of this panel's instrument; downloaded points come through addMapPoint only.
+    void liveFix(double latitude, double longitude, double altitude);
 
 public slots:
     void setConnectedDevices(QList<QString> devices);

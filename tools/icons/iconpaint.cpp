@@ -1,10 +1,11 @@
-// Paints every button icon of the application into a folder, one PNG each, at 128 x 128 pixels
-// on a transparent background. Simple bold shapes, so that they read at the 24 to 56 pixels the
-// buttons show them at.
+// Paints every button icon of the application, and its own icon, into a folder, one PNG each, at
+// 128 x 128 pixels (the application's at 256 x 256) on a transparent background. Simple bold
+// shapes, so that they read at the 24 to 56 pixels the buttons show them at.
 #include <QColor>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextStream>
@@ -212,9 +213,57 @@ void bucketIcon(QPainter &p) {
     p.drawPath(drop);
 }
 
+// The application's own icon: a survey map with a track coloured by dose rate and a radiation
+// mark. Painted on the 128-pixel grid of the others and scaled up.
+void applicationIcon(QPainter &p) {
+    QPainterPath tile;
+    tile.addRoundedRect(QRectF(6, 6, 116, 116), 22, 22);
+    QLinearGradient land(0, 6, 0, 122);
+    land.setColorAt(0, QColor(0xc8, 0xe6, 0xc9));
+    land.setColorAt(1, QColor(0x81, 0xc7, 0x84));
+    p.setPen(pen(kInk, 5));
+    p.setBrush(land);
+    p.drawPath(tile);
+    p.save();
+    p.setClipPath(tile);
+    p.setPen(pen(QColor(0x90, 0xca, 0xf9), 14));
+    p.drawLine(QPointF(0, 30), QPointF(128, 4));  // a river
+    p.setPen(pen(QColor(0x26, 0x3c, 0x5a, 60), 2));
+    for (int k = 32; k < 128; k += 32) {  // the map grid
+        p.drawLine(QPointF(k, 0), QPointF(k, 128));
+        p.drawLine(QPointF(0, k), QPointF(128, k));
+    }
+    p.restore();
+    const QColor track[] = {kGreen, kGreen, kYellow, kYellow, kRed, kRed, kYellow, kGreen};
+    p.setPen(pen(kInk, 2));
+    for (int k = 0; k < 8; ++k) {
+        const double t = k / 7.0;
+        p.setBrush(track[k]);
+        p.drawEllipse(QPointF(20 + 90 * t, 106 - 56 * t + 10 * std::sin(t * 9)), 7, 7);
+    }
+    QPointF c(40, 42);
+    p.setPen(pen(kInk, 3));
+    p.setBrush(kYellow);
+    p.drawEllipse(c, 26, 26);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kInk);
+    for (int k = 0; k < 3; ++k) {
+        QPainterPath blade;
+        blade.moveTo(c);
+        blade.arcTo(QRectF(c.x() - 22, c.y() - 22, 44, 44), 90 + 120 * k - 30, 60);
+        blade.closeSubpath();
+        p.drawPath(blade);
+    }
+    p.setBrush(kYellow);
+    p.drawEllipse(c, 7, 7);
+    p.setBrush(kInk);
+    p.drawEllipse(c, 5, 5);
+}
+
 struct Icon {
     const char *file;
     std::function<void(QPainter &)> paint;
+    int size = kSize;
 };
 
 }  // namespace
@@ -247,12 +296,14 @@ int main(int argc, char **argv) {
         {"right_arrow.png", [](QPainter &p) { arrow(p, 0, kAccent); }},
         {"up_arrow.png", [](QPainter &p) { arrow(p, 270, kAccent); }},
         {"down_arrow.png", [](QPainter &p) { arrow(p, 90, kAccent); }},
+        {"survokart.png", applicationIcon, 256},
     };
     for (const Icon &icon : icons) {
-        QImage image(kSize, kSize, QImage::Format_ARGB32_Premultiplied);
+        QImage image(icon.size, icon.size, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(double(icon.size) / kSize, double(icon.size) / kSize);
         icon.paint(painter);
         painter.end();
         QString path = folder.filePath(QString::fromLatin1(icon.file));
