@@ -41,6 +41,9 @@ public:
 
     // The text of the status record's error word: the names of the conditions present.
     static QString errorText(uint16_t errorFlags);
+    // Why `device` cannot serve a download, or empty when it can. An instrument of another type
+    // is disconnected.
+    static QString downloadRefusal(MXXDevice &device);
 
 signals:
     void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,

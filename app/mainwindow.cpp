@@ -367,13 +367,9 @@ void MainWindow::OnDevTotalData(std::shared_ptr<M30_total_data> totalData) {
 }
 
 void MainWindow::OnBtnDownloadClicked() {
-    if (MXX_get_conn_state_id(m_device->connId()) != 2) {
-        showError(tr("Device not connected!"));
-        return;
-    }
-    if (m_device->type() != M30Protocol::kType) {
-        showError(tr("Incompatible device!"));
-        m_device->disconnect();
+    const QString refusal = DeviceStatusWidget::downloadRefusal(*m_device);
+    if (!refusal.isEmpty()) {
+        showError(refusal);
         return;
     }
     OnBtnShowGspClicked();

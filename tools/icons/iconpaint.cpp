@@ -72,6 +72,27 @@ void disconnectIcon(QPainter &p) {
     p.drawLine(QPointF(14, 114), QPointF(114, 14));
 }
 
+// The radiation mark on a yellow disc of radius r.
+void trefoil(QPainter &p, QPointF c, double r) {
+    const double blade = r * 19 / 22;
+    p.setPen(Qt::NoPen);
+    p.setBrush(kYellow);
+    p.drawEllipse(c, r, r);
+    p.setBrush(kInk);
+    for (int k = 0; k < 3; ++k) {
+        QPainterPath path;
+        path.moveTo(c);
+        path.arcTo(QRectF(c.x() - blade, c.y() - blade, 2 * blade, 2 * blade), 90 + 120 * k - 30,
+                   60);
+        path.closeSubpath();
+        p.drawPath(path);
+    }
+    p.setBrush(kYellow);
+    p.drawEllipse(c, r * 6 / 22, r * 6 / 22);
+    p.setBrush(kInk);
+    p.drawEllipse(c, r * 4 / 22, r * 4 / 22);
+}
+
 // A hand-held instrument: body, display with a trace, and a radiation mark.
 void deviceIcon(QPainter &p) {
     p.setPen(pen(kInk, 5));
@@ -81,23 +102,7 @@ void deviceIcon(QPainter &p) {
     p.drawRoundedRect(QRectF(38, 18, 52, 40), 4, 4);
     p.setPen(pen(QColor(0x76, 0xff, 0x03), 4));
     p.drawPolyline(QPolygonF({{42, 48}, {54, 46}, {60, 26}, {66, 50}, {86, 44}}));
-    // Trefoil
-    QPointF c(64, 90);
-    p.setPen(Qt::NoPen);
-    p.setBrush(kYellow);
-    p.drawEllipse(c, 22, 22);
-    p.setBrush(kInk);
-    for (int k = 0; k < 3; ++k) {
-        QPainterPath blade;
-        blade.moveTo(c);
-        blade.arcTo(QRectF(c.x() - 19, c.y() - 19, 38, 38), 90 + 120 * k - 30, 60);
-        blade.closeSubpath();
-        p.drawPath(blade);
-    }
-    p.setBrush(kYellow);
-    p.drawEllipse(c, 6, 6);
-    p.setBrush(kInk);
-    p.drawEllipse(c, 4, 4);
+    trefoil(p, QPointF(64, 90), 22);
 }
 
 // A map pin.
@@ -241,23 +246,10 @@ void applicationIcon(QPainter &p) {
         p.setBrush(track[k]);
         p.drawEllipse(QPointF(20 + 90 * t, 106 - 56 * t + 10 * std::sin(t * 9)), 7, 7);
     }
-    QPointF c(40, 42);
+    trefoil(p, QPointF(40, 42), 26);
     p.setPen(pen(kInk, 3));
-    p.setBrush(kYellow);
-    p.drawEllipse(c, 26, 26);
-    p.setPen(Qt::NoPen);
-    p.setBrush(kInk);
-    for (int k = 0; k < 3; ++k) {
-        QPainterPath blade;
-        blade.moveTo(c);
-        blade.arcTo(QRectF(c.x() - 22, c.y() - 22, 44, 44), 90 + 120 * k - 30, 60);
-        blade.closeSubpath();
-        p.drawPath(blade);
-    }
-    p.setBrush(kYellow);
-    p.drawEllipse(c, 7, 7);
-    p.setBrush(kInk);
-    p.drawEllipse(c, 5, 5);
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QPointF(40, 42), 26, 26);
 }
 
 struct Icon {
