@@ -188,6 +188,7 @@ void DeviceStatusWidget::onDevStatusData(std::shared_ptr<M30_status> status) {
     ui->lineEdit_lat->setText(formatGpsCoords(latitude, 1));
     ui->lineEdit_lon->setText(formatGpsCoords(longitude, 0));
     ui->lineEdit_alt->setText(QStringLiteral("%1m").arg(altitude, 0, 'f', 0));
+    emit liveFix(latitude, longitude, altitude);
     emit addMapPoint(latitude, longitude, altitude, m_cps, m_doseRate, m_doseUnit, m_order);
 }
 
@@ -255,14 +256,17 @@ void DeviceStatusWidget::on_comboBoxRecord_currentIndexChanged(int index) {
     m_m30Protocol->recordSurvey(index == 1 ? 1 : 0);
 }
 
+QString DeviceStatusWidget::downloadRefusal(MXXDevice &device) {
+    if (MXX_get_conn_state_id(device.connId()) != 2) return tr("Device not connected!");
+    if (device.type() == M30Protocol::kType) return QString();
+    device.disconnect();  // its disconnected() arrives queued, after the message
+    return tr("Incompatible device!");
+}
+
 void DeviceStatusWidget::on_btn_download_clicked() {
-    if (MXX_get_conn_state_id(m_device->connId()) != 2) {
-        showError(tr("Device not connected!"));
-        return;
-    }
-    if (m_device->type() != M30Protocol::kType) {
-        showError(tr("Incompatible device!"));
-        m_device->disconnect();
+    const QString refusal = downloadRefusal(*m_device);
+    if (!refusal.isEmpty()) {
+        showError(refusal);
         return;
     }
     DownloadDialog dialog(this, m_m30Protocol, m_order);

@@ -41,11 +41,16 @@ public:
 
     // The text of the status record's error word: the names of the conditions present.
     static QString errorText(uint16_t errorFlags);
+    // Why `device` cannot serve a download, or empty when it can. An instrument of another type
+    // is disconnected.
+    static QString downloadRefusal(MXXDevice &device);
 
 signals:
     void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
                      int dose_units, int devNum);
     void deviceConnection(QString connString, bool connected, QString serial, int devNum);
+    // A live GPS fix of this panel's instrument; downloaded points come through addMapPoint only.
+    void liveFix(double latitude, double longitude, double altitude);
 
 public slots:
     void setConnectedDevices(QList<QString> devices);

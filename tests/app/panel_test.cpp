@@ -13,23 +13,15 @@
 #include <cstring>
 #include <memory>
 
-#include "app/connectdialog.h"
-#include "app/devicestatuswidget.h"
-#include "common/eventually.h"
 #include "device/mxxdevice.h"
-#include "dialogs.h"
-#include "mxx/m30.h"
-#include "sim/instrument.h"
-#include "sim/m30_model.h"
+#include "field.h"
 
 namespace {
 
-bool spin(const std::function<bool()> &condition) {
-    return test::eventually([&] {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return condition();
-    });
-}
+using test::child;
+using test::connectThroughTheDialog;
+using test::Field;
+using test::spin;
 
 class QuietPanel : public DeviceStatusWidget {
 public:
@@ -38,83 +30,6 @@ public:
 protected:
     void showError(const QString &text) override { errors << text; }
 };
-
-// A complete simulated M30 on its own loopback address; it sends events only when told to.
-struct Field {
-    sim::Instrument instrument;
-    std::unique_ptr<sim::M30Model> model;
-
-    Field(const std::string &address, const std::string &serial, int restartDelayMs = 3000)
-        : instrument(options(address, serial)) {
-        sim::M30Options m30;
-        m30.events = false;
-        m30.restart_delay_ms = restartDelayMs;
-        model = std::make_unique<sim::M30Model>(instrument, m30);
-        std::string error;
-        EXPECT_TRUE(instrument.start(&error)) << error;
-    }
-    static sim::Options options(const std::string &address, const std::string &serial) {
-        sim::Options o = sim::in_process_options();
-        o.address = address;
-        o.serial = serial;
-        return o;
-    }
-    void sendStatus(uint16_t errors, int recording, bool fix) {
-        M30_status s{};
-        s.error_flags = errors;
-        s.survey_recording = recording;
-        s.gps_valid = fix ? 1 : 0;
-        s.gps_latitude = 49.5f;
-        s.gps_longitude = 16.25f;
-        s.gps_altitude = 321.4f;
-        send(M30_EVENT_STATUS, s);
-    }
-    void sendTotal(uint32_t cps, float doseRate) {
-        M30_total_data t{};
-        t.count_rate = cps;
-        t.dose_rate = doseRate;
-        t.dose_unit = 1;
-        send(M30_EVENT_TOTAL, t);
-    }
-    template <class T>
-    void send(uint16_t code, const T &record) {
-        auto *p = reinterpret_cast<const uint8_t *>(&record);
-        instrument.send_event(code, std::vector<uint8_t>(p, p + sizeof record));
-    }
-    // The 32-bit payloads of the commands of `code` the instrument received, in order.
-    std::vector<int32_t> sent(uint16_t code) const {
-        std::vector<int32_t> values;
-        for (auto &f : instrument.commands_seen()) {
-            if (mxx_frame_code(f.data()) != code || f.size() < MXX_FRAME_OVERHEAD + 4) continue;
-            int32_t v;
-            std::memcpy(&v, mxx_frame_payload(f.data()), 4);
-            values.push_back(v);
-        }
-        return values;
-    }
-};
-
-template <typename T>
-T *child(const QObject &parent, const char *name) {
-    auto *c = parent.findChild<T *>(name);
-    EXPECT_NE(c, nullptr) << name;
-    return c;
-}
-
-// Picks the instrument on the connect dialog's Net tab by a typed address and port, as a user.
-void connectThroughTheDialog(QuietPanel &panel, const Field &field) {
-    test::ModalAnswer<ConnectDialog> pick([&](ConnectDialog *dialog) {
-        child<QTabWidget>(*dialog, "tabWidget")->setCurrentIndex(2);
-        child<QCheckBox>(*dialog, "checkbox_net")->setChecked(true);
-        child<QLineEdit>(*dialog, "edit_net")
-            ->setText(QString::fromStdString(field.instrument.address()));
-        child<QCheckBox>(*dialog, "checkbox_port")->setChecked(false);
-        child<QLineEdit>(*dialog, "edit_port")->setText(QString::number(field.instrument.port()));
-        child<QPushButton>(*dialog, "connectButton")->click();
-    });
-    child<QPushButton>(panel, "btn_connect")->click();
-    ASSERT_TRUE(spin([&] { return panel.state() == DeviceStatusWidget::Connected; }));
-}
 
 TEST(DeviceStatusPanel, ShowsItsInstrumentAndDrivesIt) {
     Field field("127.0.0.1", "C1234567");
@@ -183,7 +98,7 @@ TEST(DeviceStatusPanel, ShowsItsInstrumentAndDrivesIt) {
 }
 
 TEST(DeviceStatusPanel, RestartReconnectsSilentlyAndSpeaksOnlyWhenTheAttemptsRunOut) {
-    Field field("127.0.0.1", "C0000001", 50);
+    Field field("127.0.0.1", "C0000001", Field::quiet(50));
     QuietPanel panel;
     panel.setReconnectInterval(20);
     connectThroughTheDialog(panel, field);

@@ -1,10 +1,11 @@
-// Paints every button icon of the application into a folder, one PNG each, at 128 x 128 pixels
-// on a transparent background. Simple bold shapes, so that they read at the 24 to 56 pixels the
-// buttons show them at.
+// Paints every button icon of the application, and its own icon, into a folder, one PNG each, at
+// 128 x 128 pixels (the application's at 256 x 256) on a transparent background. Simple bold
+// shapes, so that they read at the 24 to 56 pixels the buttons show them at.
 #include <QColor>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextStream>
@@ -71,6 +72,27 @@ void disconnectIcon(QPainter &p) {
     p.drawLine(QPointF(14, 114), QPointF(114, 14));
 }
 
+// The radiation mark on a yellow disc of radius r.
+void trefoil(QPainter &p, QPointF c, double r) {
+    const double blade = r * 19 / 22;
+    p.setPen(Qt::NoPen);
+    p.setBrush(kYellow);
+    p.drawEllipse(c, r, r);
+    p.setBrush(kInk);
+    for (int k = 0; k < 3; ++k) {
+        QPainterPath path;
+        path.moveTo(c);
+        path.arcTo(QRectF(c.x() - blade, c.y() - blade, 2 * blade, 2 * blade), 90 + 120 * k - 30,
+                   60);
+        path.closeSubpath();
+        p.drawPath(path);
+    }
+    p.setBrush(kYellow);
+    p.drawEllipse(c, r * 6 / 22, r * 6 / 22);
+    p.setBrush(kInk);
+    p.drawEllipse(c, r * 4 / 22, r * 4 / 22);
+}
+
 // A hand-held instrument: body, display with a trace, and a radiation mark.
 void deviceIcon(QPainter &p) {
     p.setPen(pen(kInk, 5));
@@ -80,23 +102,7 @@ void deviceIcon(QPainter &p) {
     p.drawRoundedRect(QRectF(38, 18, 52, 40), 4, 4);
     p.setPen(pen(QColor(0x76, 0xff, 0x03), 4));
     p.drawPolyline(QPolygonF({{42, 48}, {54, 46}, {60, 26}, {66, 50}, {86, 44}}));
-    // Trefoil
-    QPointF c(64, 90);
-    p.setPen(Qt::NoPen);
-    p.setBrush(kYellow);
-    p.drawEllipse(c, 22, 22);
-    p.setBrush(kInk);
-    for (int k = 0; k < 3; ++k) {
-        QPainterPath blade;
-        blade.moveTo(c);
-        blade.arcTo(QRectF(c.x() - 19, c.y() - 19, 38, 38), 90 + 120 * k - 30, 60);
-        blade.closeSubpath();
-        p.drawPath(blade);
-    }
-    p.setBrush(kYellow);
-    p.drawEllipse(c, 6, 6);
-    p.setBrush(kInk);
-    p.drawEllipse(c, 4, 4);
+    trefoil(p, QPointF(64, 90), 22);
 }
 
 // A map pin.
@@ -212,9 +218,44 @@ void bucketIcon(QPainter &p) {
     p.drawPath(drop);
 }
 
+// The application's own icon: a survey map with a track coloured by dose rate and a radiation
+// mark. Painted on the 128-pixel grid of the others and scaled up.
+void applicationIcon(QPainter &p) {
+    QPainterPath tile;
+    tile.addRoundedRect(QRectF(6, 6, 116, 116), 22, 22);
+    QLinearGradient land(0, 6, 0, 122);
+    land.setColorAt(0, QColor(0xc8, 0xe6, 0xc9));
+    land.setColorAt(1, QColor(0x81, 0xc7, 0x84));
+    p.setPen(pen(kInk, 5));
+    p.setBrush(land);
+    p.drawPath(tile);
+    p.save();
+    p.setClipPath(tile);
+    p.setPen(pen(QColor(0x90, 0xca, 0xf9), 14));
+    p.drawLine(QPointF(0, 30), QPointF(128, 4));  // a river
+    p.setPen(pen(QColor(0x26, 0x3c, 0x5a, 60), 2));
+    for (int k = 32; k < 128; k += 32) {  // the map grid
+        p.drawLine(QPointF(k, 0), QPointF(k, 128));
+        p.drawLine(QPointF(0, k), QPointF(128, k));
+    }
+    p.restore();
+    const QColor track[] = {kGreen, kGreen, kYellow, kYellow, kRed, kRed, kYellow, kGreen};
+    p.setPen(pen(kInk, 2));
+    for (int k = 0; k < 8; ++k) {
+        const double t = k / 7.0;
+        p.setBrush(track[k]);
+        p.drawEllipse(QPointF(20 + 90 * t, 106 - 56 * t + 10 * std::sin(t * 9)), 7, 7);
+    }
+    trefoil(p, QPointF(40, 42), 26);
+    p.setPen(pen(kInk, 3));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QPointF(40, 42), 26, 26);
+}
+
 struct Icon {
     const char *file;
     std::function<void(QPainter &)> paint;
+    int size = kSize;
 };
 
 }  // namespace
@@ -247,12 +288,14 @@ int main(int argc, char **argv) {
         {"right_arrow.png", [](QPainter &p) { arrow(p, 0, kAccent); }},
         {"up_arrow.png", [](QPainter &p) { arrow(p, 270, kAccent); }},
         {"down_arrow.png", [](QPainter &p) { arrow(p, 90, kAccent); }},
+        {"survokart.png", applicationIcon, 256},
     };
     for (const Icon &icon : icons) {
-        QImage image(kSize, kSize, QImage::Format_ARGB32_Premultiplied);
+        QImage image(icon.size, icon.size, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(double(icon.size) / kSize, double(icon.size) / kSize);
         icon.paint(painter);
         painter.end();
         QString path = folder.filePath(QString::fromLatin1(icon.file));

@@ -1,0 +1,34 @@
+// survokart: the desktop application.
+#include <QApplication>
+#include <QIcon>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include "appresources.h"
+#include "mainwindow.h"
+#include "scalefactor.h"
+
+int main(int argc, char **argv) {
+    applyScaleFactor(scaleFactorFile());  // before the application object, for the whole run
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setOrganizationName(QStringLiteral("Corvanta"));
+    // The maker's web domain; only platforms that name settings by domain use it.
+    QApplication::setOrganizationDomain(QStringLiteral("corvanta.com"));
+    QApplication::setApplicationName(QStringLiteral("Survokart"));
+    QApplication::setApplicationVersion(QStringLiteral("1.3.0"));
+    QApplication::setDesktopFileName(QStringLiteral("survokart"));
+    initAppResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/survokart.png")));
+    MainWindow window;
+    window.show();
+    // A demonstration or CI run ends by itself: the window closes as a user would close it
+    // (saving the settings), and so do any boxes still open.
+    const int demoSeconds = qEnvironmentVariableIntValue("SURVOKART_DEMO_SECONDS");
+    if (demoSeconds > 0)
+        QTimer::singleShot(demoSeconds * 1000, &window, [&window] {
+            window.close();
+            QCoreApplication::quit();
+        });
+    return app.exec();
+}

@@ -1,0 +1,534 @@
+#include "mainwindow.h"
+
+#include <QCloseEvent>
+#include <QSettings>
+#include <QTimer>
+
+#include "appresources.h"
+#include "connectdialog.h"
+#include "device/m17protocol.h"
+#include "device/m30protocol.h"
+#include "device/mxxdevice.h"
+#include "device/mxxseeker.h"
+#include "devicestatuswidget.h"
+#include "distancedialog.h"
+#include "downloaddialog.h"
+#include "geotagger.h"
+#include "map/format.h"
+#include "map/mapview.h"
+#include "mxx/mxx.h"
+#include "scalefactor.h"
+#include "settingsdialog.h"
+#include "ui_mainwindow.h"
+
+namespace {
+
+const QString kVersion = QStringLiteral("1.3.0");
+const QString kDash = QStringLiteral("-");
+const QString kHighlightLabel = QStringLiteral("color:rgb(150,240,150)");
+const QString kHighlight = QStringLiteral("color:rgb(150,240,150);");
+const QString kTints[] = {QStringLiteral("background-color:rgba(120,16,16,50)"),
+                          QStringLiteral("background-color:rgba(16,120,16,50)"),
+                          QStringLiteral("background-color:rgba(16,16,120,50)")};
+constexpr int kMapLoadDelayMs = 50;
+constexpr int kAllEvents = 0xffff;
+
+QString altitudeText(double metres) {
+    return QStringLiteral("%1m").arg(metres, 0, 'f', 0);
+}
+
+QString cpsText(double cps) {
+    return QStringLiteral("%1 cps").arg(cps, 0, 'g', 6);
+}
+
+QString doseText(float doseRate, int unit) {
+    QString number, unitText;
+    formatDose(doseRate, unit, &number, &unitText);
+    return QStringLiteral("%1 %2/hr").arg(number, unitText);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent),
+      form(std::make_unique<Ui::MainWindow>()),
+      m_tagger(new Geotagger(this)),
+      m_seeker(QSharedPointer<MXXSeeker>::create()),
+      m_m17Protocol(std::make_shared<M17Protocol>()),
+      m_m30Protocol(std::make_shared<M30Protocol>()),
+      m_device(new MXXDevice(this)),
+      m_connectDialog(new ConnectDialog(m_seeker, this)),
+      m_thresholds{200, 300, 500, 10000, 100000},
+      m_colors{QColor(255, 255, 255), QColor(255, 0, 0), QColor(128, 128, 128), QColor(230, 230, 0),
+               QColor(255, 255, 255)} {
+    initAppResources();
+    form->setupUi(this);
+    menuBar()->hide();
+    setWindowTitle(QStringLiteral("Survokart") + QStringLiteral(" v") + kVersion);
+    ConnectSignals();
+    RestoreState();
+    setupButtons();
+    distPickMode = 0;
+    UpdateStatus();
+    m_tagger->setFolder(m_picPath);
+    QTimer::singleShot(kMapLoadDelayMs, this, &MainWindow::loadData);
+    for (QLabel *l :
+         {form->lblDist, form->lblDistField, form->lblDistField2, form->lblDistField3,
+          form->lblAzimuth, form->lblAzimuthField, form->lblAzimuthField2, form->lblAzimuthField3,
+          form->lblDist2, form->lblDistFieldSel, form->lblAzimuth2, form->lblAzimuthFieldSel})
+        l->hide();
+    for (QLabel *l : {form->lblDoseRateFieldSel, form->lblLatFieldSel, form->lblLongFieldSel,
+                      form->lblAltFieldSel, form->lblCpsFieldSel})
+        l->setText(kDash);
+    for (int devNum = 1; devNum <= 3; ++devNum)
+        panel(devNum).setOrder(devNum);
+    form->tabInfo->removeTab(1);
+}
+
+MainWindow::~MainWindow() = default;
+
+TMapView &MainWindow::mapView() const {
+    return *form->MapView;
+}
+
+DeviceStatusWidget &MainWindow::panel(int devNum) const {
+    DeviceStatusWidget *panels[] = {form->device1, form->device2, form->device3};
+    return *panels[qBound(1, devNum, 3) - 1];
+}
+
+void MainWindow::setupButtons() {
+    QPushButton *buttons[] = {form->btnDevice,   form->btnConnect,  form->btnDisconnect,
+                              form->btnShowGps,  form->btnDownload, form->btnDistance,
+                              form->btnClearMap, form->btnSettings, form->btnQuit};
+    for (QPushButton *b : buttons)
+        b->setStyleSheet(QStringLiteral("padding: 15px;Text-align:left"));
+    form->btnDevice->setStyleSheet(QStringLiteral("padding: 15px;Text-align:left;"));
+    // The single-device path stays reachable in code only; the panels are the road to the
+    // instruments.
+    for (QPushButton *b : {form->btnDistance, form->btnDevice, form->btnConnect,
+                           form->btnDisconnect, form->btnDownload})
+        b->hide();
+}
+
+void MainWindow::ConnectSignals() {
+    connect(form->btnDevice, &QPushButton::clicked, this, &MainWindow::OnBtnDeviceClicked);
+    connect(form->btnConnect, &QPushButton::clicked, this, &MainWindow::OnBtnConnectClicked);
+    connect(form->btnDisconnect, &QPushButton::clicked, this, &MainWindow::OnBtnDisconnectClicked);
+    connect(form->btnDownload, &QPushButton::clicked, this, &MainWindow::OnBtnDownloadClicked);
+    connect(form->btnDistance, &QPushButton::clicked, this, &MainWindow::OnBtnDistanceClicked);
+    connect(form->btnSettings, &QPushButton::clicked, this, &MainWindow::OnBtnSettingsClicked);
+    connect(form->btnQuit, &QPushButton::clicked, this, &MainWindow::OnBtnQuitClicked);
+    connect(form->btnShowGps, &QPushButton::clicked, this, &MainWindow::OnBtnShowGspClicked);
+    connect(form->MapView, &TMapView::pointSelect, this, &MainWindow::OnPointSelect);
+    connect(m_device, &MXXDevice::connected, this, &MainWindow::OnDevConnected,
+            Qt::QueuedConnection);
+    connect(m_device, &MXXDevice::disconnected, this, &MainWindow::OnDevDisconnected,
+            Qt::QueuedConnection);
+    connect(m_device, &MXXDevice::connectionError, this, &MainWindow::OnDevConnectionError,
+            Qt::QueuedConnection);
+    connect(m_m30Protocol.get(), &M30Protocol::statusData, this, &MainWindow::OnDevStatusData,
+            Qt::QueuedConnection);
+    connect(m_m30Protocol.get(), &M30Protocol::totalData, this, &MainWindow::OnDevTotalData,
+            Qt::QueuedConnection);
+    for (int devNum = 1; devNum <= 3; ++devNum) {
+        DeviceStatusWidget *p = &panel(devNum);
+        connect(p, &DeviceStatusWidget::addMapPoint, this, &MainWindow::addMapPoint,
+                Qt::QueuedConnection);
+        connect(p, &DeviceStatusWidget::deviceConnection, this, &MainWindow::deviceConnection);
+        // Only live fixes place a photograph; downloaded history does not say where one stands.
+        connect(p, &DeviceStatusWidget::liveFix, m_tagger, &Geotagger::setFix,
+                Qt::QueuedConnection);
+    }
+    connect(m_tagger, &Geotagger::failed, this, [this](const QString &, const QString &message) {
+        showMessage(QMessageBox::Warning, tr("Error"), message, QMessageBox::Ok);
+    });
+    connect(m_tagger, &Geotagger::tagged, this, [this] {
+        showMessage(QMessageBox::Information, tr("Info"), tr("GPS information saved to file!"),
+                    QMessageBox::Ok);
+    });
+}
+
+QMessageBox::StandardButton MainWindow::showMessage(QMessageBox::Icon icon, const QString &title,
+                                                    const QString &text,
+                                                    QMessageBox::StandardButtons buttons) {
+    QMessageBox box(icon, title, text, buttons, this);
+    box.setDefaultButton(QMessageBox::NoButton);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void MainWindow::showError(const QString &text) {
+    showMessage(QMessageBox::Critical, tr("Error"), text, QMessageBox::Ok);
+}
+
+// ---- settings
+
+void MainWindow::RestoreState() {
+    QSettings settings(QStringLiteral("Corvanta"), QStringLiteral("Survokart"));
+    restoreGeometry(settings.value(QStringLiteral("MainWindowGeometry")).toByteArray());
+    restoreState(settings.value(QStringLiteral("MainWindowState")).toByteArray(), 0);
+    m_connectionString =
+        settings.value(QStringLiteral("ConnectionString"), m_connectionString).toString();
+    m_trackR = settings.value(QStringLiteral("TrackR"), m_trackR).toDouble();
+    m_mapPath = settings.value(QStringLiteral("MapPath"), m_mapPath).toString();
+    m_mapPoints = settings.value(QStringLiteral("MapPoints"), 0).toInt();
+    m_picPath = settings.value(QStringLiteral("PicPath"), m_picPath).toString();
+    m_showGps = settings.value(QStringLiteral("ShowGps"), m_showGps).toBool();
+    form->tabInfo->setCurrentIndex(settings.value(QStringLiteral("InfoTabSheet"), 0).toInt());
+    settings.beginReadArray(QStringLiteral("TrackColorInfo"));
+    for (int i = 0; i < m_colors.size(); ++i) {
+        settings.setArrayIndex(i);
+        m_thresholds[i] = settings.value(QStringLiteral("Threshold"), m_thresholds[i]).toDouble();
+        m_colors[i] = settings.value(QStringLiteral("Color"), m_colors[i]).value<QColor>();
+    }
+    settings.endArray();
+    m_showGps = !m_showGps;
+    OnBtnShowGspClicked();
+    m_scaleFactor = readScaleFactor(scaleFactorFile());
+    highlightMapPoints(QString());
+}
+
+void MainWindow::SaveState() {
+    QSettings settings(QStringLiteral("Corvanta"), QStringLiteral("Survokart"));
+    settings.setValue(QStringLiteral("MainWindowGeometry"), saveGeometry());
+    settings.setValue(QStringLiteral("MainWindowState"), saveState(0));
+    settings.setValue(QStringLiteral("ConnectionString"), m_connectionString);
+    settings.setValue(QStringLiteral("InfoTabSheet"), form->tabInfo->currentIndex());
+    settings.setValue(QStringLiteral("TrackR"), m_trackR);
+    settings.setValue(QStringLiteral("MapPath"), m_mapPath);
+    settings.setValue(QStringLiteral("MapPoints"), m_mapPoints);
+    settings.setValue(QStringLiteral("PicPath"), m_picPath);
+    settings.setValue(QStringLiteral("ShowGps"), m_showGps);
+    settings.beginWriteArray(QStringLiteral("TrackColorInfo"), -1);
+    for (int i = 0; i < m_colors.size(); ++i) {
+        settings.setArrayIndex(i);
+        settings.setValue(QStringLiteral("Threshold"), m_thresholds[i]);
+        settings.setValue(QStringLiteral("Color"), QVariant::fromValue(m_colors[i]));
+    }
+    settings.endArray();
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        showError(tr("The settings could not be saved to %1.").arg(settings.fileName()));
+    QString error;
+    if (!writeScaleFactor(scaleFactorFile(), m_scaleFactor, &error)) showError(error);
+}
+
+void MainWindow::highlightMapPoints(const QString &otherLabelStyle) {
+    const bool cps = m_mapPoints != 0;
+    for (int devNum = 1; devNum <= 3; ++devNum) {
+        const QString &tint = kTints[devNum - 1];
+        cell(DoseRate, devNum)->setStyleSheet(cps ? tint : kHighlight + tint);
+        cell(Cps, devNum)->setStyleSheet(cps ? kHighlight + tint : tint);
+    }
+    form->lblDoseRate->setStyleSheet(cps ? otherLabelStyle : kHighlightLabel);
+    form->lblCps->setStyleSheet(cps ? kHighlightLabel : otherLabelStyle);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event) {
+    SaveState();
+    event->accept();
+}
+
+void MainWindow::OnBtnQuitClicked() {
+    close();
+}
+
+void MainWindow::OnBtnSettingsClicked() {
+    SettingsDialog dialog(m_mapPath, m_picPath, m_trackR, m_scaleFactor, m_thresholds, m_colors,
+                          m_mapPoints, this);
+    connect(&dialog, &SettingsDialog::clearGpsDataOnMap, this, &MainWindow::clearGpsData);
+    if (dialog.exec() != QDialog::Accepted) return;
+    if (dialog.getMapDir() != m_mapPath) {
+        m_mapPath = dialog.getMapDir();
+        form->MapView->clearTrack();
+        form->MapView->loadAll(m_mapPath);
+    }
+    const QString picPath = dialog.getPicDir();
+    if (picPath != m_picPath) {
+        m_picPath = picPath;
+        m_tagger->setFolder(m_picPath);
+    }
+    m_trackR = dialog.getTrackRadius();
+    m_scaleFactor = dialog.getScaleFactor();
+    m_thresholds = dialog.getValues();
+    m_colors = dialog.getColors();
+    m_mapPoints = dialog.getMapPoints();
+    form->MapView->setTrackR(m_trackR);
+    form->MapView->setColor(m_thresholds, m_colors);
+    form->MapView->createScene();
+    highlightMapPoints(QStringLiteral("font-weight: bold;"));
+    SaveState();
+}
+
+// ---- the panels
+
+QLabel *MainWindow::cell(Row row, int devNum) const {
+    QLabel *const cells[Rows][3] = {
+        {form->lblLatField, form->lblLatField2, form->lblLatField3},
+        {form->lblLongField, form->lblLongField2, form->lblLongField3},
+        {form->lblAltField, form->lblAltField2, form->lblAltField3},
+        {form->lblDoseRateField, form->lblDoseRateField2, form->lblDoseRateField3},
+        {form->lblCpsField, form->lblCpsField2, form->lblCpsField3}};
+    return cells[row][devNum - 1];
+}
+
+void MainWindow::resetColumn(int devNum) {
+    for (int row = 0; row < Rows; ++row)
+        cell(Row(row), devNum)->setText(kDash);
+}
+
+void MainWindow::deviceConnection(QString connStr, bool connected, QString serial, int devNum) {
+    QLabel *headers[] = {form->lblDev1, form->lblDev2, form->lblDev3};
+    const bool column = devNum >= 1 && devNum <= 3;
+    if (column) headers[devNum - 1]->setText(serial);
+    if (connected) {
+        m_connectedDevices.append(connStr);
+    } else {
+        m_connectedDevices.removeOne(connStr);
+        if (column) {
+            headers[devNum - 1]->setText(tr("Device %1").arg(devNum));
+            resetColumn(devNum);
+        }
+    }
+    for (int n = 1; n <= 3; ++n)
+        panel(n).setConnectedDevices(m_connectedDevices);
+    form->btnShowGps->setEnabled(!m_connectedDevices.isEmpty());
+    if (m_connectedDevices.isEmpty() && m_state != 1) m_tagger->clearFix();
+}
+
+// ---- the single-device path, reachable in code only
+
+void MainWindow::OnBtnDeviceClicked() {
+    if (!m_connectDialog->execute({})) return;
+    m_connectionString = m_connectDialog->connectionString();
+    SaveState();
+}
+
+void MainWindow::OnBtnConnectClicked() {
+    if (MXX_get_conn_state_id(m_device->connId()) != 0) return;
+    if (!m_device->connect(m_connectionString)) {
+        showError(tr("Device connection create error!"));
+        m_state = 2;
+    } else {
+        m_state = 3;
+    }
+    UpdateStatus();
+}
+
+void MainWindow::OnBtnDisconnectClicked() {
+    m_device->disconnect();
+}
+
+void MainWindow::OnDevConnected() {
+    m_state = 1;
+    m_device->registerProtocol(m_m30Protocol);
+    m_m30Protocol->setEventFilter(kAllEvents);
+    UpdateStatus();
+}
+
+void MainWindow::OnDevDisconnected() {
+    m_state = 0;
+    UpdateStatus();
+}
+
+void MainWindow::OnDevConnectionError() {
+    m_state = 2;
+    UpdateStatus();
+}
+
+void MainWindow::OnDevStatusData(std::shared_ptr<M30_status> statusData) {
+    if (!statusData) return;
+    m_lat = statusData->gps_latitude;
+    m_lon = statusData->gps_longitude;
+    m_alt = statusData->gps_altitude;
+    m_gpsValid = statusData->gps_valid;
+    if (!m_gpsValid) {
+        form->MapView->gpsSetCoords(0, 0, 0);
+        for (Row row : {Lat, Long, Alt})
+            cell(row, 1)->setText(kDash);
+        return;
+    }
+    m_tagger->setFix(m_lat, m_lon, m_alt);
+    cell(Lat, 1)->setText(formatGpsCoords(m_lat, 1));
+    cell(Long, 1)->setText(formatGpsCoords(m_lon, 0));
+    cell(Alt, 1)->setText(altitudeText(m_alt));
+    if (!m_showGps || m_doseRate <= -1) return;
+    form->MapView->gpsSetCoords(1, m_lat, m_lon);
+    form->MapView->addTrackPoint(m_lat, m_lon, m_alt, m_mapPoints ? m_cps : m_doseRate);
+    form->MapView->createScene();
+    form->MapView->centerScreen();
+}
+
+void MainWindow::OnDevTotalData(std::shared_ptr<M30_total_data> totalData) {
+    if (!totalData) return;
+    m_doseRate = totalData->dose_rate;
+    m_cps = static_cast<float>(totalData->count_rate);
+    cell(DoseRate, 1)->setText(doseText(m_doseRate, M30_dose_unit(*totalData)));
+    cell(Cps, 1)->setText(cpsText(m_cps));
+}
+
+void MainWindow::OnBtnDownloadClicked() {
+    const QString refusal = DeviceStatusWidget::downloadRefusal(*m_device);
+    if (!refusal.isEmpty()) {
+        showError(refusal);
+        return;
+    }
+    OnBtnShowGspClicked();
+    DownloadDialog dialog(this, m_m30Protocol, 0);
+    connect(&dialog, &DownloadDialog::addMapPoint, this, &MainWindow::addMapPoint);
+    if (dialog.exec() != QDialog::Accepted) return;
+    form->MapView->createScene();
+    form->MapView->centerScreen();
+}
+
+void MainWindow::UpdateStatus() {
+    switch (m_state) {
+        case 0:
+            form->MapView->gpsSetCoords(0, 0, 0);
+            for (int devNum = 1; devNum <= 3; ++devNum)
+                resetColumn(devNum);
+            m_lat = m_lon = 0;
+            m_alt = 0;
+            m_gpsValid = 0;
+            form->btnConnect->setEnabled(true);
+            form->btnDevice->setEnabled(true);
+            form->btnDisconnect->setEnabled(false);
+            break;
+        case 1:
+            form->btnConnect->setEnabled(false);
+            form->btnDevice->setEnabled(false);
+            form->btnDisconnect->setEnabled(true);
+            form->btnDownload->setEnabled(true);
+            form->btnShowGps->setEnabled(true);
+            break;
+        case 2:
+            form->btnConnect->setEnabled(true);
+            form->btnDevice->setEnabled(true);
+            form->btnDisconnect->setEnabled(false);
+            break;
+        default:  // connecting: nothing changes until the outcome
+            break;
+    }
+}
+
+// ---- the map
+
+void MainWindow::addMapPoint(double latitude, double longitude, double altitude, float cps,
+                             float dose_rate, int dose_value_units, int devNum) {
+    if (m_showGps) {
+        form->MapView->addTrackPoint(latitude, longitude, altitude, m_mapPoints ? cps : dose_rate);
+        form->MapView->gpsSetCoords(1, latitude, longitude);
+        form->MapView->centerScreen();
+    }
+    if (devNum < 1 || devNum > 3) return;
+    cell(Lat, devNum)->setText(formatGpsCoords(latitude, 1));
+    cell(Long, devNum)->setText(formatGpsCoords(longitude, 0));
+    cell(Alt, devNum)->setText(altitudeText(altitude));
+    cell(DoseRate, devNum)->setText(doseText(dose_rate, dose_value_units));
+    cell(Cps, devNum)->setText(cpsText(cps));
+}
+
+void MainWindow::clearGpsData() {
+    TMapView *map = form->MapView;
+    map->clearTrack();
+    map->setTrackR(m_trackR);
+    map->setColor(m_thresholds, m_colors);
+    map->createScene();
+    map->centerScreen();
+}
+
+void MainWindow::loadData() {
+    form->MapView->loadAll(m_mapPath);
+    clearGpsData();
+}
+
+void MainWindow::on_btnClearMap_clicked() {
+    if (showMessage(QMessageBox::Information, tr("Map"),
+                    tr("Do you really want to delete all map points?"),
+                    QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+        clearGpsData();
+}
+
+void MainWindow::OnBtnShowGspClicked() {
+    if (m_showGps) {
+        m_showGps = false;
+        form->btnShowGps->setText(tr("Show GPS"));
+        form->MapView->gpsSetCoords(0, 0, 0);
+    } else {
+        m_showGps = true;
+        form->btnShowGps->setText(tr("Hide GPS"));
+    }
+}
+
+void MainWindow::OnPointSelect(double lat, double lng, double alt, double dr, int found) {
+    if (found) {
+        cell(Lat, 1)->setText(formatGpsCoords(lat, 1));
+        cell(Long, 1)->setText(formatGpsCoords(lng, 0));
+        cell(Alt, 1)->setText(altitudeText(alt));
+        form->lblDoseRateFieldSel->setText(QString::number(dr, 'f', 1));
+    }
+    const int pick = distPickMode;
+    if (pick != DistanceDialog::Point1 && pick != DistanceDialog::Point2) return;
+    distPickMode = 0;
+    if (pick == DistanceDialog::Point1)
+        form->MapView->scaleSetPoint1(lat, lng);
+    else
+        form->MapView->scaleSetPoint2(lat, lng);
+    showDistDlg();
+}
+
+void MainWindow::OnBtnDistanceClicked() {
+    showDistDlg();
+}
+
+void MainWindow::setPickMode(bool pick) {
+    form->MapView->setDragEnable(!pick);
+    form->MapView->setSelNearest(!pick);
+}
+
+void MainWindow::showDistDlg() {
+    DistanceDialog dialog(this);
+    const QString distance =
+        QStringLiteral("%1m").arg(form->MapView->scaleGetDistance(), 0, 'f', 0);
+    const QString azimuth =
+        QStringLiteral("%1deg").arg(form->MapView->scaleGetAzimuth(), 0, 'f', 1);
+    form->lblDistField->setText(distance);
+    form->lblDistFieldSel->setText(distance);
+    form->lblAzimuthField->setText(azimuth);
+    form->lblAzimuthFieldSel->setText(azimuth);
+    if (dialog.exec() != QDialog::Accepted) {
+        setPickMode(false);
+        return;
+    }
+    switch (dialog.getResult()) {
+        case DistanceDialog::Clear:
+            form->MapView->scaleClear();
+            for (QLabel *l : {form->lblDistField, form->lblDistFieldSel, form->lblAzimuthField,
+                              form->lblAzimuthFieldSel})
+                l->setText(kDash);
+            setPickMode(false);
+            break;
+        case DistanceDialog::Point1:
+        case DistanceDialog::Point2:
+            distPickMode = dialog.getResult();
+            setPickMode(true);
+            break;
+        default:
+            setPickMode(false);
+            break;
+    }
+}
+
+// ---- photographs
+
+void MainWindow::OnPicDirChanged(QString str) {
+    Q_UNUSED(str);
+    checkPicDir(true);
+}
+
+void MainWindow::checkPicDir(bool createGPSTag) {
+    m_tagger->scan(createGPSTag);
+}
+
+void MainWindow::tagPicture(QString fileName) {
+    m_tagger->tag(fileName);
+}

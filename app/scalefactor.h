@@ -1,0 +1,19 @@
+// The GUI scale in percent, kept in "scale_factor.ini" in the working directory, and applied as
+// QT_SCALE_FACTOR before the application object exists, so it holds for the whole run.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+constexpr int kDefaultScaleFactor = 100;
+
+// "scale_factor.ini" in `folder` (the current working directory when empty).
+QString scaleFactorFile(const QString &folder = QString());
+// "ScaleFactor" of the file; 100 when absent, unreadable or beyond any usable scale.
+int readScaleFactor(const QString &file);
+// False, with the reason, when the file could not be written.
+bool writeScaleFactor(const QString &file, int percent, QString *error);
+// The percentage as QT_SCALE_FACTOR wants it: 150 gives "1.5".
+QByteArray scaleFactorValue(int percent);
+// Reads the file and sets QT_SCALE_FACTOR; returns the percentage applied.
+int applyScaleFactor(const QString &file);

@@ -1,0 +1,320 @@
+// The application window: start-up and settings, the readings grid and the map, the distance
+// measurement, and the whole window against three simulated instruments.
+#include <QDir>
+#include <QErrorMessage>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <deque>
+
+#include "app/distancedialog.h"
+#include "app/downloaddialog.h"
+#include "app/geotagger.h"
+#include "app/mainwindow.h"
+#include "app/scalefactor.h"
+#include "app/settingsdialog.h"
+#include "field.h"
+#include "map/format.h"
+#include "map/geo.h"
+#include "map/mapview.h"
+#include "sim/survey.h"
+
+namespace {
+
+using test::child;
+using test::spin;
+
+const QString kMap = QStringLiteral(MAP_DATA_DIR "/survey.png");
+const QString kTint1 = "background-color:rgba(120,16,16,50)";
+const QString kTint3 = "background-color:rgba(16,16,120,50)";
+const QString kGreen = "color:rgb(150,240,150);";
+
+// Answers its message boxes without a person: records them and gives `answer`.
+class QuietWindow : public MainWindow {
+public:
+    QStringList messages;
+    QMessageBox::StandardButton answer = QMessageBox::Ok;
+
+protected:
+    QMessageBox::StandardButton showMessage(QMessageBox::Icon, const QString &title,
+                                            const QString &text,
+                                            QMessageBox::StandardButtons) override {
+        messages << title + "|" + text;
+        return answer;
+    }
+};
+
+QString text(const QWidget &w, const char *label) {
+    return child<QLabel>(w, label)->text();
+}
+
+// The map and device status tabs (the connect dialogs have a "tabWidget" of their own).
+QTabWidget *mainTabs(const QWidget &w) {
+    return child<QTabWidget>(*child<QFrame>(w, "frame_2"), "tabWidget");
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store().clear();
+        // scale_factor.ini lives in the working directory.
+        m_oldDir = QDir::currentPath();
+        QDir::setCurrent(m_workDir.path());
+    }
+    void TearDown() override { QDir::setCurrent(m_oldDir); }
+    static QSettings store() { return test::appSettings(); }
+
+    QTemporaryDir m_workDir;
+    QString m_oldDir;
+    // The map view reports a missing map in a box of its own.
+    test::ModalAnswer<QErrorMessage> m_mapErrors{[](QErrorMessage *box) { box->reject(); }};
+};
+
+TEST_F(MainWindowTest, FirstStartThenTheStoredSettings) {
+    {
+        QuietWindow w;
+        EXPECT_EQ(w.windowTitle(), "Survokart v1.3.0");
+        EXPECT_EQ(w.size(), QSize(1071, 1176));
+        EXPECT_EQ(mainTabs(w)->currentIndex(), 1);
+        auto *info = child<QTabWidget>(w, "tabInfo");
+        EXPECT_EQ(info->count(), 1);
+        EXPECT_EQ(info->tabText(0), "Actual");
+        EXPECT_EQ(child<QPushButton>(w, "btnShowGps")->text(), "Show GPS");
+        for (const char *hidden : {"btnDevice", "btnConnect", "btnDisconnect", "btnDownload",
+                                   "btnDistance", "lblDist", "lblAzimuthField3"})
+            EXPECT_TRUE(child<QWidget>(w, hidden)->isHidden()) << hidden;
+        EXPECT_EQ(text(w, "lblLatField2"), "-");
+        EXPECT_EQ(child<QLabel>(w, "lblDoseRateField")->styleSheet(), kGreen + kTint1);
+        EXPECT_EQ(child<QLabel>(w, "lblDoseRate")->styleSheet(), "color:rgb(150,240,150)");
+        EXPECT_EQ(child<QLabel>(w, "lblCpsField3")->styleSheet(), kTint3);
+        EXPECT_EQ(child<QLabel>(w, "lblCps")->styleSheet(), "");
+        ASSERT_TRUE(spin([&] { return w.mapView().mapScene().trackR() == 2.0; }));
+        w.close();
+    }
+    QSettings s = store();
+    EXPECT_EQ(s.value("TrackR").toDouble(), 2.0);
+    EXPECT_EQ(s.value("ShowGps").toBool(), false);
+    const QList<double> thresholds{200, 300, 500, 10000, 100000};
+    const QList<QColor> colors{Qt::white, Qt::red, QColor(128, 128, 128), QColor(230, 230, 0),
+                               Qt::white};
+    EXPECT_EQ(s.beginReadArray("TrackColorInfo"), 5);
+    for (int i = 0; i < 5; ++i) {
+        s.setArrayIndex(i);
+        EXPECT_EQ(s.value("Threshold").toDouble(), thresholds[i]);
+        EXPECT_EQ(s.value("Color").value<QColor>(), colors[i]);
+    }
+    s.endArray();
+    EXPECT_EQ(readScaleFactor(scaleFactorFile()), 100);
+
+    // What a user left behind last time.
+    s.setValue("MapPoints", 1);
+    s.setValue("ShowGps", true);
+    s.setValue("InfoTabSheet", 1);
+    s.beginWriteArray("TrackColorInfo");
+    s.setArrayIndex(2);
+    s.setValue("Threshold", 555.0);
+    s.setValue("Color", QColor(Qt::blue));
+    s.endArray();
+    s.sync();
+    ASSERT_TRUE(writeScaleFactor(scaleFactorFile(), 150, nullptr));
+    {
+        QuietWindow w;
+        EXPECT_EQ(child<QPushButton>(w, "btnShowGps")->text(), "Hide GPS");
+        EXPECT_EQ(child<QLabel>(w, "lblCpsField")->styleSheet(), kGreen + kTint1);
+        EXPECT_EQ(child<QLabel>(w, "lblDoseRate")->styleSheet(), "");
+        w.close();
+    }
+    s.sync();
+    EXPECT_EQ(s.value("InfoTabSheet").toInt(), 0);  // the "Selected" tab is gone
+    s.beginReadArray("TrackColorInfo");
+    s.setArrayIndex(2);
+    EXPECT_EQ(s.value("Threshold").toDouble(), 555.0);
+    EXPECT_EQ(s.value("Color").value<QColor>(), QColor(Qt::blue));
+    s.endArray();
+
+    // The next start runs at 150 %.
+    const QByteArray before = qgetenv("QT_SCALE_FACTOR");
+    EXPECT_EQ(applyScaleFactor(scaleFactorFile()), 150);
+    EXPECT_EQ(qgetenv("QT_SCALE_FACTOR"), "1.5");
+    qputenv("QT_SCALE_FACTOR", before);
+    EXPECT_EQ(readScaleFactor(m_workDir.path() + "/none.ini"), 100);
+}
+
+TEST_F(MainWindowTest, ReadingsFillTheColumnsAndTheMapMeasures) {
+    store().setValue("MapPath", kMap);
+    QTemporaryDir pictures;
+    QuietWindow w;
+    w.show();
+    TMapView &map = w.mapView();
+    ASSERT_TRUE(spin([&] { return map.mapScene().hasProjection(); }));
+    auto *showGps = child<QPushButton>(w, "btnShowGps");
+
+    w.deviceConnection("NETW/(127.0.0.2)/4444", true, "4567", 2);
+    w.deviceConnection("NETW/(127.0.0.3)/4444", true, "0303", 3);
+    EXPECT_EQ(text(w, "lblDev2"), "4567");
+    EXPECT_TRUE(showGps->isEnabled());
+
+    // Labels always; map points only while GPS is shown.
+    w.addMapPoint(49.2, 16.6, 310.6, 1234567.f, 150.f, 1, 2);
+    EXPECT_EQ(text(w, "lblCpsField2"), "1.23457e+06 cps");
+    EXPECT_EQ(text(w, "lblAltField2"), "311m");
+    EXPECT_EQ(text(w, "lblDoseRateField2"), "150 nSv/hr");
+    EXPECT_EQ(text(w, "lblLatField2"), formatGpsCoords(49.2, 1));
+    EXPECT_EQ(map.getTrackLen(), 0);
+    showGps->click();
+    EXPECT_EQ(showGps->text(), "Hide GPS");
+    w.addMapPoint(49.201, 16.601, 300, 250.f, 90.f, 1, 3);
+    EXPECT_EQ(text(w, "lblCpsField3"), "250 cps");
+    EXPECT_EQ(map.getTrackLen(), 1);
+
+    w.answer = QMessageBox::No;
+    child<QPushButton>(w, "btnClearMap")->click();
+    EXPECT_EQ(w.messages.last(), "Map|Do you really want to delete all map points?");
+    EXPECT_EQ(map.getTrackLen(), 1);
+    w.answer = QMessageBox::Yes;
+    child<QPushButton>(w, "btnClearMap")->click();
+    EXPECT_EQ(map.getTrackLen(), 0);
+
+    w.deviceConnection("NETW/(127.0.0.2)/4444", false, "", 2);
+    EXPECT_EQ(text(w, "lblDev2"), "Device 2");
+    EXPECT_EQ(text(w, "lblCpsField2"), "-");
+    EXPECT_TRUE(showGps->isEnabled());
+    w.deviceConnection("NETW/(127.0.0.3)/4444", false, "", 3);
+    EXPECT_FALSE(showGps->isEnabled());
+
+    // Distance: 1st Point, a click, the dialog again, 2nd Point, a click, the dialog with the
+    // measurement.
+    mainTabs(w)->setCurrentIndex(0);
+    std::deque<const char *> choices{"btn_point1", "btn_point2", "btn_exit"};
+    test::ModalAnswer<DistanceDialog> choose([&](DistanceDialog *d) {
+        if (choices.empty()) return;
+        child<QPushButton>(*d, choices.front())->click();
+        choices.pop_front();
+    });
+    QSignalSpy picked(&map, &TMapView::pointSelect);
+    w.OnBtnDistanceClicked();
+    EXPECT_EQ(choices.size(), 2u);
+    QTest::mouseClick(map.viewport(), Qt::LeftButton, {}, QPoint(100, 100));
+    EXPECT_EQ(choices.size(), 1u);
+    QTest::mouseClick(map.viewport(), Qt::LeftButton, {}, QPoint(300, 250));
+    ASSERT_TRUE(choices.empty());
+    ASSERT_EQ(picked.count(), 2);
+    const TGeodesic g = geodesicInverse(picked[0][0].toDouble(), picked[0][1].toDouble(),
+                                        picked[1][0].toDouble(), picked[1][1].toDouble());
+    EXPECT_GT(g.distance, 100);
+    EXPECT_EQ(text(w, "lblDistField"), QString("%1m").arg(g.distance, 0, 'f', 0));
+    EXPECT_EQ(text(w, "lblAzimuthField"), QString("%1deg").arg(g.azimuth, 0, 'f', 1));
+
+    // A picture folder changed in the settings is followed at once.
+    test::ModalAnswer<SettingsDialog> settings([&](SettingsDialog *d) {
+        child<QLineEdit>(*d, "edit_pic_dir")->setText(pictures.path());
+        child<QPushButton>(*d, "btn_ok")->click();
+    });
+    child<QPushButton>(w, "btnSettings")->click();
+    EXPECT_EQ(w.geotagger().folder(), pictures.path());
+    EXPECT_EQ(child<QLabel>(w, "lblCps")->styleSheet(), "font-weight: bold;");
+    EXPECT_EQ(store().value("PicPath").toString(), pictures.path());
+}
+
+// The stored points of the first instrument's history that carry a fix.
+int storedFixes(const sim::M30Options &m30) {
+    sim::Walk walk(m30.walk);
+    sim::SurveyMemory memory(walk, m30.history);
+    int fixes = 0;
+    for (int32_t id : memory.ids()) {
+        const std::optional<sim::SurveyRecord> record = memory.record(id);
+        for (const sim::SurveyPoint &p : record->points)
+            fixes += p.valid ? 1 : 0;
+    }
+    return fixes;
+}
+
+TEST_F(MainWindowTest, ThreeInstrumentsLiveADownloadAndARestart) {
+    QTemporaryDir pictures;
+    store().setValue("MapPath", kMap);
+    store().setValue("PicPath", pictures.path());
+    auto options = [](int n) {
+        sim::M30Options m30;
+        m30.rate_hz = 5;
+        m30.gps_outages = false;
+        m30.walk.seed = n;
+        m30.walk.speed = sim::kDrivingSpeed;
+        if (n == 1) {
+            m30.history.records = 3;
+            m30.history.days = 1;
+            m30.history.end_time = QDateTime::currentSecsSinceEpoch() - 60;
+        }
+        return m30;
+    };
+    test::Field fields[] = {{"127.0.0.1", "C0000101", options(1)},
+                            {"127.0.0.2", "C0000202", options(2)},
+                            {"127.0.0.3", "C0000303", options(3)}};
+    {
+        QuietWindow w;
+        w.show();
+        QStringList panelErrors;
+        test::ModalAnswer<QMessageBox> errors([&](QMessageBox *box) {
+            panelErrors << box->text();
+            box->done(QMessageBox::Ok);
+        });
+        for (int i = 0; i < 3; ++i)
+            test::connectThroughTheDialog(w.panel(i + 1), fields[i]);
+        child<QPushButton>(w, "btnShowGps")->click();
+        std::vector<std::unique_ptr<QSignalSpy>> live;
+        for (int i = 1; i <= 3; ++i)
+            live.push_back(
+                std::make_unique<QSignalSpy>(&w.panel(i), &DeviceStatusWidget::addMapPoint));
+        ASSERT_TRUE(spin([&] {
+            for (const auto &spy : live)
+                if (spy->count() < 2) return false;  // the second one carries the totals
+            return w.mapView().getTrackLen() >= 6;
+        }));
+        for (int n = 1; n <= 3; ++n) {
+            const QString column = n == 1 ? "" : QString::number(n);
+            EXPECT_EQ(text(w, qPrintable("lblDev" + QString::number(n))),
+                      QString("0%1").arg(n).repeated(2));
+            EXPECT_NE(text(w, qPrintable("lblLatField" + column)), "-");
+            EXPECT_TRUE(text(w, qPrintable("lblDoseRateField" + column)).endsWith("Gy/hr"));
+        }
+
+        // A photograph taken now is placed by the live fixes.
+        QFile photo(pictures.path() + "/field.jpg");
+        ASSERT_TRUE(photo.open(QIODevice::WriteOnly));
+        photo.close();
+        ASSERT_TRUE(spin([&] { return QFile::exists(pictures.path() + "/field.gps"); }));
+        EXPECT_TRUE(w.messages.contains("Info|GPS information saved to file!"));
+
+        mainTabs(w)->setCurrentIndex(0);
+        EXPECT_TRUE(w.grab().save(SCREENSHOT_DIR "/main_window_map.png"));
+        mainTabs(w)->setCurrentIndex(1);
+        EXPECT_TRUE(w.grab().save(SCREENSHOT_DIR "/main_window_devices.png"));
+
+        // A download through the first panel puts every stored fix on the map.
+        std::unique_ptr<QSignalSpy> downloaded;
+        test::ModalAnswer<DownloadDialog> download([&](DownloadDialog *d) {
+            if (downloaded) return;
+            downloaded = std::make_unique<QSignalSpy>(d, &DownloadDialog::addMapPoint);
+            child<QRadioButton>(*d, "radioButton_all")->click();
+            child<QPushButton>(*d, "btn_start")->click();
+        });
+        const int before = w.mapView().getTrackLen();
+        child<QPushButton>(w.panel(1), "btn_download")->click();
+        ASSERT_TRUE(downloaded);
+        const int stored = storedFixes(options(1));
+        EXPECT_GT(stored, 0);
+        EXPECT_EQ(downloaded->count(), stored);
+        ASSERT_TRUE(spin([&] { return w.mapView().getTrackLen() >= before + stored; }));
+        EXPECT_TRUE(panelErrors.isEmpty()) << panelErrors.join(", ").toStdString();
+        w.close();
+    }
+    QuietWindow again;
+    EXPECT_EQ(child<QPushButton>(again, "btnShowGps")->text(), "Hide GPS");
+    EXPECT_EQ(again.geotagger().folder(), pictures.path());
+}
+
+}  // namespace
