@@ -118,6 +118,7 @@ TEST(NetDiscovery, SeekerListsInstrumentsOfAnotherNetworkAndDropsOneThatFallsSil
               (Names{{"192.0.2.2", "C0000002"}, {"192.0.2.3", "C0000003"}}));
 
     field[0]->power_off();
+    ASSERT_TRUE(spin([&] { return !field[0]->listening(); }));
     query();
     ASSERT_TRUE(answers(1));
     seeker.updateNetList();
