@@ -131,29 +131,6 @@ TEST(DiscoveryList, RepliesAreKeptOncePerKeyUpToTwenty) {
     EXPECT_STREQ(l.entries[0].address, "");
 }
 
-TEST(DiscoveryList, OddDatagramsChangeNothingAndFullFieldsStayInPlace) {
-    MXX_net_broadcast_reset_list();
-    // No field ends in a zero byte, and the payload goes on after them.
-    std::string d = frame(MXX_CODE_DISCOVERY_REPLY, std::string(10, 'K') + std::string(16, '9') +
-                                                        std::string(40, 'x') + "tail");
-    MXX_broadcast_event_proc(d.data(), static_cast<int>(d.size()));
-    MXX_broadcast_list_t before;
-    MXX_broadcast_list(&before);
-    ASSERT_EQ(before.count, 1);
-    EXPECT_EQ(std::string(before.entries[0].key, 10), std::string(10, 'K'));
-    EXPECT_EQ(std::string(before.entries[0].address, 16), std::string(16, '9'));
-    EXPECT_EQ(std::string(before.entries[0].text, 40), std::string(40, 'x'));
-
-    // Empty, one byte, and 65535 bytes of a reply that claims more than a datagram holds.
-    std::string cut = frame(MXX_CODE_DISCOVERY_REPLY, std::string(65530, 'N'));
-    cut.resize(65535);
-    for (const std::string &odd : {std::string(), std::string("B"), cut})
-        MXX_broadcast_event_proc(odd.data(), static_cast<int>(odd.size()));
-    MXX_broadcast_list_t after;
-    MXX_broadcast_list(&after);
-    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
-}
-
 TEST_F(Dispatch, RecognitionRunsUntilATestAccepts) {
     static int connected_type = -1;
     connected_type = -1;
