@@ -251,6 +251,7 @@ int comm_init() {
 
 int comm_shut() {
     if (!comm_current_table()) return 0;
+    comm_net_broadcast_deregister();  // its thread would otherwise outlive the library
     comm_disconnect_all();
     {
         std::lock_guard g(table_guard);

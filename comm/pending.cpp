@@ -53,13 +53,3 @@ int comm_usb_register(comm_usb_event_cb, void *) {
 int comm_usb_deregister() {
     return -1;
 }
-
-int comm_net_broadcast_send(const char *, int, int, int) {
-    return -1;
-}
-int comm_net_broadcast_register(comm_datagram_cb, void *) {
-    return -1;
-}
-int comm_net_broadcast_deregister() {
-    return -1;
-}

@@ -1,6 +1,7 @@
 #include "instrument.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -20,6 +21,7 @@
 #include <random>
 #include <thread>
 
+#include "comm/net_broadcast.h"
 #include "mxx/frame.h"
 #include "mxx/reassembler.h"
 #include "pty_link.h"
@@ -205,7 +207,9 @@ struct Instrument::Impl {
 
     // Owned by the serving thread while it runs, by start()/stop() otherwise.
     std::thread thread;
-    Fd listen_fd, link_fd, udp_fd, wake_fd;
+    // udp_fd hears requests sent to the instrument's address and sends every reply, so replies
+    // leave from that address; broadcast_fd hears requests to its network's broadcast address.
+    Fd listen_fd, link_fd, udp_fd, broadcast_fd, wake_fd;
     Outbox out;
     int link_frames = 0;
     std::unique_ptr<mxx_reassembler> link_rx = std::make_unique<mxx_reassembler>();
@@ -434,9 +438,9 @@ struct Instrument::Impl {
             this);
     }
 
-    void read_udp() {
+    void read_udp(int fd) {
         socklen_t len = sizeof udp_from;
-        ssize_t n = ::recvfrom(udp_fd.get(), buffer.data(), buffer.size(), 0,
+        ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), 0,
                                reinterpret_cast<sockaddr *>(&udp_from), &len);
         if (n <= 0 || down()) return;  // a switched-off instrument hears nothing
         udp_rx->reset();               // each datagram stands alone
@@ -573,18 +577,19 @@ struct Instrument::Impl {
             bool blocked = !flush(now);
             if (!out.empty() && !blocked) next = std::min(next, out.head().due);
 
-            pollfd fds[3] = {{wake_fd.get(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
+            pollfd fds[4] = {{wake_fd.get(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}, {-1, 0, 0}};
             // One link at a time: further hosts wait in the backlog until this link ends.
             if (link_fd)
                 fds[1] = {link_fd.get(), static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0};
             else if (listen_fd)
                 fds[1] = {listen_fd.get(), POLLIN, 0};
             if (udp_fd) fds[2] = {udp_fd.get(), POLLIN, 0};
+            if (broadcast_fd) fds[3] = {broadcast_fd.get(), POLLIN, 0};
             int timeout = -1;
             if (next != Clock::time_point::max())
                 timeout = static_cast<int>(
                     std::max<int64_t>(0, std::chrono::ceil<milliseconds>(next - now).count()));
-            if (::poll(fds, 3, timeout) < 0 && errno != EINTR) {
+            if (::poll(fds, 4, timeout) < 0 && errno != EINTR) {
                 std::fprintf(stderr, "survokart-sim: %s\n", errno_text("poll").c_str());
                 return;
             }
@@ -597,7 +602,8 @@ struct Instrument::Impl {
             } else if (fds[1].revents) {
                 open_link();
             }
-            if (fds[2].revents) read_udp();
+            if (fds[2].revents) read_udp(udp_fd.get());
+            if (fds[3].revents) read_udp(broadcast_fd.get());
         }
     }
 
@@ -612,6 +618,11 @@ struct Instrument::Impl {
     }
 
     bool bind_socket(Fd &fd, int type, int port, std::atomic<int> &bound, std::string *error) {
+        return bind_socket(fd, type, options.address, port, bound, error);
+    }
+
+    bool bind_socket(Fd &fd, int type, const std::string &address, int port,
+                     std::atomic<int> &bound, std::string *error) {
         fd.reset(::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (!fd) return fail(error, errno_text("socket"));
         int on = 1;
@@ -619,8 +630,8 @@ struct Instrument::Impl {
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<uint16_t>(port));
-        ::inet_pton(AF_INET, options.address.c_str(), &addr.sin_addr);
-        std::string where = options.address + ":" + std::to_string(port);
+        ::inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
+        std::string where = address + ":" + std::to_string(port);
         if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0)
             return fail(error, errno_text("cannot bind " + where));
         if (type == SOCK_STREAM && ::listen(fd.get(), 4) < 0)
@@ -629,6 +640,27 @@ struct Instrument::Impl {
         ::getsockname(fd.get(), reinterpret_cast<sockaddr *>(&addr), &len);
         bound = ntohs(addr.sin_port);
         return true;
+    }
+
+    // A socket bound to an interface's own address hears no broadcast, so an instrument on a
+    // network also listens on that network's broadcast address (with the same port, shared by
+    // every instrument there). None on loopback, which has no broadcast.
+    bool bind_broadcast(std::string *error) {
+        uint32_t broadcast = 0;
+        in_addr own{};
+        ::inet_pton(AF_INET, options.address.c_str(), &own);
+        ifaddrs *list = nullptr;
+        if (::getifaddrs(&list) != 0) return fail(error, errno_text("getifaddrs"));
+        for (const ifaddrs *e = list; e && !broadcast; e = e->ifa_next)
+            if (e->ifa_addr && e->ifa_addr->sa_family == AF_INET &&
+                reinterpret_cast<const sockaddr_in *>(e->ifa_addr)->sin_addr.s_addr == own.s_addr)
+                broadcast = net_broadcast_address(*e);
+        ::freeifaddrs(list);
+        if (!broadcast) return true;
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &broadcast, text, sizeof text);
+        std::atomic<int> bound{0};
+        return bind_socket(broadcast_fd, SOCK_DGRAM, text, bound_udp_port, bound, error);
     }
 };
 
@@ -654,7 +686,9 @@ bool Instrument::start(std::string *error) {
     if (o.pty ? !d.open_pty(error)
               : !d.bind_socket(d.listen_fd, SOCK_STREAM, o.port, d.bound_port, error))
         return false;
-    if (o.udp && !d.bind_socket(d.udp_fd, SOCK_DGRAM, o.udp_port, d.bound_udp_port, error)) {
+    if (o.udp && (!d.bind_socket(d.udp_fd, SOCK_DGRAM, o.udp_port, d.bound_udp_port, error) ||
+                  !d.bind_broadcast(error))) {
+        d.udp_fd.reset();
         d.listen_fd.reset();
         d.pty.close();
         return false;
@@ -676,6 +710,7 @@ void Instrument::stop() {
     d.pty.close();
     d.listening = false;
     d.udp_fd.reset();
+    d.broadcast_fd.reset();
     d.wake_fd.reset();
 }
 
