@@ -64,7 +64,7 @@ bool surveyRecordInWindow(uint32_t t, SurveyWindow window, int value, const QDat
         case SurveyWindow::All:
             return true;
         case SurveyWindow::Days:
-            // Days are counted between local calendar dates, whatever time spec `now` carries.
+            // Days are counted between local calendar dates, whether `now` is in local time or UTC.
             return recorded.date().daysTo(now.toLocalTime().date()) <= value;
         case SurveyWindow::Hours:
             return recorded.secsTo(now) / 3600 <= value;
