@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "mxx/m30_records.h"
 #include "sim/instrument.h"
 #include "sim/m30_model.h"
 
@@ -40,7 +41,8 @@ The instrument:
   --rate HZ               status and totals events per second, 1 to 50 (default 1)
   --spectrum-period-ms N  spectrum events every N ms (default 5000)
   --unit gy|sv|r|rem      dose unit of the totals and records (default gy)
-  --error-flags N         the status record's error word, 0 to 65535 or 0x0 to 0xFFFF
+  --error-flags N         the status record's error word, 0 to 65535 or 0x0 to 0xFFFF,
+                          or the names of its conditions joined by "+" (GPS+BATTERY)
                           (default 0)
   --no-gps-outages        keep the GPS fix all the time
   --no-events             send no event of its own accord
@@ -99,7 +101,27 @@ bool parse_int(std::string_view text, int low, int high, int &out) {
 }
 
 // Decimal, or hexadecimal after "0x".
+// Condition names as the status panel shows them, joined by "+": GPS+BATTERY.
+bool parse_error_names(std::string_view text, uint16_t &out) {
+    uint16_t word = 0;
+    for (;;) {
+        std::string_view name = text.substr(0, text.find('+'));
+        const char *const *names = M30_ERROR_FLAG_NAMES;
+        auto named = std::find_if(names, names + M30_ERROR_FLAG_COUNT,
+                                  [&](const char *n) { return name == n; });
+        if (named == names + M30_ERROR_FLAG_COUNT) return false;
+        word = static_cast<uint16_t>(word | 1u << (named - names));
+        if (name.size() == text.size()) break;
+        text.remove_prefix(name.size() + 1);
+    }
+    out = word;
+    return true;
+}
+
+// An error word: a number, decimal or 0x hexadecimal, or condition names.
 bool parse_word(std::string_view text, uint16_t &out) {
+    if (!text.empty() && std::isalpha(static_cast<unsigned char>(text[0])))
+        return parse_error_names(text, out);
     int base = 10;
     if (text.substr(0, 2) == "0x" || text.substr(0, 2) == "0X") {
         text.remove_prefix(2);
