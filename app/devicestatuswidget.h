@@ -5,6 +5,7 @@
 // queued.
 #pragma once
 
+#include <QDateTime>
 #include <QSharedPointer>
 #include <QStringList>
 #include <QWidget>
@@ -46,8 +47,10 @@ public:
     static QString downloadRefusal(MXXDevice &device);
 
 signals:
+    // `measured`: when the reading was taken (a stored record's time for downloaded points);
+    // receivers that take seven arguments need not care.
     void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
-                     int dose_units, int devNum);
+                     int dose_units, int devNum, QDateTime measured = QDateTime());
     void deviceConnection(QString connString, bool connected, QString serial, int devNum);
     // A live GPS fix of this panel's instrument; downloaded points come through addMapPoint only.
     void liveFix(double latitude, double longitude, double altitude);

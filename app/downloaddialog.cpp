@@ -141,7 +141,7 @@ void DownloadDialog::downloadNextRecord() {
     for (const SurveyPoint &p : record.points) {
         if (!surveyPointUsable(p)) continue;  // a fix flag over garbage coordinates
         emit addMapPoint(p.latitude, p.longitude, p.altitude, p.cps, p.doseRate, record.doseUnit,
-                         m_devNum);
+                         m_devNum, QDateTime::fromSecsSinceEpoch(record.time));
         if (m_state != State::Downloading) return;  // a receiver closed the dialog
     }
     ++m_done;

@@ -43,8 +43,10 @@ public slots:
     void reject() override;
 
 signals:
+    // `measured`: when the reading was taken (a stored record's time for downloaded points);
+    // receivers that take seven arguments need not care.
     void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
-                     int dose_units, int devNum);
+                     int dose_units, int devNum, QDateTime measured = QDateTime());
 
 private slots:
     void on_btn_start_clicked();

@@ -214,6 +214,12 @@ void MainWindow::SaveState() {
 
 void MainWindow::highlightMapPoints(const QString &otherLabelStyle) {
     const bool cps = m_mapPoints != 0;
+    // The legend says what the track is coloured by before the next reading arrives.
+    TMapView *map = form->MapView;
+    if (cps)
+        map->setValueUnit(kCountRate);
+    else if (map->valueUnit() == kCountRate)
+        map->setValueUnit(0);
     for (int devNum = 1; devNum <= 3; ++devNum) {
         const QString &tint = kTints[devNum - 1];
         cell(DoseRate, devNum)->setStyleSheet(cps ? tint : kHighlight + tint);
@@ -413,9 +419,13 @@ void MainWindow::UpdateStatus() {
 // ---- the map
 
 void MainWindow::addMapPoint(double latitude, double longitude, double altitude, float cps,
-                             float dose_rate, int dose_value_units, int devNum) {
+                             float dose_rate, int dose_value_units, int devNum,
+                             QDateTime measured) {
     if (m_showGps) {
-        form->MapView->addTrackPoint(latitude, longitude, altitude, m_mapPoints ? cps : dose_rate);
+        form->MapView->addTrackPoint(latitude, longitude, altitude, m_mapPoints ? cps : dose_rate,
+                                     m_mapPoints ? kCountRate : dose_value_units,
+                                     measured.isValid() ? measured : QDateTime::currentDateTime(),
+                                     devNum);
         form->MapView->gpsSetCoords(1, latitude, longitude);
         form->MapView->centerScreen();
     }

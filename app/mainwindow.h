@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QColor>
+#include <QDateTime>
 #include <QList>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -65,7 +66,7 @@ public slots:
     void loadData();
     void clearGpsData();
     void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
-                     int dose_value_units, int devNum);
+                     int dose_value_units, int devNum, QDateTime measured = QDateTime());
     void deviceConnection(QString connStr, bool connected, QString serial, int devNum);
     void on_btnClearMap_clicked();
 

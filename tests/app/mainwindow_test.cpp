@@ -168,9 +168,16 @@ TEST_F(MainWindowTest, ReadingsFillTheColumnsAndTheMapMeasures) {
     EXPECT_EQ(map.getTrackLen(), 0);
     showGps->click();
     EXPECT_EQ(showGps->text(), "Hide GPS");
-    w.addMapPoint(49.201, 16.601, 300, 250.f, 90.f, 1, 3);
+    w.addMapPoint(49.201, 16.601, 300, 250.f, 90.f, 1, 3,
+                  QDateTime(QDate(2026, 12, 1), QTime(10, 0, 0)));
     EXPECT_EQ(text(w, "lblCpsField3"), "250 cps");
     EXPECT_EQ(map.getTrackLen(), 1);
+    // The point keeps what it is, when it was measured and by which device.
+    double x = 0, y = 0;
+    ASSERT_TRUE(map.convToProj(49.201, 16.601, &x, &y));
+    QTest::mouseClick(map.viewport(), Qt::LeftButton, {}, map.mapFromScene(QPointF(x, y)));
+    EXPECT_EQ(map.selectedPointText(),
+              QStringList({"90 nSv/hr", "01/12/2026 10:00:00", "Device 3"}));
 
     w.answer = QMessageBox::No;
     child<QPushButton>(w, "btnClearMap")->click();
