@@ -72,7 +72,11 @@ protected:
     QTemporaryDir m_workDir;
     QString m_oldDir;
     // The map view reports a missing map in a box of its own.
-    test::ModalAnswer<QErrorMessage> m_mapErrors{[](QErrorMessage *box) { box->reject(); }};
+    int m_mapErrorBoxes = 0;
+    test::ModalAnswer<QErrorMessage> m_mapErrors{[this](QErrorMessage *box) {
+        ++m_mapErrorBoxes;
+        box->reject();
+    }};
 };
 
 TEST_F(MainWindowTest, FirstStartThenTheStoredSettings) {
@@ -94,6 +98,9 @@ TEST_F(MainWindowTest, FirstStartThenTheStoredSettings) {
         EXPECT_EQ(child<QLabel>(w, "lblCpsField3")->styleSheet(), kTint3);
         EXPECT_EQ(child<QLabel>(w, "lblCps")->styleSheet(), "");
         ASSERT_TRUE(spin([&] { return w.mapView().mapScene().trackR() == 2.0; }));
+        // No map chosen yet: the map area says where to choose one, and nothing pops up.
+        EXPECT_FALSE(w.mapView().mapHint().isEmpty());
+        EXPECT_EQ(m_mapErrorBoxes, 0);
         w.close();
     }
     QSettings s = store();
