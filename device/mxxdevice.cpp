@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "comm/conn_string.h"
+#include "handover.h"
 #include "mxx/mxx.h"
 #include "mxx/recognition.h"
 #include "mxxwait.h"
@@ -31,16 +32,8 @@ struct MXXDevice::Link {
 
 namespace {
 
-// Records and queued calls cross threads through Qt's posted-event queue, whose locks live in an
-// uninstrumented library. This release/acquire pair states the same hand-over in a form that
-// ThreadSanitizer can see.
-std::atomic<unsigned> handover{0};
-void handOver() {
-    handover.fetch_add(1, std::memory_order_release);
-}
-void takeOver() {
-    (void)handover.load(std::memory_order_acquire);
-}
+using device_handover::handOver;
+using device_handover::takeOver;
 
 // A change of the connection's state, posted by a library callback to the device's thread.
 // A plain event rather than a queued functor: Qt frees it on the receiving thread, after the

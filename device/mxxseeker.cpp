@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "comm/conn_string.h"
+#include "handover.h"
 
 namespace {
 
@@ -24,15 +25,8 @@ int started_seekers = 0;  // guarded by lifecycle_lock
 std::mutex registry_lock;
 std::vector<MXXSeeker *> live_seekers;  // guarded by registry_lock
 
-// Queued calls cross from library threads through Qt's event queue, which ThreadSanitizer cannot
-// see into; this release/acquire pair states the hand-over where it can.
-std::atomic<unsigned> handover{0};
-void handOver() {
-    handover.fetch_add(1, std::memory_order_release);
-}
-void takeOver() {
-    (void)handover.load(std::memory_order_acquire);
-}
+using device_handover::handOver;
+using device_handover::takeOver;
 
 // One inquiry result as the library lays it out: address text, name text, class of device and
 // one more int.
