@@ -55,6 +55,12 @@ public:
         tree()->addParam(label, name, std::forward<Args>(args)...);
         return *this;
     }
+    // Spelled out so that the items can be given as a braced list.
+    ParamsDialog &addParam(const QString &label, const QString &name, int index,
+                           const QStringList &items) {
+        tree()->addParam(label, name, index, items);
+        return *this;
+    }
 
     long long value(const QString &section, const QString &name, long long defaultValue) const;
     int value(const QString &section, const QString &name, int defaultValue) const;
