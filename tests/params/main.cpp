@@ -17,6 +17,9 @@ int main(int argc, char **argv) {
     QTemporaryDir runtime;  // created 0700, as Qt wants its runtime directory
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     QApplication app(argc, argv);
+    // Without these names the settings store refuses to read or write.
+    QApplication::setOrganizationName("Survokart");
+    QApplication::setApplicationName("params_tests");
     // What the dialogs save goes to a folder of this run, never the user's store.
     QTemporaryDir config;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());

@@ -1,7 +1,9 @@
+#include "settingsparamsserializer.h"
 #include "simpleparamsserializer.h"
 
 #include <gtest/gtest.h>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 
 namespace {
@@ -76,4 +78,18 @@ TEST(SimpleParamsSerializer, SurvivesHostileFiles) {
     const auto nested = readBack((deep.join('.') + ".x=5\nplain=6\n").toUtf8());
     EXPECT_EQ(nested->load(deep, "x", {}), "5");
     EXPECT_EQ(nested->load("plain", {}), "6");
+}
+
+TEST(SettingsParamsSerializer, KeepsSectionsAsNestedGroupsOfItsOwnGroup) {
+    {
+        SettingsParamsSerializer out("Stored");
+        out.store({"", "unit", "inner"}, "rate", "0.5");
+        out.store("top", "1");
+        EXPECT_TRUE(out.saveAll({}));
+    }
+    EXPECT_EQ(QSettings().value("Stored/unit/inner/rate").toString(), "0.5");
+    SettingsParamsSerializer in("Stored");
+    EXPECT_EQ(in.load({"unit", "inner"}, "rate", {}), "0.5");
+    EXPECT_EQ(in.load("top", {}), "1");  // the groups were left again
+    EXPECT_EQ(in.load({"unit"}, "missing", "d"), "d");
 }

@@ -44,6 +44,7 @@ void print(const ParamsDialog &dialog) {
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
+    QApplication::setOrganizationName("Survokart");
     QApplication::setApplicationName("survokart-params-demo");
     QCommandLineParser parser;
     parser.setApplicationDescription(QObject::tr("A parameter dialog with every kind of row."));
