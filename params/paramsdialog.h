@@ -73,6 +73,10 @@ public:
     float value(const QString &section, const QString &name, float defaultValue) const;
     QString value(const QString &section, const QString &name, const QString &defaultValue) const;
     bool value(const QString &section, const QString &name, bool defaultValue) const;
+    // Without this a character string default would be taken as a bool.
+    QString value(const QString &section, const QString &name, const char *defaultValue) const {
+        return value(section, name, QString::fromUtf8(defaultValue));
+    }
 
 public slots:
     void changeValue(const QString &what, const QVariant &value);

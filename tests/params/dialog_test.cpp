@@ -26,7 +26,7 @@ TEST(ParamsDialog, OpensForTwentyRowsAndRemembersItsState) {
         ParamsTree *tree = dialog.tree();
         EXPECT_GE(tree->viewport()->height(), 20 * tree->rowHeight());
         EXPECT_EQ(dialog.value("First", "Row 3", 0), 3);
-        EXPECT_EQ(dialog.value("", "Missing", QString("d")), "d");
+        EXPECT_EQ(dialog.value("", "Missing", "d"), "d");
 
         dialog.resize(500, 400);
         dialog.move(30, 40);

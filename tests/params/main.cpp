@@ -3,15 +3,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-// Qt is not built with ThreadSanitizer: its event queues and the raster engine's painting pool
-// hand data over in code the sanitizer cannot see. Races in our own code are still reported.
-extern "C" const char *__tsan_default_suppressions() {
-    return "called_from_lib:libQt6Core.so.6\n"
-           "called_from_lib:libQt6Gui.so.6\n"
-           "called_from_lib:libQt6Widgets.so.6\n"
-           "called_from_lib:libglib-2.0.so.0\n";
-}
-
 int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir runtime;  // created 0700, as Qt wants its runtime directory
@@ -20,10 +11,9 @@ int main(int argc, char **argv) {
     // Without these names the settings store refuses to read or write.
     QApplication::setOrganizationName("Survokart");
     QApplication::setApplicationName("params_tests");
-    // What the dialogs save goes to a folder of this run, never the user's store.
+    // The dialogs' remembered state goes to a folder of this run, never the user's store.
     QTemporaryDir config;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
