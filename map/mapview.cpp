@@ -106,7 +106,7 @@ void TMapView::loadCalibration(const QString &stem) {
     QStringList failures;
     for (const QString &path : {stem + QStringLiteral(".pgw"), stem + QStringLiteral(".jgw")}) {
         if (loadCalFile(path)) return;
-        failures << failureOf(path, tr("not six numbers with non-zero pixel sizes"));
+        failures << failureOf(path, tr("not six numbers of an invertible transform"));
     }
     showError(tr("Could not load calibration file!\n") + failures.join(QLatin1Char('\n')));
 }

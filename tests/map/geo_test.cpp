@@ -110,6 +110,27 @@ TEST(WorldFile, PixelCentreConventionAndRefusals) {
     EXPECT_FALSE(parse(""));
 }
 
+TEST(WorldFile, RotationTermsTakePart) {
+    // 2 m pixels turned 30 degrees: a column step goes (1.732, 1), a row step (1, -1.732).
+    const double c = 2 * std::cos(M_PI / 6), s = 2 * std::sin(M_PI / 6);
+    const auto world = parse(QString("%1\n%2\n%3\n%4\n1000\n5000\n")
+                                 .arg(c, 0, 'g', 17)
+                                 .arg(s, 0, 'g', 17)
+                                 .arg(s, 0, 'g', 17)
+                                 .arg(-c, 0, 'g', 17)
+                                 .toUtf8());
+    ASSERT_TRUE(world);
+    const QPointF map = world->sceneToMap(300.5, 200.5);
+    EXPECT_NEAR(map.x(), 1000 + 300 * c + 200 * s, 1e-9);
+    EXPECT_NEAR(map.y(), 5000 + 300 * s - 200 * c, 1e-9);
+    const QPointF back = world->mapToScene(map.x(), map.y());
+    EXPECT_NEAR(back.x(), 300.5, 1e-9);
+    EXPECT_NEAR(back.y(), 200.5, 1e-9);
+    EXPECT_TRUE(parse("0\n2\n2\n0\n1000\n5000\n"));   // a quarter turn: no pixel size term
+    EXPECT_FALSE(parse("2\n4\n1\n2\n1000\n5000\n"));  // singular
+    EXPECT_FALSE(parse("2\ninf\n0\n-2\n1000\n5000\n"));
+}
+
 TEST(MapScene, GeographicToSceneAgreesWithCs2csThroughTheWorldFile) {
     QTemporaryDir dir;
     const auto write = [&](const QString &name, const QByteArray &text) {
