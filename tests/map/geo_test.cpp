@@ -81,6 +81,31 @@ TEST(GeoTransform, UntransformablePointsAndRefusedDefinitions) {
     EXPECT_FALSE(error.isEmpty());
 }
 
+TEST(GeoTransform, TakesOnlyMapProjectionsAndClassicInitNames) {
+    const auto init = TGeoTransform::create("+init=epsg:32633", nullptr);
+    ASSERT_TRUE(init);
+    double x, y;
+    ASSERT_TRUE(init->toMap(49.2, 16.6, &x, &y));
+    EXPECT_NEAR(x, 616556.553, 1e-3);
+    EXPECT_NEAR(y, 5450921.330, 1e-3);
+    EXPECT_TRUE(TGeoTransform::create("+proj=robin +datum=WGS84", nullptr));
+    EXPECT_TRUE(TGeoTransform::create("+proj=healpix +datum=WGS84", nullptr));
+    EXPECT_TRUE(TGeoTransform::create("+proj=latlong +datum=WGS84", nullptr));
+    EXPECT_TRUE(
+        TGeoTransform::create("+proj=utm +zone=33 +ellps=bessel +towgs84=570,85,462", nullptr));
+
+    const std::pair<const char *, const char *> refused[] = {
+        {"+proj=geocent +datum=WGS84", "geocentric"},
+        {"EPSG:5773", "vertical"},
+        {"+proj=affine +xoff=500000 +s11=2", "affine"},
+        {"+proj=helmert +x=1", "coordinate operation"}};
+    for (const auto &[definition, kind] : refused) {
+        QString error;
+        EXPECT_FALSE(TGeoTransform::create(definition, &error)) << definition;
+        EXPECT_TRUE(error.contains(kind)) << definition << ": " << error.toStdString();
+    }
+}
+
 TEST(Geodesic, MatchesGeodOracle) {
     const TGeodesic g = geodesicInverse(49.2, 16.6, 50.08, 14.42);
     EXPECT_NEAR(g.distance, 185389.408, 1e-3);
