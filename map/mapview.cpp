@@ -78,11 +78,28 @@ void TMapView::loadAll(const QString &imagePath) {
     QCoreApplication::processEvents();
 
     loadImage(imagePath);
-    // Everything up to the last dot, as GIS tools name the companions of "area.v2.png".
+    const QStringList stems = companionStems(imagePath);
+    loadCalibration(stems);
+    loadProjection(stems);
+}
+
+QStringList TMapView::companionStems(const QString &imagePath) {
+    // GIS tools name the companions of "area.v2.png" after everything up to the last dot
+    // ("area.v2.pgw"); older tools cut at the first dot ("area.pgw"). Both are looked for, in
+    // that order.
     const QFileInfo info(imagePath);
-    const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName();
-    loadCalibration(stem);
-    loadProjection(stem);
+    const QString dir = info.path() + QLatin1Char('/');
+    QStringList stems{dir + info.completeBaseName(), dir + info.baseName()};
+    stems.removeDuplicates();
+    return stems;
+}
+
+QStringList TMapView::candidates(const QStringList &stems, const QStringList &suffixes) {
+    QStringList paths;
+    for (const QString &stem : stems)
+        for (const QString &suffix : suffixes)
+            paths << stem + suffix;
+    return paths;
 }
 
 void TMapView::loadImage(const QString &imagePath) {
@@ -102,18 +119,20 @@ QString TMapView::failureOf(const QString &path, const QString &rejection) const
     return tr("%1: %2").arg(path, rejection);
 }
 
-void TMapView::loadCalibration(const QString &stem) {
+void TMapView::loadCalibration(const QStringList &stems) {
     QStringList failures;
-    for (const QString &path : {stem + QStringLiteral(".pgw"), stem + QStringLiteral(".jgw")}) {
+    for (const QString &path :
+         candidates(stems, {QStringLiteral(".pgw"), QStringLiteral(".jgw")})) {
         if (loadCalFile(path)) return;
         failures << failureOf(path, tr("not six numbers of an invertible transform"));
     }
     showError(tr("Could not load calibration file!\n") + failures.join(QLatin1Char('\n')));
 }
 
-void TMapView::loadProjection(const QString &stem) {
+void TMapView::loadProjection(const QStringList &stems) {
     QStringList failures;
-    for (const QString &path : {stem + QStringLiteral(".ppr"), stem + QStringLiteral(".jpr")}) {
+    for (const QString &path :
+         candidates(stems, {QStringLiteral(".ppr"), QStringLiteral(".jpr")})) {
         if (loadProjFile(path)) return;
         failures << failureOf(path, scene.projError());
     }

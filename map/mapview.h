@@ -94,8 +94,10 @@ protected:
 private:
     void applyScale(double factor);
     void loadImage(const QString &imagePath);
-    void loadCalibration(const QString &stem);
-    void loadProjection(const QString &stem);
+    static QStringList companionStems(const QString &imagePath);
+    static QStringList candidates(const QStringList &stems, const QStringList &suffixes);
+    void loadCalibration(const QStringList &stems);
+    void loadProjection(const QStringList &stems);
     QString failureOf(const QString &path, const QString &rejection) const;
     void paintOverlays(QPainter *painter);
     void pinch(QTouchEvent *event);

@@ -100,6 +100,35 @@ TEST(MapView, LoadsCompanionFilesAndReportsEachFailure) {
     EXPECT_FALSE(view.convToProj(49.2, 16.6, &x, &y));
 }
 
+TEST(MapView, CompanionsNamedUpToTheLastDotFirstThenUpToTheFirst) {
+    QTemporaryDir dir;
+    copyDemo(dir, "area.v2", {".png.png"});
+    copyDemo(dir, "area", {".pgw.pgw", ".ppr.ppr"});  // first-dot names only
+    TestView view;
+    view.loadAll(dir.filePath("area.v2.png"));
+    EXPECT_TRUE(view.errors.isEmpty()) << view.errors.join('|').toStdString();
+    double x, y;
+    ASSERT_TRUE(view.convToProj(49.2, 16.6, &x, &y));
+
+    // With both present the last-dot world file wins; the first-dot one is 100 pixels off.
+    QFile shifted(dir.filePath("area.pgw"));
+    ASSERT_TRUE(shifted.open(QIODevice::ReadWrite));
+    QList<QByteArray> lines = shifted.readAll().split('\n');
+    lines[4] = QByteArray::number(lines[4].toDouble() + 500, 'f', 6);
+    shifted.resize(0);
+    shifted.write(lines.join('\n'));
+    shifted.close();
+    copyDemo(dir, "area.v2", {".pgw.pgw"});
+    view.loadAll(dir.filePath("area.v2.png"));
+    double x2, y2;
+    ASSERT_TRUE(view.convToProj(49.2, 16.6, &x2, &y2));
+    EXPECT_EQ(QPointF(x2, y2), QPointF(x, y));
+    QFile::remove(dir.filePath("area.v2.pgw"));
+    view.loadAll(dir.filePath("area.v2.png"));
+    ASSERT_TRUE(view.convToProj(49.2, 16.6, &x2, &y2));
+    EXPECT_NEAR(x2, x - 100, 1e-6);
+}
+
 TEST(MapView, FirstStartWithoutAMapIsQuietAndSaysWhereToChooseOne) {
     TestView view;
     view.resize(400, 300);
