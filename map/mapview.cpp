@@ -113,9 +113,7 @@ void TMapView::loadImage(const QString &imagePath) {
 }
 
 QString TMapView::failureOf(const QString &path, const QString &rejection) const {
-    const QFileInfo file(path);
-    if (!file.exists()) return tr("%1: not found").arg(path);
-    if (!file.isFile() || !file.isReadable()) return tr("%1: not a readable file").arg(path);
+    if (!QFileInfo::exists(path)) return tr("%1: not found").arg(path);
     return tr("%1: %2").arg(path, rejection);
 }
 
@@ -124,7 +122,7 @@ void TMapView::loadCalibration(const QStringList &stems) {
     for (const QString &path :
          candidates(stems, {QStringLiteral(".pgw"), QStringLiteral(".jgw")})) {
         if (loadCalFile(path)) return;
-        failures << failureOf(path, tr("not six numbers of an invertible transform"));
+        failures << failureOf(path, scene.calError());
     }
     showError(tr("Could not load calibration file!\n") + failures.join(QLatin1Char('\n')));
 }

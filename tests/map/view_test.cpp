@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include <sys/stat.h>
 #include <cmath>
 #include <memory>
 
@@ -127,6 +128,29 @@ TEST(MapView, CompanionsNamedUpToTheLastDotFirstThenUpToTheFirst) {
     view.loadAll(dir.filePath("area.v2.png"));
     ASSERT_TRUE(view.convToProj(49.2, 16.6, &x2, &y2));
     EXPECT_NEAR(x2, x - 100, 1e-6);
+}
+
+TEST(MapView, EndlessOrBlockingCompanionFilesAreRefusedNotRead) {
+    QTemporaryDir dir;
+    copyDemo(dir, "area", {".png.png"});
+    ASSERT_TRUE(QFile::link("/dev/zero", dir.filePath("area.pgw")));
+    ASSERT_EQ(mkfifo(QFile::encodeName(dir.filePath("area.jgw")).constData(), 0600), 0);
+    QFile huge(dir.filePath("area.ppr"));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    huge.write(QByteArray(1 << 20, '+'));
+    huge.close();
+    ASSERT_TRUE(QFile::link("/dev/zero", dir.filePath("area.jpr")));
+
+    TestView view;
+    view.loadAll(dir.filePath("area.png"));
+    const QString stem = dir.filePath("area");
+    EXPECT_EQ(view.errors.join('|').toStdString(),
+              QStringList({"Could not load calibration file!\n" + stem +
+                               ".pgw: not a regular file\n" + stem + ".jgw: not a regular file",
+                           "Could not load projection definition file!\n" + stem +
+                               ".ppr: larger than 64 KiB\n" + stem + ".jpr: not a regular file"})
+                  .join('|')
+                  .toStdString());
 }
 
 TEST(MapView, FirstStartWithoutAMapIsQuietAndSaysWhereToChooseOne) {
