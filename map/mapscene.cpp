@@ -2,6 +2,7 @@
 
 #include "colour.h"
 #include "format.h"
+#include "rasterreader.h"
 #include "trackitem.h"
 #include "trackstore.h"
 
@@ -9,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGraphicsPixmapItem>
-#include <QImageReader>
 #include <cmath>
 
 TMapScene::TMapScene(QObject *parent)
@@ -79,9 +79,8 @@ bool TMapScene::loadProjFile(const QString &path) {
 }
 
 bool TMapScene::loadMapImage(const QString &path) {
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    QImage image = reader.read();
+    QString error;
+    QImage image = readMapRaster(path, &error);
     if (image.isNull()) return false;
     m_mapImage = std::move(image);
     return true;

@@ -2,11 +2,11 @@
 
 #include "format.h"
 #include "maplegend.h"
+#include "rasterreader.h"
 
 #include <QCoreApplication>
 #include <QErrorMessage>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QScrollBar>
@@ -104,12 +104,10 @@ QStringList TMapView::candidates(const QStringList &stems, const QStringList &su
 
 void TMapView::loadImage(const QString &imagePath) {
     const QString path = QFileInfo(imagePath).absoluteFilePath();
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    scene.setMapImage(reader.read());
+    QString error;
+    scene.setMapImage(readMapRaster(path, &error));
     if (scene.mapImage().isNull())
-        showError(tr("Could not load raster image file!\n") +
-                  failureOf(path, reader.errorString()));
+        showError(tr("Could not load raster image file!\n") + failureOf(path, error));
 }
 
 QString TMapView::failureOf(const QString &path, const QString &rejection) const {

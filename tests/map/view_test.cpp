@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
+#include <QImageWriter>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -151,6 +152,48 @@ TEST(MapView, EndlessOrBlockingCompanionFilesAreRefusedNotRead) {
                                ".ppr: larger than 64 KiB\n" + stem + ".jpr: not a regular file"})
                   .join('|')
                   .toStdString());
+}
+
+TEST(MapView, JpegCutShortIsRefusedWholeOnesLoadBaselineOrProgressive) {
+    QTemporaryDir dir;
+    const QImage demo(DEMO_MAP);
+    for (const bool progressive : {false, true}) {
+        QImageWriter writer(dir.filePath("whole.jpg"));
+        writer.setProgressiveScanWrite(progressive);
+        ASSERT_TRUE(writer.write(demo));
+        TestView view;
+        view.loadAll(dir.filePath("whole.jpg"));
+        EXPECT_EQ(view.mapScene().mapImage().size(), demo.size());
+        EXPECT_TRUE(view.errors.isEmpty() || !view.errors[0].contains("raster"))
+            << view.errors.join('|').toStdString();
+
+        QFile whole(dir.filePath("whole.jpg"));
+        ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+        QFile cut(dir.filePath("cut.jpg"));
+        ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+        cut.write(whole.readAll().chopped(int(whole.size() / 3)));
+        cut.close();
+        view.errors.clear();
+        view.loadAll(cut.fileName());
+        ASSERT_FALSE(view.errors.isEmpty());
+        EXPECT_EQ(view.errors[0].toStdString(),
+                  ("Could not load raster image file!\n" + cut.fileName() +
+                   ": the JPEG data is damaged or cut short")
+                      .toStdString());
+        EXPECT_TRUE(view.mapScene().mapImage().isNull());
+    }
+}
+
+TEST(MapView, LargeMapsLoad) {
+    QTemporaryDir dir;
+    QImage large(6000, 6000, QImage::Format_RGB32);
+    large.fill(QColor(200, 190, 140));
+    ASSERT_TRUE(large.save(dir.filePath("large.png")));
+    large = QImage();
+    TestView view;
+    view.loadAll(dir.filePath("large.png"));
+    EXPECT_EQ(view.mapScene().mapImage().size(), QSize(6000, 6000));
+    EXPECT_FALSE(view.errors.join('|').contains("raster")) << view.errors.join('|').toStdString();
 }
 
 TEST(MapView, FirstStartWithoutAMapIsQuietAndSaysWhereToChooseOne) {
