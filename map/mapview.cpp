@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QErrorMessage>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QScrollBar>
@@ -14,6 +15,8 @@
 #include <QTouchEvent>
 #include <QWheelEvent>
 #include <cmath>
+
+Q_LOGGING_CATEGORY(lcMap, "survokart.map")
 
 namespace {
 QSettings settingsStore() {
@@ -23,7 +26,7 @@ QSettings settingsStore() {
 
 TMapView::TMapView(QWidget *parent) : QGraphicsView(parent) {
     if (!scene.wgs84Error().isEmpty())
-        showError(tr("LatLong projection error:") + scene.wgs84Error());
+        reportError(tr("LatLong projection error:") + scene.wgs84Error());
     setScene(&scene);
     scene.setStickyFocus(true);
     setMouseTracking(true);
@@ -51,6 +54,12 @@ void TMapView::loadSettings() {
     const double stored = settings.value(QStringLiteral("Map/ScaleFactor")).toDouble(&ok);
     // A damaged store must not leave the view with a singular or absurd transform.
     if (ok && std::isfinite(stored) && stored >= minScale) scaleFactor = stored;
+}
+
+void TMapView::reportError(const QString &message) {
+    // The box goes when closed; the log keeps which file failed and why.
+    qCWarning(lcMap).noquote() << QString(message).replace(QLatin1Char('\n'), QLatin1String(" | "));
+    showError(message);
 }
 
 void TMapView::showError(const QString &message) {
@@ -107,7 +116,7 @@ void TMapView::loadImage(const QString &imagePath) {
     QString error;
     scene.setMapImage(readMapRaster(path, &error));
     if (scene.mapImage().isNull())
-        showError(tr("Could not load raster image file!\n") + failureOf(path, error));
+        reportError(tr("Could not load raster image file!\n") + failureOf(path, error));
 }
 
 QString TMapView::failureOf(const QString &path, const QString &rejection) const {
@@ -122,7 +131,7 @@ void TMapView::loadCalibration(const QStringList &stems) {
         if (loadCalFile(path)) return;
         failures << failureOf(path, scene.calError());
     }
-    showError(tr("Could not load calibration file!\n") + failures.join(QLatin1Char('\n')));
+    reportError(tr("Could not load calibration file!\n") + failures.join(QLatin1Char('\n')));
 }
 
 void TMapView::loadProjection(const QStringList &stems) {
@@ -132,8 +141,8 @@ void TMapView::loadProjection(const QStringList &stems) {
         if (loadProjFile(path)) return;
         failures << failureOf(path, scene.projError());
     }
-    showError(tr("Could not load projection definition file!\n") +
-              failures.join(QLatin1Char('\n')));
+    reportError(tr("Could not load projection definition file!\n") +
+                failures.join(QLatin1Char('\n')));
 }
 
 void TMapView::centerScreen() {

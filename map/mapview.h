@@ -5,6 +5,10 @@
 
 #include <QDateTime>
 #include <QGraphicsView>
+#include <QLoggingCategory>
+
+// Map loading failures, as the user was shown them.
+Q_DECLARE_LOGGING_CATEGORY(lcMap)
 
 // The map widget: shows a map scene, zooms by wheel and pinch, drags, draws the GPS marker, the
 // selected point and the two measurement points over the map, and reports left clicks as
@@ -92,6 +96,8 @@ protected:
     void drawForeground(QPainter *painter, const QRectF &rect) override;
 
 private:
+    // Logs one failure on one line, then shows it.
+    void reportError(const QString &message);
     void applyScale(double factor);
     void loadImage(const QString &imagePath);
     static QStringList companionStems(const QString &imagePath);

@@ -196,6 +196,34 @@ TEST(MapView, LargeMapsLoad) {
     EXPECT_FALSE(view.errors.join('|').contains("raster")) << view.errors.join('|').toStdString();
 }
 
+namespace {
+QStringList mapLog;
+void recordMapLog(QtMsgType, const QMessageLogContext &context, const QString &message) {
+    if (QByteArray(context.category) == "survokart.map") mapLog << message;
+}
+}  // namespace
+
+TEST(MapView, EachFailureIsLoggedWithItsFilesAndReasons) {
+    QTemporaryDir dir;
+    copyDemo(dir, "area", {".png.png", ".ppr.ppr"});
+    QFile pgw(dir.filePath("area.pgw"));
+    ASSERT_TRUE(pgw.open(QIODevice::WriteOnly));
+    pgw.write("5\n0\n0\n-5\n");
+    pgw.close();
+    mapLog.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(recordMapLog);
+    TestView view;
+    view.loadAll(dir.filePath("area.png"));
+    qInstallMessageHandler(previous);
+    const QString stem = dir.filePath("area");
+    EXPECT_EQ(view.errors, QStringList("Could not load calibration file!\n" + stem +
+                                       ".pgw: not six numbers of an invertible transform\n" + stem +
+                                       ".jgw: not found"));
+    EXPECT_EQ(mapLog, QStringList("Could not load calibration file! | " + stem +
+                                  ".pgw: not six numbers of an invertible transform | " + stem +
+                                  ".jgw: not found"));
+}
+
 TEST(MapView, FirstStartWithoutAMapIsQuietAndSaysWhereToChooseOne) {
     TestView view;
     view.resize(400, 300);
