@@ -95,7 +95,7 @@ PJ *createMapCrs(pj_ctx *context, const QString &definition, QString *error) {
     }
     const QString kind = nonMapKind(context, crs);
     if (kind.isEmpty()) return crs;
-    if (error) *error = tr("not a map projection but a %1 definition").arg(kind);
+    if (error) *error = tr("not a map projection (%1)").arg(kind);
     proj_destroy(crs);
     return nullptr;
 }
