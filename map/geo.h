@@ -21,8 +21,10 @@ public:
     // false and puts PROJ's own error text into `error`.
     static bool checkDefinition(const QString &definition, QString *error);
 
-    // From WGS84 to `mapDefinition` (a PROJ string, as in a projection definition file). Null on
-    // refusal, with PROJ's error text in `error`.
+    // From WGS84 to `mapDefinition` (a PROJ string, as in a projection definition file, or any
+    // CRS PROJ knows, "+init=epsg:NNNN" included). Only map projections and geographic systems are
+    // taken: geocentric, vertical or affine definitions would put points anywhere. Null on
+    // refusal, with the reason (PROJ's own text, or the kind of definition) in `error`.
     static std::unique_ptr<TGeoTransform> create(const QString &mapDefinition, QString *error);
 
     // False, with infinite outputs, where PROJ cannot transform the point.

@@ -2,12 +2,14 @@
 
 #include "colour.h"
 #include "format.h"
+#include "rasterreader.h"
 #include "trackitem.h"
 #include "trackstore.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGraphicsPixmapItem>
-#include <QImageReader>
 #include <cmath>
 
 TMapScene::TMapScene(QObject *parent)
@@ -23,28 +25,62 @@ TMapScene::TMapScene(QObject *parent)
 
 TMapScene::~TMapScene() = default;
 
-bool TMapScene::loadCalFile(const QString &path) {
+namespace {
+// World and projection files are a few short lines. The bound keeps a link to a device or a huge
+// file from hanging the loader or filling memory; 64 KiB is far beyond any real one.
+constexpr qint64 kCompanionLimit = 64 * 1024;
+
+std::optional<QByteArray> readCompanion(const QString &path, QString *error) {
+    // Only regular files: opening a FIFO would block until someone writes to it.
+    if (!QFileInfo(path).isFile()) {
+        *error = TMapScene::tr("not a regular file");
+        return std::nullopt;
+    }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    const std::optional<TWorldFile> world = TWorldFile::parse(file);
-    if (!world) return false;
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return std::nullopt;
+    }
+    const QByteArray text = file.read(kCompanionLimit + 1);
+    if (file.error() != QFileDevice::NoError) {
+        *error = file.errorString();
+        return std::nullopt;
+    }
+    if (text.size() > kCompanionLimit) {
+        *error = TMapScene::tr("larger than %1 KiB").arg(kCompanionLimit / 1024);
+        return std::nullopt;
+    }
+    return text;
+}
+}  // namespace
+
+bool TMapScene::loadCalFile(const QString &path) {
+    std::optional<QByteArray> text = readCompanion(path, &m_calError);
+    if (!text) return false;
+    QBuffer buffer(&*text);
+    buffer.open(QIODevice::ReadOnly);
+    const std::optional<TWorldFile> world = TWorldFile::parse(buffer);
+    if (!world) {
+        m_calError = tr("not six numbers of an invertible transform");
+        return false;
+    }
+    m_calError.clear();
     m_world = *world;
     return true;
 }
 
 bool TMapScene::loadProjFile(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    const QString definition = QString::fromUtf8(file.readLine());
+    const std::optional<QByteArray> text = readCompanion(path, &m_projError);
+    if (!text) return false;
+    const QString definition = QString::fromUtf8(text->left(text->indexOf('\n')));
     m_projError.clear();
     m_geo = TGeoTransform::create(definition, &m_projError);
     return m_geo != nullptr;
 }
 
 bool TMapScene::loadMapImage(const QString &path) {
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    QImage image = reader.read();
+    QString error;
+    QImage image = readMapRaster(path, &error);
     if (image.isNull()) return false;
     m_mapImage = std::move(image);
     return true;

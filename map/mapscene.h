@@ -26,8 +26,11 @@ public:
 
     // PROJ's refusal of the WGS84 definition, empty when it was accepted.
     QString wgs84Error() const { return m_wgs84Error; }
-    // PROJ's refusal of the last projection definition read, empty after a success.
+    // Why the last projection file was refused (PROJ's words, or of the file itself), empty
+    // after a success.
     QString projError() const { return m_projError; }
+    // Why the last world file was refused, empty after a success.
+    QString calError() const { return m_calError; }
 
     bool loadCalFile(const QString &path);
     bool loadProjFile(const QString &path);
@@ -64,6 +67,7 @@ private:
 
     QString m_wgs84Error;
     QString m_projError;
+    QString m_calError;
     std::unique_ptr<TGeoTransform> m_geo;
     TWorldFile m_world;
     QImage m_mapImage;

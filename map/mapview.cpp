@@ -2,11 +2,12 @@
 
 #include "format.h"
 #include "maplegend.h"
+#include "rasterreader.h"
 
 #include <QCoreApplication>
 #include <QErrorMessage>
 #include <QFileInfo>
-#include <QImageReader>
+#include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QScrollBar>
@@ -14,6 +15,8 @@
 #include <QTouchEvent>
 #include <QWheelEvent>
 #include <cmath>
+
+Q_LOGGING_CATEGORY(lcMap, "survokart.map")
 
 namespace {
 QSettings settingsStore() {
@@ -23,7 +26,7 @@ QSettings settingsStore() {
 
 TMapView::TMapView(QWidget *parent) : QGraphicsView(parent) {
     if (!scene.wgs84Error().isEmpty())
-        showError(tr("LatLong projection error:") + scene.wgs84Error());
+        reportError(tr("LatLong projection error:") + scene.wgs84Error());
     setScene(&scene);
     scene.setStickyFocus(true);
     setMouseTracking(true);
@@ -53,6 +56,12 @@ void TMapView::loadSettings() {
     if (ok && std::isfinite(stored) && stored >= minScale) scaleFactor = stored;
 }
 
+void TMapView::reportError(const QString &message) {
+    // The box goes when closed; the log keeps which file failed and why.
+    qCWarning(lcMap).noquote() << QString(message).replace(QLatin1Char('\n'), QLatin1String(" | "));
+    showError(message);
+}
+
 void TMapView::showError(const QString &message) {
     QErrorMessage dialog;
     dialog.showMessage(message);
@@ -78,47 +87,62 @@ void TMapView::loadAll(const QString &imagePath) {
     QCoreApplication::processEvents();
 
     loadImage(imagePath);
-    // Everything up to the last dot, as GIS tools name the companions of "area.v2.png".
+    const QStringList stems = companionStems(imagePath);
+    loadCalibration(stems);
+    loadProjection(stems);
+}
+
+QStringList TMapView::companionStems(const QString &imagePath) {
+    // GIS tools name the companions of "area.v2.png" after everything up to the last dot
+    // ("area.v2.pgw"); older tools cut at the first dot ("area.pgw"). Both are looked for, in
+    // that order.
     const QFileInfo info(imagePath);
-    const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName();
-    loadCalibration(stem);
-    loadProjection(stem);
+    const QString dir = info.path() + QLatin1Char('/');
+    QStringList stems{dir + info.completeBaseName(), dir + info.baseName()};
+    stems.removeDuplicates();
+    return stems;
+}
+
+QStringList TMapView::candidates(const QStringList &stems, const QStringList &suffixes) {
+    QStringList paths;
+    for (const QString &stem : stems)
+        for (const QString &suffix : suffixes)
+            paths << stem + suffix;
+    return paths;
 }
 
 void TMapView::loadImage(const QString &imagePath) {
     const QString path = QFileInfo(imagePath).absoluteFilePath();
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    scene.setMapImage(reader.read());
+    QString error;
+    scene.setMapImage(readMapRaster(path, &error));
     if (scene.mapImage().isNull())
-        showError(tr("Could not load raster image file!\n") +
-                  failureOf(path, reader.errorString()));
+        reportError(tr("Could not load raster image file!\n") + failureOf(path, error));
 }
 
 QString TMapView::failureOf(const QString &path, const QString &rejection) const {
-    const QFileInfo file(path);
-    if (!file.exists()) return tr("%1: not found").arg(path);
-    if (!file.isFile() || !file.isReadable()) return tr("%1: not a readable file").arg(path);
+    if (!QFileInfo::exists(path)) return tr("%1: not found").arg(path);
     return tr("%1: %2").arg(path, rejection);
 }
 
-void TMapView::loadCalibration(const QString &stem) {
+void TMapView::loadCalibration(const QStringList &stems) {
     QStringList failures;
-    for (const QString &path : {stem + QStringLiteral(".pgw"), stem + QStringLiteral(".jgw")}) {
+    for (const QString &path :
+         candidates(stems, {QStringLiteral(".pgw"), QStringLiteral(".jgw")})) {
         if (loadCalFile(path)) return;
-        failures << failureOf(path, tr("not six numbers with non-zero pixel sizes"));
+        failures << failureOf(path, scene.calError());
     }
-    showError(tr("Could not load calibration file!\n") + failures.join(QLatin1Char('\n')));
+    reportError(tr("Could not load calibration file!\n") + failures.join(QLatin1Char('\n')));
 }
 
-void TMapView::loadProjection(const QString &stem) {
+void TMapView::loadProjection(const QStringList &stems) {
     QStringList failures;
-    for (const QString &path : {stem + QStringLiteral(".ppr"), stem + QStringLiteral(".jpr")}) {
+    for (const QString &path :
+         candidates(stems, {QStringLiteral(".ppr"), QStringLiteral(".jpr")})) {
         if (loadProjFile(path)) return;
         failures << failureOf(path, scene.projError());
     }
-    showError(tr("Could not load projection definition file!\n") +
-              failures.join(QLatin1Char('\n')));
+    reportError(tr("Could not load projection definition file!\n") +
+                failures.join(QLatin1Char('\n')));
 }
 
 void TMapView::centerScreen() {

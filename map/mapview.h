@@ -5,6 +5,10 @@
 
 #include <QDateTime>
 #include <QGraphicsView>
+#include <QLoggingCategory>
+
+// Map loading failures, as the user was shown them.
+Q_DECLARE_LOGGING_CATEGORY(lcMap)
 
 // The map widget: shows a map scene, zooms by wheel and pinch, drags, draws the GPS marker, the
 // selected point and the two measurement points over the map, and reports left clicks as
@@ -92,10 +96,14 @@ protected:
     void drawForeground(QPainter *painter, const QRectF &rect) override;
 
 private:
+    // Logs one failure on one line, then shows it.
+    void reportError(const QString &message);
     void applyScale(double factor);
     void loadImage(const QString &imagePath);
-    void loadCalibration(const QString &stem);
-    void loadProjection(const QString &stem);
+    static QStringList companionStems(const QString &imagePath);
+    static QStringList candidates(const QStringList &stems, const QStringList &suffixes);
+    void loadCalibration(const QStringList &stems);
+    void loadProjection(const QStringList &stems);
     QString failureOf(const QString &path, const QString &rejection) const;
     void paintOverlays(QPainter *painter);
     void pinch(QTouchEvent *event);

@@ -10,7 +10,7 @@ namespace {
 // Below this many visible points every disc is drawn exactly; above it, per device pixel only the
 // topmost one, since the discs it hides would differ from it by less than a pixel.
 constexpr size_t kExactUpTo = 2048;
-constexpr double kDotBelow = 1.5;                   // device pixels of disc diameter
+constexpr double kDotBelow = 1.5;                   // logical pixels of disc diameter
 constexpr double kMaxSprite = 64;                   // device pixels of disc diameter
 constexpr qint64 kMaxPixelGrid = 16 * 1024 * 1024;  // larger exposures skip the per-pixel pass
 }  // namespace
@@ -53,16 +53,22 @@ void TTrackItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *option
     m_store->query(area, m_first, [this](quint32 i) { m_visible.push_back(i); });
     if (m_visible.empty()) return;
 
-    const QTransform toDevice = painter->worldTransform();
+    // On a high-density screen the world transform is in logical pixels; the device has `ratio`
+    // times as many along each axis. Sprites are drawn in device pixels so they stay sharp; a
+    // dot stays one logical pixel, so a track looks as dense whatever the screen.
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+    const QTransform toLogical = painter->worldTransform();
+    const QTransform toDevice = toLogical * QTransform::fromScale(ratio, ratio);
+    const double scale = std::sqrt(std::abs(toLogical.determinant()));
+    const bool dots = m_store->maxDiameter() * scale < kDotBelow;
     const bool crowded = m_visible.size() > kExactUpTo;
-    const bool onePerPixel = crowded && keepTopmostPerPixel(toDevice, area);
+    const bool onePerPixel = crowded && keepTopmostPerPixel(dots ? toLogical : toDevice, area);
 
-    const double scale = std::sqrt(std::abs(toDevice.determinant()));
-    if (m_store->maxDiameter() * scale < kDotBelow)
-        paintDots(painter, toDevice, onePerPixel);
+    if (dots)
+        paintDots(painter, toLogical, onePerPixel);
     else if (crowded && toDevice.type() <= QTransform::TxScale &&
-             m_store->maxDiameter() * scale <= kMaxSprite)
-        paintSprites(painter, toDevice, scale, exposed);
+             m_store->maxDiameter() * scale * ratio <= kMaxSprite)
+        paintSprites(painter, toDevice, ratio, exposed);
     else
         paintDiscs(painter);
 }
@@ -120,7 +126,8 @@ void TTrackItem::paintDots(QPainter *painter, const QTransform &toDevice, bool o
                          &py);
             batch.emplace_back(std::floor(px) + 0.5, std::floor(py) + 0.5);
         }
-        painter->setPen(QPen(m_store->style(style).colour, 0));
+        // Width 1, not cosmetic: one logical pixel, `ratio` device pixels on a side.
+        painter->setPen(QPen(m_store->style(style).colour, 1, Qt::SolidLine, Qt::SquareCap));
         painter->drawPoints(batch.data(), int(batch.size()));
         start = end;
     }
@@ -169,8 +176,9 @@ void TTrackItem::Sprite::blendOnto(quint32 *canvas, qsizetype stride, QSize canv
     }
 }
 
-void TTrackItem::paintSprites(QPainter *painter, const QTransform &toDevice, double scale,
+void TTrackItem::paintSprites(QPainter *painter, const QTransform &toDevice, qreal ratio,
                               const QRectF &exposed) {
+    const double scale = std::sqrt(std::abs(toDevice.determinant()));
     // Stroking an ellipse per disc dominates a crowded repaint. Instead one pre-drawn disc per
     // style is placed to the nearest device pixel on a transparent canvas, which then goes over
     // the map in one operation; at this density it looks the same.
@@ -196,7 +204,8 @@ void TTrackItem::paintSprites(QPainter *painter, const QTransform &toDevice, dou
                          int(std::floor(sy * m_store->y(i) + dy + 0.5)) - half);
     }
     painter->save();
-    painter->resetTransform();
+    // Device pixels: the canvas goes onto the screen one to one.
+    painter->setWorldTransform(QTransform::fromScale(1 / ratio, 1 / ratio));
     painter->drawImage(area.topLeft(), m_canvas);
     painter->restore();
 }

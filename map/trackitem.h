@@ -10,7 +10,7 @@ class TTrackStore;
 // Draws the discs of the points [first, size) of a track store as one graphics item: only the
 // points in the exposed area are visited, stacked by reading; where many centres fall on one
 // device pixel only the topmost of them is drawn, as a pre-drawn disc placed to the nearest pixel,
-// and discs smaller than a device pixel and a half become single pixels.
+// and discs smaller than a logical pixel and a half become single logical pixels.
 class TTrackItem : public QGraphicsItem {
 public:
     TTrackItem(std::shared_ptr<const TTrackStore> store, quint32 first);
@@ -27,7 +27,7 @@ private:
     void paintDots(QPainter *painter, const QTransform &toDevice, bool onePerPixel);
     void sortByStacking();  // bottom first, as TTrackStore::isAbove orders
     void paintDiscs(QPainter *painter);
-    void paintSprites(QPainter *painter, const QTransform &toDevice, double scale,
+    void paintSprites(QPainter *painter, const QTransform &toDevice, qreal ratio,
                       const QRectF &exposed);
     // A disc drawn once per style and scale, premultiplied, with each row's non-empty span.
     struct Sprite {

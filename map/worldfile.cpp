@@ -4,16 +4,24 @@
 #include <cmath>
 
 bool TWorldFile::isValid() const {
-    return std::isfinite(pixelSizeX) && std::isfinite(pixelSizeY) && pixelSizeX != 0 &&
-           pixelSizeY != 0 && std::isfinite(originX) && std::isfinite(originY);
+    const double det = determinant();
+    return std::isfinite(pixelSizeX) && std::isfinite(skewY) && std::isfinite(skewX) &&
+           std::isfinite(pixelSizeY) && std::isfinite(originX) && std::isfinite(originY) &&
+           std::isfinite(det) && det != 0;
 }
 
 QPointF TWorldFile::mapToScene(double mapX, double mapY) const {
-    return {(mapX - originX) / pixelSizeX + 0.5, (mapY - originY) / pixelSizeY + 0.5};
+    const double dx = mapX - originX, dy = mapY - originY;
+    // The plain division keeps north-up maps exactly where they always were.
+    if (skewX == 0 && skewY == 0) return {dx / pixelSizeX + 0.5, dy / pixelSizeY + 0.5};
+    const double det = determinant();
+    return {(pixelSizeY * dx - skewX * dy) / det + 0.5, (pixelSizeX * dy - skewY * dx) / det + 0.5};
 }
 
 QPointF TWorldFile::sceneToMap(double sceneX, double sceneY) const {
-    return {(sceneX - 0.5) * pixelSizeX + originX, (sceneY - 0.5) * pixelSizeY + originY};
+    const double column = sceneX - 0.5, row = sceneY - 0.5;
+    return {pixelSizeX * column + skewX * row + originX,
+            skewY * column + pixelSizeY * row + originY};
 }
 
 std::optional<TWorldFile> TWorldFile::parse(QIODevice &device) {
@@ -24,11 +32,7 @@ std::optional<TWorldFile> TWorldFile::parse(QIODevice &device) {
         term = QString::fromUtf8(device.readLine()).trimmed().toDouble(&ok);
         if (!ok) return std::nullopt;
     }
-    TWorldFile file;
-    file.pixelSizeX = terms[0];
-    file.pixelSizeY = terms[3];
-    file.originX = terms[4];
-    file.originY = terms[5];
+    const TWorldFile file{terms[0], terms[1], terms[2], terms[3], terms[4], terms[5]};
     if (!file.isValid()) return std::nullopt;
     return file;
 }

@@ -5,10 +5,15 @@
 
 class QIODevice;
 
-// The affine terms of an axis-aligned world file. Lines 5 and 6 name the map coordinates of the
-// centre of the upper-left pixel, so scene (0.5, 0.5) falls on (originX, originY).
+// The six affine terms of a world file. Lines 5 and 6 name the map coordinates of the centre of
+// the upper-left pixel, so scene (0.5, 0.5) falls on (originX, originY):
+//   mapX = pixelSizeX * column + skewX * row + originX
+//   mapY = skewY * column + pixelSizeY * row + originY
+// with column = sceneX - 0.5 and row = sceneY - 0.5.
 struct TWorldFile {
-    double pixelSizeX = 0;  // line 1: map units per pixel along x
+    double pixelSizeX = 0;  // line 1: map x per pixel along a row
+    double skewY = 0;       // line 2: map y per pixel along a row (rotation term)
+    double skewX = 0;       // line 3: map x per pixel down a column (rotation term)
     double pixelSizeY = 0;  // line 4: negative in a north-up map
     double originX = 0;     // line 5
     double originY = 0;     // line 6
@@ -18,7 +23,10 @@ struct TWorldFile {
     QPointF mapToScene(double mapX, double mapY) const;
     QPointF sceneToMap(double sceneX, double sceneY) const;
 
-    // Six numeric lines with finite, non-zero pixel sizes; anything less is refused as a whole, so
-    // a truncated or garbled file never moves the map to half-defined coordinates.
+    // Six numeric lines of an invertible transform; anything less is refused as a whole, so a
+    // truncated or garbled file never moves the map to half-defined coordinates.
     static std::optional<TWorldFile> parse(QIODevice &device);
+
+private:
+    double determinant() const { return pixelSizeX * pixelSizeY - skewX * skewY; }
 };

@@ -81,6 +81,31 @@ TEST(GeoTransform, UntransformablePointsAndRefusedDefinitions) {
     EXPECT_FALSE(error.isEmpty());
 }
 
+TEST(GeoTransform, TakesOnlyMapProjectionsAndClassicInitNames) {
+    const auto init = TGeoTransform::create("+init=epsg:32633", nullptr);
+    ASSERT_TRUE(init);
+    double x, y;
+    ASSERT_TRUE(init->toMap(49.2, 16.6, &x, &y));
+    EXPECT_NEAR(x, 616556.553, 1e-3);
+    EXPECT_NEAR(y, 5450921.330, 1e-3);
+    EXPECT_TRUE(TGeoTransform::create("+proj=robin +datum=WGS84", nullptr));
+    EXPECT_TRUE(TGeoTransform::create("+proj=healpix +datum=WGS84", nullptr));
+    EXPECT_TRUE(TGeoTransform::create("+proj=latlong +datum=WGS84", nullptr));
+    EXPECT_TRUE(
+        TGeoTransform::create("+proj=utm +zone=33 +ellps=bessel +towgs84=570,85,462", nullptr));
+
+    const std::pair<const char *, const char *> refused[] = {
+        {"+proj=geocent +datum=WGS84", "geocentric"},
+        {"EPSG:5773", "vertical"},
+        {"+proj=affine +xoff=500000 +s11=2", "affine"},
+        {"+proj=helmert +x=1", "coordinate operation"}};
+    for (const auto &[definition, kind] : refused) {
+        QString error;
+        EXPECT_FALSE(TGeoTransform::create(definition, &error)) << definition;
+        EXPECT_TRUE(error.contains(kind)) << definition << ": " << error.toStdString();
+    }
+}
+
 TEST(Geodesic, MatchesGeodOracle) {
     const TGeodesic g = geodesicInverse(49.2, 16.6, 50.08, 14.42);
     EXPECT_NEAR(g.distance, 185389.408, 1e-3);
@@ -108,6 +133,27 @@ TEST(WorldFile, PixelCentreConventionAndRefusals) {
     EXPECT_FALSE(parse("2\n0\n0\n0\n1000\n5000\n"));
     EXPECT_FALSE(parse("2\n0\n0\n-2\neast\n5000\n"));
     EXPECT_FALSE(parse(""));
+}
+
+TEST(WorldFile, RotationTermsTakePart) {
+    // 2 m pixels turned 30 degrees: a column step goes (1.732, 1), a row step (1, -1.732).
+    const double c = 2 * std::cos(M_PI / 6), s = 2 * std::sin(M_PI / 6);
+    const auto world = parse(QString("%1\n%2\n%3\n%4\n1000\n5000\n")
+                                 .arg(c, 0, 'g', 17)
+                                 .arg(s, 0, 'g', 17)
+                                 .arg(s, 0, 'g', 17)
+                                 .arg(-c, 0, 'g', 17)
+                                 .toUtf8());
+    ASSERT_TRUE(world);
+    const QPointF map = world->sceneToMap(300.5, 200.5);
+    EXPECT_NEAR(map.x(), 1000 + 300 * c + 200 * s, 1e-9);
+    EXPECT_NEAR(map.y(), 5000 + 300 * s - 200 * c, 1e-9);
+    const QPointF back = world->mapToScene(map.x(), map.y());
+    EXPECT_NEAR(back.x(), 300.5, 1e-9);
+    EXPECT_NEAR(back.y(), 200.5, 1e-9);
+    EXPECT_TRUE(parse("0\n2\n2\n0\n1000\n5000\n"));   // a quarter turn: no pixel size term
+    EXPECT_FALSE(parse("2\n4\n1\n2\n1000\n5000\n"));  // singular
+    EXPECT_FALSE(parse("2\ninf\n0\n-2\n1000\n5000\n"));
 }
 
 TEST(MapScene, GeographicToSceneAgreesWithCs2csThroughTheWorldFile) {

@@ -79,3 +79,41 @@ TEST(TrackItem, DrawsLikeOneEllipseItemPerPoint) {
         EXPECT_LT(differingPixels(a, b, 60), a.width() * a.height() / 20) << size.width();
     }
 }
+
+TEST(TrackItem, HighDensityScreensDrawTheSameShareOfTrackInDevicePixels) {
+    auto store = std::make_shared<TTrackStore>();
+    QRandomGenerator random(11);
+    for (int i = 0; i < 5000; ++i)
+        store->append(at(random.generateDouble() * 4000, random.generateDouble() * 4000, 1),
+                      store->styleId(Qt::red, 32));
+    const auto renderAt = [&](QSize size, qreal ratio) {
+        QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::white);
+        QGraphicsScene scene;
+        scene.addItem(new TTrackItem(store, 0));
+        QPainter painter(&image);
+        scene.render(&painter, QRectF(QPointF(0, 0), size), QRectF(0, 0, 4000, 4000));
+        return image;
+    };
+    const auto trackShare = [](const QImage &image) {
+        int track = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                track += qGray(image.pixel(x, y)) < 200;
+        return double(track) / (image.width() * image.height());
+    };
+    // Crowded: pre-drawn discs of 8 logical pixels; then so far out that discs become dots.
+    for (const QSize size : {QSize(1000, 1000), QSize(100, 100)}) {
+        const QImage two = renderAt(size, 2);
+        const double shareAtOne = trackShare(renderAt(size, 1)), shareAtTwo = trackShare(two);
+        EXPECT_NEAR(shareAtTwo / shareAtOne, 1, 0.3) << size.width();
+        if (size.width() < 1000) continue;
+        // Discs drawn at logical resolution and scaled up would leave every 2 x 2 block uniform.
+        int mixed = 0;
+        for (int y = 0; y + 1 < two.height(); y += 2)
+            for (int x = 0; x + 1 < two.width(); x += 2)
+                mixed += two.pixel(x, y) != two.pixel(x + 1, y + 1);
+        EXPECT_GT(mixed, 1000);
+    }
+}

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
+#include <QImageWriter>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 
+#include <sys/stat.h>
 #include <cmath>
 #include <memory>
 
@@ -98,6 +100,128 @@ TEST(MapView, LoadsCompanionFilesAndReportsEachFailure) {
                                           dir.filePath("bad.ppr") + ": "));
     EXPECT_TRUE(view.errors[2].endsWith("\n" + dir.filePath("bad.jpr") + ": not found"));
     EXPECT_FALSE(view.convToProj(49.2, 16.6, &x, &y));
+}
+
+TEST(MapView, CompanionsNamedUpToTheLastDotFirstThenUpToTheFirst) {
+    QTemporaryDir dir;
+    copyDemo(dir, "area.v2", {".png.png"});
+    copyDemo(dir, "area", {".pgw.pgw", ".ppr.ppr"});  // first-dot names only
+    TestView view;
+    view.loadAll(dir.filePath("area.v2.png"));
+    EXPECT_TRUE(view.errors.isEmpty()) << view.errors.join('|').toStdString();
+    double x, y;
+    ASSERT_TRUE(view.convToProj(49.2, 16.6, &x, &y));
+
+    // With both present the last-dot world file wins; the first-dot one is 100 pixels off.
+    QFile shifted(dir.filePath("area.pgw"));
+    ASSERT_TRUE(shifted.open(QIODevice::ReadWrite));
+    QList<QByteArray> lines = shifted.readAll().split('\n');
+    lines[4] = QByteArray::number(lines[4].toDouble() + 500, 'f', 6);
+    shifted.resize(0);
+    shifted.write(lines.join('\n'));
+    shifted.close();
+    copyDemo(dir, "area.v2", {".pgw.pgw"});
+    view.loadAll(dir.filePath("area.v2.png"));
+    double x2, y2;
+    ASSERT_TRUE(view.convToProj(49.2, 16.6, &x2, &y2));
+    EXPECT_EQ(QPointF(x2, y2), QPointF(x, y));
+    QFile::remove(dir.filePath("area.v2.pgw"));
+    view.loadAll(dir.filePath("area.v2.png"));
+    ASSERT_TRUE(view.convToProj(49.2, 16.6, &x2, &y2));
+    EXPECT_NEAR(x2, x - 100, 1e-6);
+}
+
+TEST(MapView, EndlessOrBlockingCompanionFilesAreRefusedNotRead) {
+    QTemporaryDir dir;
+    copyDemo(dir, "area", {".png.png"});
+    ASSERT_TRUE(QFile::link("/dev/zero", dir.filePath("area.pgw")));
+    ASSERT_EQ(mkfifo(QFile::encodeName(dir.filePath("area.jgw")).constData(), 0600), 0);
+    QFile huge(dir.filePath("area.ppr"));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    huge.write(QByteArray(1 << 20, '+'));
+    huge.close();
+    ASSERT_TRUE(QFile::link("/dev/zero", dir.filePath("area.jpr")));
+
+    TestView view;
+    view.loadAll(dir.filePath("area.png"));
+    const QString stem = dir.filePath("area");
+    EXPECT_EQ(view.errors.join('|').toStdString(),
+              QStringList({"Could not load calibration file!\n" + stem +
+                               ".pgw: not a regular file\n" + stem + ".jgw: not a regular file",
+                           "Could not load projection definition file!\n" + stem +
+                               ".ppr: larger than 64 KiB\n" + stem + ".jpr: not a regular file"})
+                  .join('|')
+                  .toStdString());
+}
+
+TEST(MapView, JpegCutShortIsRefusedWholeOnesLoadBaselineOrProgressive) {
+    QTemporaryDir dir;
+    const QImage demo(DEMO_MAP);
+    for (const bool progressive : {false, true}) {
+        QImageWriter writer(dir.filePath("whole.jpg"));
+        writer.setProgressiveScanWrite(progressive);
+        ASSERT_TRUE(writer.write(demo));
+        TestView view;
+        view.loadAll(dir.filePath("whole.jpg"));
+        EXPECT_EQ(view.mapScene().mapImage().size(), demo.size());
+        EXPECT_TRUE(view.errors.isEmpty() || !view.errors[0].contains("raster"))
+            << view.errors.join('|').toStdString();
+
+        QFile whole(dir.filePath("whole.jpg"));
+        ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+        QFile cut(dir.filePath("cut.jpg"));
+        ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+        cut.write(whole.readAll().chopped(int(whole.size() / 3)));
+        cut.close();
+        view.errors.clear();
+        view.loadAll(cut.fileName());
+        ASSERT_FALSE(view.errors.isEmpty());
+        EXPECT_EQ(view.errors[0].toStdString(),
+                  ("Could not load raster image file!\n" + cut.fileName() +
+                   ": the JPEG data is damaged or cut short")
+                      .toStdString());
+        EXPECT_TRUE(view.mapScene().mapImage().isNull());
+    }
+}
+
+TEST(MapView, LargeMapsLoad) {
+    QTemporaryDir dir;
+    QImage large(6000, 6000, QImage::Format_RGB32);
+    large.fill(QColor(200, 190, 140));
+    ASSERT_TRUE(large.save(dir.filePath("large.png")));
+    large = QImage();
+    TestView view;
+    view.loadAll(dir.filePath("large.png"));
+    EXPECT_EQ(view.mapScene().mapImage().size(), QSize(6000, 6000));
+    EXPECT_FALSE(view.errors.join('|').contains("raster")) << view.errors.join('|').toStdString();
+}
+
+namespace {
+QStringList mapLog;
+void recordMapLog(QtMsgType, const QMessageLogContext &context, const QString &message) {
+    if (QByteArray(context.category) == "survokart.map") mapLog << message;
+}
+}  // namespace
+
+TEST(MapView, EachFailureIsLoggedWithItsFilesAndReasons) {
+    QTemporaryDir dir;
+    copyDemo(dir, "area", {".png.png", ".ppr.ppr"});
+    QFile pgw(dir.filePath("area.pgw"));
+    ASSERT_TRUE(pgw.open(QIODevice::WriteOnly));
+    pgw.write("5\n0\n0\n-5\n");
+    pgw.close();
+    mapLog.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(recordMapLog);
+    TestView view;
+    view.loadAll(dir.filePath("area.png"));
+    qInstallMessageHandler(previous);
+    const QString stem = dir.filePath("area");
+    EXPECT_EQ(view.errors, QStringList("Could not load calibration file!\n" + stem +
+                                       ".pgw: not six numbers of an invertible transform\n" + stem +
+                                       ".jgw: not found"));
+    EXPECT_EQ(mapLog, QStringList("Could not load calibration file! | " + stem +
+                                  ".pgw: not six numbers of an invertible transform | " + stem +
+                                  ".jgw: not found"));
 }
 
 TEST(MapView, FirstStartWithoutAMapIsQuietAndSaysWhereToChooseOne) {

@@ -165,6 +165,36 @@ bool writeText(const QString &path, const QString &text) {
     return file.flush();
 }
 
+// What is wrong with the command line, empty when nothing is; fills `o` as it goes.
+QString readOptions(const QCommandLineParser &parser, Options *o) {
+    if (parser.positionalArguments().size() != 1) return "give exactly one output file";
+    const QStringList size = parser.value("size").split('x');
+    bool width = false, height = false;
+    if (size.size() == 2) {
+        o->width = size[0].toInt(&width);
+        o->height = size[1].toInt(&height);
+    }
+    if (!width || !height || o->width < 16 || o->height < 16 || o->width > 20000 ||
+        o->height > 20000)
+        return QString("--size %1: want WxH, each from 16 to 20000 pixels")
+            .arg(parser.value("size"));
+    bool ok = false;
+    o->pixel = parser.value("pixel").toDouble(&ok);
+    if (!ok || !std::isfinite(o->pixel) || !(o->pixel > 0))
+        return QString("--pixel %1: want a finite number of metres greater than 0")
+            .arg(parser.value("pixel"));
+    o->latitude = parser.value("lat").toDouble(&ok);
+    if (!ok || !(std::fabs(o->latitude) <= 84))
+        return QString("--lat %1: want degrees from -84 to 84, where UTM holds")
+            .arg(parser.value("lat"));
+    o->longitude = parser.value("lon").toDouble(&ok);
+    if (!ok || !(std::fabs(o->longitude) <= 180))
+        return QString("--lon %1: want degrees from -180 to 180").arg(parser.value("lon"));
+    o->seed = parser.value("seed").toUInt(&ok);
+    if (!ok) return QString("--seed %1: want a whole number from 0").arg(parser.value("seed"));
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -185,20 +215,9 @@ int main(int argc, char **argv) {
     parser.process(app);
 
     Options o;
-    const QStringList size = parser.value("size").split('x');
-    bool ok[6] = {};
-    if (size.size() == 2) {
-        o.width = size[0].toInt(&ok[0]);
-        o.height = size[1].toInt(&ok[1]);
-    }
-    o.pixel = parser.value("pixel").toDouble(&ok[2]);
-    o.latitude = parser.value("lat").toDouble(&ok[3]);
-    o.longitude = parser.value("lon").toDouble(&ok[4]);
-    o.seed = parser.value("seed").toUInt(&ok[5]);
-    if (parser.positionalArguments().size() != 1 ||
-        !std::all_of(ok, ok + 6, [](bool b) { return b; }) || o.width < 16 || o.height < 16 ||
-        o.width > 20000 || o.height > 20000 || !(o.pixel > 0) || std::fabs(o.latitude) > 84) {
-        std::fprintf(stderr, "survokart-mapgen: bad arguments (see --help)\n");
+    const QString problem = readOptions(parser, &o);
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "survokart-mapgen: %s (see --help)\n", qPrintable(problem));
         return 2;
     }
     o.output = parser.positionalArguments().front();
