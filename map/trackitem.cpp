@@ -12,6 +12,8 @@ namespace {
 constexpr size_t kExactUpTo = 2048;
 constexpr double kDotBelow = 1.5;                   // logical pixels of disc diameter
 constexpr double kMaxSprite = 64;                   // device pixels of disc diameter
+constexpr double kPhasedBelow = 4;                  // canvas pixels of disc diameter
+constexpr int kPhases = 8;                          // sub-pixel offsets per axis
 constexpr qint64 kMaxPixelGrid = 16 * 1024 * 1024;  // larger exposures skip the per-pixel pass
 }  // namespace
 
@@ -54,30 +56,35 @@ void TTrackItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *option
     if (m_visible.empty()) return;
 
     // On a high-density screen the world transform is in logical pixels; the device has `ratio`
-    // times as many along each axis. Sprites are drawn in device pixels so they stay sharp; a
-    // dot stays one logical pixel, so a track looks as dense whatever the screen.
+    // times as many along each axis. Pre-drawn discs go in device pixels so they stay sharp; discs
+    // under a logical pixel and a half go in logical pixels, so a track looks as dense whatever
+    // the screen.
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
     const QTransform toLogical = painter->worldTransform();
-    const QTransform toDevice = toLogical * QTransform::fromScale(ratio, ratio);
     const double scale = std::sqrt(std::abs(toLogical.determinant()));
-    const bool dots = m_store->maxDiameter() * scale < kDotBelow;
-    const bool crowded = m_visible.size() > kExactUpTo;
-    const bool onePerPixel = crowded && keepTopmostPerPixel(dots ? toLogical : toDevice, area);
-
-    if (dots)
-        paintDots(painter, toLogical, onePerPixel);
-    else if (crowded && toDevice.type() <= QTransform::TxScale &&
-             m_store->maxDiameter() * scale * ratio <= kMaxSprite)
-        paintSprites(painter, toDevice, ratio, exposed);
-    else
+    const qreal canvasRatio = m_store->maxDiameter() * scale < kDotBelow ? 1.0 : ratio;
+    const QTransform toCanvas = toLogical * QTransform::fromScale(canvasRatio, canvasRatio);
+    // Without a rotation the mapping is a scale and a shift per axis, as the sprites need; a
+    // rotated view falls back to the exact drawing.
+    if (m_visible.size() > kExactUpTo && toCanvas.type() <= QTransform::TxScale &&
+        m_store->maxDiameter() * scale * canvasRatio <= kMaxSprite) {
+        // Discs a few pixels wide change shape with their position inside a pixel: a disc
+        // below the topmost one still shows pixels of its own, so all are kept, which costs
+        // little at a few pixels each.
+        const int phases =
+            m_store->maxDiameter() * scale * canvasRatio < kPhasedBelow ? kPhases : 1;
+        if (phases == 1) keepTopmostPerPixel(toCanvas, area);
+        paintSprites(painter, toCanvas, canvasRatio, exposed, phases);
+    } else {
         paintDiscs(painter);
+    }
 }
 
-bool TTrackItem::keepTopmostPerPixel(const QTransform &toDevice, const QRectF &area) {
+void TTrackItem::keepTopmostPerPixel(const QTransform &toDevice, const QRectF &area) {
     const QRect grid = toDevice.mapRect(area).toAlignedRect().adjusted(-1, -1, 1, 1);
     const qint64 pixels = qint64(grid.width()) * grid.height();
     // Fewer points than a quarter of the pixels rarely share one: not worth the pass.
-    if (pixels > kMaxPixelGrid || qint64(m_visible.size()) * 4 < pixels) return false;
+    if (pixels > kMaxPixelGrid || qint64(m_visible.size()) * 4 < pixels) return;
     m_pixels.resize(size_t(grid.width()) * size_t(grid.height()));  // zero between paints
 
     const auto pixelOf = [&](quint32 i) {
@@ -99,39 +106,6 @@ bool TTrackItem::keepTopmostPerPixel(const QTransform &toDevice, const QRectF &a
     m_visible.resize(kept);
     for (quint32 i : m_visible)
         m_pixels[pixelOf(i)] = 0;
-    return true;
-}
-
-void TTrackItem::paintDots(QPainter *painter, const QTransform &toDevice, bool onePerPixel) {
-    // Each kept point owns its pixel, so the order between colours no longer matters and every
-    // colour goes out in one batch; otherwise the stacking order decides.
-    if (!onePerPixel)
-        sortByStacking();
-    else
-        std::stable_sort(m_visible.begin(), m_visible.end(), [this](quint32 a, quint32 b) {
-            return m_store->styleOf(a) < m_store->styleOf(b);
-        });
-
-    painter->save();
-    painter->resetTransform();
-    std::vector<QPointF> batch;
-    size_t start = 0;
-    while (start < m_visible.size()) {
-        const quint16 style = m_store->styleOf(m_visible[start]);
-        size_t end = start;
-        batch.clear();
-        for (; end < m_visible.size() && m_store->styleOf(m_visible[end]) == style; ++end) {
-            qreal px, py;
-            toDevice.map(qreal(m_store->x(m_visible[end])), qreal(m_store->y(m_visible[end])), &px,
-                         &py);
-            batch.emplace_back(std::floor(px) + 0.5, std::floor(py) + 0.5);
-        }
-        // Width 1, not cosmetic: one logical pixel, `ratio` device pixels on a side.
-        painter->setPen(QPen(m_store->style(style).colour, 1, Qt::SolidLine, Qt::SquareCap));
-        painter->drawPoints(batch.data(), int(batch.size()));
-        start = end;
-    }
-    painter->restore();
 }
 
 void TTrackItem::paintDiscs(QPainter *painter) {
@@ -176,53 +150,64 @@ void TTrackItem::Sprite::blendOnto(quint32 *canvas, qsizetype stride, QSize canv
     }
 }
 
-void TTrackItem::paintSprites(QPainter *painter, const QTransform &toDevice, qreal ratio,
-                              const QRectF &exposed) {
-    const double scale = std::sqrt(std::abs(toDevice.determinant()));
+void TTrackItem::paintSprites(QPainter *painter, const QTransform &toCanvas, qreal canvasRatio,
+                              const QRectF &exposed, int phases) {
+    const double scale = std::sqrt(std::abs(toCanvas.determinant()));
     // Stroking an ellipse per disc dominates a crowded repaint. Instead one pre-drawn disc per
-    // style is placed to the nearest device pixel on a transparent canvas, which then goes over
-    // the map in one operation; at this density it looks the same.
-    if (scale != m_spriteScale) {
+    // style is placed on a transparent canvas, which then goes over the map in one operation.
+    // Small discs are pre-drawn at `phases` sub-pixel offsets per axis, larger ones are placed
+    // to the nearest pixel.
+    if (scale != m_spriteScale || phases != m_spritePhases) {
         m_sprites.clear();
         m_spriteScale = scale;
+        m_spritePhases = phases;
     }
-    const QRect area = toDevice.mapRect(exposed).toAlignedRect();
+    const QRect area = toCanvas.mapRect(exposed).toAlignedRect();
     if (m_canvas.size() != area.size())
         m_canvas = QImage(area.size(), QImage::Format_ARGB32_Premultiplied);
     m_canvas.fill(Qt::transparent);
     sortByStacking();
     quint32 *bits = reinterpret_cast<quint32 *>(m_canvas.bits());
     const qsizetype stride = m_canvas.bytesPerLine() / 4;
-    // No rotation here (checked by the caller): the mapping is a scale and a shift per axis.
-    const double sx = toDevice.m11(), sy = toDevice.m22();
-    const double dx = toDevice.dx() - area.left(), dy = toDevice.dy() - area.top();
+    const double sx = toCanvas.m11(), sy = toCanvas.m22();
+    const double dx = toCanvas.dx() - area.left(), dy = toCanvas.dy() - area.top();
+    // Integer pixel and sub-pixel offset of a centre along one axis.
+    const auto place = [phases](double v) {
+        if (phases == 1) return std::pair{int(std::floor(v + 0.5)), 0};
+        const double base = std::floor(v);
+        return std::pair{int(base), std::min(phases - 1, int((v - base) * phases))};
+    };
     for (quint32 i : m_visible) {
-        const Sprite &sprite = spriteFor(m_store->styleOf(i));
+        const auto [left, phaseX] = place(sx * m_store->x(i) + dx);
+        const auto [top, phaseY] = place(sy * m_store->y(i) + dy);
+        const Sprite &sprite = spriteFor(m_store->styleOf(i), phaseX, phaseY);
         const int half = sprite.size / 2;
-        sprite.blendOnto(bits, stride, m_canvas.size(),
-                         int(std::floor(sx * m_store->x(i) + dx + 0.5)) - half,
-                         int(std::floor(sy * m_store->y(i) + dy + 0.5)) - half);
+        sprite.blendOnto(bits, stride, m_canvas.size(), left - half, top - half);
     }
     painter->save();
-    // Device pixels: the canvas goes onto the screen one to one.
-    painter->setWorldTransform(QTransform::fromScale(1 / ratio, 1 / ratio));
+    // Canvas pixels: the canvas goes onto the screen one to one.
+    painter->setWorldTransform(QTransform::fromScale(1 / canvasRatio, 1 / canvasRatio));
     painter->drawImage(area.topLeft(), m_canvas);
     painter->restore();
 }
 
-const TTrackItem::Sprite &TTrackItem::spriteFor(quint16 id) {
-    if (id >= m_sprites.size()) m_sprites.resize(size_t(id) + 1);
-    Sprite &sprite = m_sprites[id];
+const TTrackItem::Sprite &TTrackItem::spriteFor(quint16 id, int phaseX, int phaseY) {
+    const int phases = m_spritePhases;
+    const size_t slot = (size_t(id) * phases + size_t(phaseY)) * phases + size_t(phaseX);
+    if (slot >= m_sprites.size()) m_sprites.resize(slot + 1);
+    Sprite &sprite = m_sprites[slot];
     if (sprite.size == 0) {
         const TTrackStore::Style &style = m_store->style(id);
-        // Even size, so the disc's centre sits on the pixel corner the placement rounds to; the
-        // pen reaches half a unit beyond the disc.
-        const int size = 2 * int(std::ceil((style.diameter + 1) * m_spriteScale / 2 + 0.5));
+        // Odd size with the pixel corner of the placement at the middle, room for the sub-pixel
+        // offset and a pixel to spare around the pen, which reaches half a unit beyond the disc.
+        const int half = int(std::ceil((style.diameter + 1) * m_spriteScale / 2)) + 1;
+        const int size = 2 * half + 1;
         QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         {
             QPainter p(&image);
-            p.translate(size / 2, size / 2);
+            p.translate(half + (phases == 1 ? 0.0 : (phaseX + 0.5) / phases),
+                        half + (phases == 1 ? 0.0 : (phaseY + 0.5) / phases));
             p.scale(m_spriteScale, m_spriteScale);
             p.setPen(QPen(style.colour, 1));
             p.setBrush(style.colour);

@@ -9,8 +9,9 @@ class TTrackStore;
 
 // Draws the discs of the points [first, size) of a track store as one graphics item: only the
 // points in the exposed area are visited, stacked by reading; where many centres fall on one
-// device pixel only the topmost of them is drawn, as a pre-drawn disc placed to the nearest pixel,
-// and discs smaller than a logical pixel and a half become single logical pixels.
+// device pixel only the topmost of them is drawn, as a pre-drawn disc placed to the pixel (to an
+// eighth of one for small discs); discs smaller than a logical pixel and a half are drawn in
+// logical pixels.
 class TTrackItem : public QGraphicsItem {
 public:
     TTrackItem(std::shared_ptr<const TTrackStore> store, quint32 first);
@@ -23,12 +24,11 @@ public:
 
 private:
     QRectF discRect(quint32 index) const;
-    bool keepTopmostPerPixel(const QTransform &toDevice, const QRectF &area);
-    void paintDots(QPainter *painter, const QTransform &toDevice, bool onePerPixel);
+    void keepTopmostPerPixel(const QTransform &toDevice, const QRectF &area);
     void sortByStacking();  // bottom first, as TTrackStore::isAbove orders
     void paintDiscs(QPainter *painter);
-    void paintSprites(QPainter *painter, const QTransform &toDevice, qreal ratio,
-                      const QRectF &exposed);
+    void paintSprites(QPainter *painter, const QTransform &toCanvas, qreal canvasRatio,
+                      const QRectF &exposed, int phases);
     // A disc drawn once per style and scale, premultiplied, with each row's non-empty span.
     struct Sprite {
         int size = 0;
@@ -37,7 +37,7 @@ private:
         void blendOnto(quint32 *canvas, qsizetype stride, QSize canvasSize, int left,
                        int top) const;
     };
-    const Sprite &spriteFor(quint16 style);
+    const Sprite &spriteFor(quint16 style, int phaseX, int phaseY);
 
     std::shared_ptr<const TTrackStore> m_store;
     quint32 m_first;
@@ -47,7 +47,8 @@ private:
     std::vector<quint32> m_visible;
     std::vector<quint32> m_pixels;
     std::vector<std::pair<double, quint32>> m_keys;
-    std::vector<Sprite> m_sprites;  // by style, drawn at m_spriteScale
+    std::vector<Sprite> m_sprites;  // by style and sub-pixel offset, drawn at m_spriteScale
     double m_spriteScale = 0;
+    int m_spritePhases = 1;
     QImage m_canvas;
 };

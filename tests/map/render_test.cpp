@@ -7,6 +7,7 @@
 #include <QGraphicsScene>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <numeric>
 
 namespace {
 TTrackPoint at(double x, double y, double value) {
@@ -116,4 +117,46 @@ TEST(TrackItem, HighDensityScreensDrawTheSameShareOfTrackInDevicePixels) {
                 mixed += two.pixel(x, y) != two.pixel(x + 1, y + 1);
         EXPECT_GT(mixed, 1000);
     }
+}
+
+TEST(TrackItem, ZoomedOutLooksLikeTheDiscs) {
+    // A survey of lines 1.2 pixels apart at zoom 0.15, and a random cluster of mixed readings on
+    // it, against one ellipse per point drawn in stacking order: no stripes, no paler track.
+    auto store = std::make_shared<TTrackStore>();
+    const QList<QColor> colours{Qt::darkGreen, Qt::blue, Qt::red};
+    QRandomGenerator random(5);
+    const auto add = [&](double x, double y, double v) {
+        store->append(at(x, y, v), store->styleId(trackColour(v, {10, 20}, colours), 8));
+    };
+    for (int line = 0; line < 100; ++line)
+        for (int step = 0; step < 400; ++step)
+            add(step * 2 + random.bounded(1.5), line * 8 + random.bounded(1.5), 5);
+    for (int i = 0; i < 20000; ++i)
+        add(200 + random.generateDouble() * 400, 200 + random.generateDouble() * 400,
+            random.bounded(30.0));
+
+    const double zoom = 0.15;
+    const QRectF all(0, 0, 800, 800);
+    const QSize size = (all.size() * zoom).toSize();
+    QGraphicsScene scene;
+    scene.addItem(new TTrackItem(store, 0));
+    const QImage mine = render(scene, all, size);
+
+    std::vector<quint32> order(store->size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [&](quint32 a, quint32 b) { return store->isAbove(b, a); });
+    QImage reference(size, QImage::Format_ARGB32_Premultiplied);
+    reference.fill(Qt::white);
+    QPainter painter(&reference);
+    painter.scale(zoom, zoom);
+    for (quint32 i : order) {
+        const TTrackStore::Style &s = store->style(store->styleOf(i));
+        painter.setPen(QPen(s.colour, 1));
+        painter.setBrush(s.colour);
+        painter.drawEllipse(QRectF(store->x(i) - 0.5 * s.diameter, store->y(i) - 0.5 * s.diameter,
+                                   s.diameter, s.diameter));
+    }
+    painter.end();
+    EXPECT_LE(differingPixels(mine, reference, 40), size.width() * size.height() / 20);
 }
