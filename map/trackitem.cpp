@@ -166,9 +166,6 @@ void TTrackItem::paintSprites(QPainter *painter, const QTransform &toCanvas, qre
     if (m_canvas.size() != area.size())
         m_canvas = QImage(area.size(), QImage::Format_ARGB32_Premultiplied);
     m_canvas.fill(Qt::transparent);
-    sortByStacking();
-    quint32 *bits = reinterpret_cast<quint32 *>(m_canvas.bits());
-    const qsizetype stride = m_canvas.bytesPerLine() / 4;
     const double sx = toCanvas.m11(), sy = toCanvas.m22();
     const double dx = toCanvas.dx() - area.left(), dy = toCanvas.dy() - area.top();
     // Integer pixel and sub-pixel offset of a centre along one axis.
@@ -177,12 +174,24 @@ void TTrackItem::paintSprites(QPainter *painter, const QTransform &toCanvas, qre
         const double base = std::floor(v);
         return std::pair{int(base), std::min(phases - 1, int((v - base) * phases))};
     };
-    for (quint32 i : m_visible) {
+    // Placed in the store's order, read once: after sorting, the records would be visited at
+    // random, one cache miss each.
+    m_placed.resize(m_visible.size());
+    for (size_t k = 0; k < m_visible.size(); ++k) {
+        const quint32 i = m_visible[k];
+        const double v = m_store->value(i);
         const auto [left, phaseX] = place(sx * m_store->x(i) + dx);
         const auto [top, phaseY] = place(sy * m_store->y(i) + dy);
-        const Sprite &sprite = spriteFor(m_store->styleOf(i), phaseX, phaseY);
+        m_placed[k] = {std::isnan(v) ? -HUGE_VAL : v, i,
+                       spriteFor(m_store->styleOf(i), phaseX, phaseY), left, top};
+    }
+    std::sort(m_placed.begin(), m_placed.end());  // bottom first, as TTrackStore::isAbove orders
+    quint32 *bits = reinterpret_cast<quint32 *>(m_canvas.bits());
+    const qsizetype stride = m_canvas.bytesPerLine() / 4;
+    for (const Placed &p : m_placed) {
+        const Sprite &sprite = m_sprites[p.sprite];
         const int half = sprite.size / 2;
-        sprite.blendOnto(bits, stride, m_canvas.size(), left - half, top - half);
+        sprite.blendOnto(bits, stride, m_canvas.size(), p.left - half, p.top - half);
     }
     painter->save();
     // Canvas pixels: the canvas goes onto the screen one to one.
@@ -191,9 +200,9 @@ void TTrackItem::paintSprites(QPainter *painter, const QTransform &toCanvas, qre
     painter->restore();
 }
 
-const TTrackItem::Sprite &TTrackItem::spriteFor(quint16 id, int phaseX, int phaseY) {
+quint32 TTrackItem::spriteFor(quint16 id, int phaseX, int phaseY) {
     const int phases = m_spritePhases;
-    const size_t slot = (size_t(id) * phases + size_t(phaseY)) * phases + size_t(phaseX);
+    const quint32 slot = (quint32(id) * phases + quint32(phaseY)) * phases + quint32(phaseX);
     if (slot >= m_sprites.size()) m_sprites.resize(slot + 1);
     Sprite &sprite = m_sprites[slot];
     if (sprite.size == 0) {
@@ -228,7 +237,7 @@ const TTrackItem::Sprite &TTrackItem::spriteFor(quint16 id, int phaseX, int phas
             sprite.spans[size_t(y)] = {first, last};
         }
     }
-    return sprite;
+    return slot;
 }
 
 void TTrackItem::sortByStacking() {

@@ -37,7 +37,17 @@ private:
         void blendOnto(quint32 *canvas, qsizetype stride, QSize canvasSize, int left,
                        int top) const;
     };
-    const Sprite &spriteFor(quint16 style, int phaseX, int phaseY);
+    quint32 spriteFor(quint16 style, int phaseX, int phaseY);  // drawn on first use; its slot
+    // A disc's sprite and place on the canvas, with its stacking key.
+    struct Placed {
+        double value;
+        quint32 index;
+        quint32 sprite;
+        qint32 left, top;
+        bool operator<(const Placed &o) const {
+            return value < o.value || (value == o.value && index < o.index);
+        }
+    };
 
     std::shared_ptr<const TTrackStore> m_store;
     quint32 m_first;
@@ -47,6 +57,7 @@ private:
     std::vector<quint32> m_visible;
     std::vector<quint32> m_pixels;
     std::vector<std::pair<double, quint32>> m_keys;
+    std::vector<Placed> m_placed;
     std::vector<Sprite> m_sprites;  // by style and sub-pixel offset, drawn at m_spriteScale
     double m_spriteScale = 0;
     int m_spritePhases = 1;
