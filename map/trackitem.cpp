@@ -68,9 +68,9 @@ void TTrackItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *option
     // rotated view falls back to the exact drawing.
     if (m_visible.size() > kExactUpTo && toCanvas.type() <= QTransform::TxScale &&
         m_store->maxDiameter() * scale * canvasRatio <= kMaxSprite) {
-        // Discs a few pixels wide change shape with their position inside a pixel: a disc
-        // below the topmost one still shows pixels of its own, so all are kept, which costs
-        // little at a few pixels each.
+        // Discs only a few pixels wide change shape with their position inside a pixel: one
+        // below the topmost still shows pixels of its own, so all are kept, which costs little
+        // at a few pixels each.
         const int phases =
             m_store->maxDiameter() * scale * canvasRatio < kPhasedBelow ? kPhases : 1;
         if (phases == 1) keepTopmostPerPixel(toCanvas, area);

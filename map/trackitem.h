@@ -8,10 +8,10 @@
 class TTrackStore;
 
 // Draws the discs of the points [first, size) of a track store as one graphics item: only the
-// points in the exposed area are visited, stacked by reading; where many centres fall on one
-// device pixel only the topmost of them is drawn, as a pre-drawn disc placed to the pixel (to an
-// eighth of one for small discs); discs smaller than a logical pixel and a half are drawn in
-// logical pixels.
+// points in the exposed area are visited, stacked by reading. A crowded track goes out as
+// pre-drawn discs: discs under four pixels are placed to an eighth of a pixel, every one of them;
+// of larger ones only the topmost per pixel is drawn, placed to the nearest pixel. Discs smaller
+// than a logical pixel and a half are drawn in logical pixels.
 class TTrackItem : public QGraphicsItem {
 public:
     TTrackItem(std::shared_ptr<const TTrackStore> store, quint32 first);
