@@ -13,7 +13,7 @@ constexpr size_t kExactUpTo = 2048;
 constexpr double kDotBelow = 1.5;                   // logical pixels of disc diameter
 constexpr double kMaxSprite = 64;                   // device pixels of disc diameter
 constexpr double kPhasedBelow = 4;                  // canvas pixels of disc diameter
-constexpr int kPhases = 8;                          // sub-pixel offsets per axis
+constexpr int kPhases = 16;                         // sub-pixel offsets per axis
 constexpr qint64 kMaxPixelGrid = 16 * 1024 * 1024;  // larger exposures skip the per-pixel pass
 }  // namespace
 
