@@ -1,9 +1,16 @@
 // The fake D2XX library: each entry point records its call and answers from fake_d2xx.
 #include "fake_d2xx.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -15,6 +22,24 @@ constexpr FT_STATUS FT_IO_ERROR = 4;
 
 fake_d2xx state;
 int handle_token;  // the one open handle points here
+std::thread relay;
+int relay_stop = -1;  // eventfd ending the relay
+
+// Moves what the line sends into the device's receive queue and signals the host.
+void relay_line(int fd) {
+    char buf[512];
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {relay_stop, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 || fds[1].revents || !(fds[0].revents & POLLIN)) return;
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0) return;
+        {
+            std::lock_guard g(state.lock);
+            state.to_host.append(buf, static_cast<size_t>(n));
+        }
+        state.signal();
+    }
+}
 
 void note(const char *format, unsigned a = 0, unsigned b = 0, unsigned c = 0) {
     char line[128];
@@ -37,6 +62,32 @@ extern "C" {
 
 fake_d2xx *fake_d2xx_state() {
     return &state;
+}
+
+int fake_d2xx_bridge(const char *path) {
+    int fd = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    if (fd < 0 || ::tcgetattr(fd, &t) != 0) return -1;
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    relay_stop = ::eventfd(0, EFD_CLOEXEC);
+    {
+        std::lock_guard g(state.lock);
+        state.line_fd = fd;
+    }
+    relay = std::thread(relay_line, fd);
+    return 0;
+}
+
+void fake_d2xx_unbridge() {
+    if (!relay.joinable()) return;
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(relay_stop, &one, sizeof one);
+    relay.join();
+    std::lock_guard g(state.lock);
+    ::close(state.line_fd);
+    ::close(relay_stop);
+    state.line_fd = relay_stop = -1;
 }
 
 FT_STATUS FT_OpenEx(void *serial, DWORD flags, void **handle) {
@@ -99,7 +150,12 @@ FT_STATUS FT_Write(void *h, void *data, DWORD length, DWORD *written) {
     {
         std::lock_guard g(state.lock);
         if (h != &handle_token || !state.present) return FT_IO_ERROR;
-        if (state.echo) state.to_host.append(static_cast<const char *>(data), length);
+        if (state.line_fd >= 0) {
+            if (::write(state.line_fd, data, length) != static_cast<ssize_t>(length))
+                return FT_IO_ERROR;
+        } else if (state.echo) {
+            state.to_host.append(static_cast<const char *>(data), length);
+        }
         *written = length;
     }
     state.signal();

@@ -2,6 +2,7 @@
 // transport loads like the vendor's. The test reaches the same state through fake_d2xx_state().
 #pragma once
 
+#include <dlfcn.h>
 #include <pthread.h>
 
 #include <cstdint>
@@ -21,6 +22,7 @@ struct fake_d2xx {
     std::vector<fake_d2xx_device> devices;
     std::string to_host;  // bytes the device has sent
     bool echo = true;     // the device answers each write with the same bytes
+    int line_fd = -1;     // when bridged: writes go to this line, its bytes come to the host
     bool present = true;  // false: every call on the open device fails, as when it is unplugged
     uint16_t eeprom[64] = {};
     void *event = nullptr;  // the transport's EVENT_HANDLE
@@ -56,3 +58,19 @@ struct fake_d2xx {
 };
 
 extern "C" fake_d2xx *fake_d2xx_state();
+// Makes the device a USB-serial adapter on the serial line at `path` (a pseudo-terminal that a
+// simulated instrument serves) until unbridged. 0 or -1.
+extern "C" int fake_d2xx_bridge(const char *path);
+extern "C" void fake_d2xx_unbridge();
+
+// An entry point of the fake `library`, loaded as the transport will load it; null when missing.
+template <typename F>
+F *fake_d2xx_entry(const char *library, const char *name) {
+    void *lib = ::dlopen(library, RTLD_NOW);
+    return lib ? reinterpret_cast<F *>(::dlsym(lib, name)) : nullptr;
+}
+
+inline fake_d2xx *fake_d2xx_load(const char *library) {
+    auto state = fake_d2xx_entry<fake_d2xx *()>(library, "fake_d2xx_state");
+    return state ? state() : nullptr;
+}

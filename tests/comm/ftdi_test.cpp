@@ -1,4 +1,3 @@
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -43,11 +42,8 @@ protected:
             errors.clear();
         }
         ::setenv("SURVOKART_D2XX_LIBRARY", FAKE_D2XX_LIBRARY, 1);
-        // The same library the transport loads, so the same device.
-        void *lib = ::dlopen(FAKE_D2XX_LIBRARY, RTLD_NOW);
-        ASSERT_NE(lib, nullptr);
-        auto state = reinterpret_cast<fake_d2xx *(*)()>(::dlsym(lib, "fake_d2xx_state"));
-        dev = state();
+        dev = fake_d2xx_load(FAKE_D2XX_LIBRARY);  // the transport loads the same one
+        ASSERT_NE(dev, nullptr);
         std::lock_guard g(dev->lock);
         dev->devices = {{"FT12AB", "M30 Dosimeter"}, {"FT99ZZ", "Other"}, {"FT77", ""}};
         dev->present = true;
