@@ -26,6 +26,7 @@ using DWORD = unsigned int;
 using FT_STATUS = unsigned int;
 using FT_HANDLE = void *;
 constexpr DWORD FT_OPEN_BY_SERIAL_NUMBER = 1;
+constexpr DWORD FT_PURGE_TX = 2;
 constexpr DWORD FT_PURGE_RX_TX = 3;
 constexpr DWORD FT_EVENT_RXCHAR = 1;
 constexpr unsigned short FT_FLOW_RTS_CTS = 0x100;
@@ -54,7 +55,7 @@ FT_STATUS (*FT_Write)(FT_HANDLE, void *, DWORD, DWORD *);
 FT_STATUS (*FT_SetEventNotification)(FT_HANDLE, DWORD, void *);
 FT_STATUS (*FT_GetStatus)(FT_HANDLE, DWORD *, DWORD *, DWORD *);
 FT_STATUS (*FT_CreateDeviceInfoList)(DWORD *);
-FT_STATUS (*FT_GetDeviceInfoDetail)
+FT_STATUS(*FT_GetDeviceInfoDetail)
 (DWORD, DWORD *, DWORD *, DWORD *, DWORD *, void *, void *, FT_HANDLE *);
 FT_STATUS (*FT_ReadEE)(FT_HANDLE, DWORD, unsigned short *);
 FT_STATUS (*FT_WriteEE)(FT_HANDLE, DWORD, unsigned short);
@@ -131,11 +132,14 @@ timespec after_ms(long ms) {
     return t;
 }
 
-bool passed(const timespec &deadline) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
+// Whether `deadline` is reached at `now`.
+bool passed(const timespec &deadline, const timespec &now) {
     return now.tv_sec > deadline.tv_sec ||
            (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
+bool passed(const timespec &deadline) {
+    return passed(deadline, after_ms(0));
 }
 
 // One library call of connect; logs `what` with the serial when it fails.
@@ -366,7 +370,7 @@ int usbftdi_write(void *context, const char *data, int length, int *written_out,
         FT_Write(ctx->handle, const_cast<char *>(data), static_cast<DWORD>(length), &done) != 0 ||
         done != static_cast<DWORD>(length)) {
         log_error("Error writing data to ftdi usb port!\n");
-        FT_Purge(ctx->handle, 2);
+        FT_Purge(ctx->handle, FT_PURGE_TX);
         return -1;
     }
     if (written_out) *written_out = length;
@@ -386,8 +390,9 @@ int usbftdi_waitset(void *context, int interest) {
 }
 
 // The library signals the first context's event; with more than one context the others are
-// looked at every 10 ms. The status is checked under the event's mutex before each sleep, as the
-// condition has no memory of a signal sent while nobody waited.
+// looked at every 10 ms. An unplugged device is not signalled, so even a wait without limit looks
+// at the status every second. The status is checked under the event's mutex before each sleep,
+// as the condition has no memory of a signal sent while nobody waited.
 int usbftdi_waitfor(void **contexts, int count, int timeout_ms) {
     if (!contexts || count < 1 || count > FT_MAX_WAIT) return -1;
     for (int i = 0; i < count; ++i) {
@@ -401,11 +406,9 @@ int usbftdi_waitfor(void **contexts, int count, int timeout_ms) {
     pthread_mutex_lock(&e.eMutex);
     int r = 0;
     while ((r = scan(contexts, count)) == 0 && (timeout_ms <= 0 || !passed(deadline))) {
-        timespec until = count > 1 ? after_ms(10) : deadline;
-        if (timeout_ms <= 0 && count == 1)
-            pthread_cond_wait(&e.eCondVar, &e.eMutex);
-        else
-            pthread_cond_timedwait(&e.eCondVar, &e.eMutex, &until);
+        timespec until = after_ms(count > 1 ? 10 : 1000);
+        if (timeout_ms > 0 && passed(deadline, until)) until = deadline;
+        pthread_cond_timedwait(&e.eCondVar, &e.eMutex, &until);
     }
     pthread_mutex_unlock(&e.eMutex);
     return r < 0 ? -1 : 0;

@@ -125,6 +125,21 @@ TEST_F(Ftdi, UnpluggedDeviceEndsTheLinkAndFailsItsWrites) {
     comm_write(id, "x", 1, &written, 100);
     EXPECT_EQ(written, 0);
     comm_disconnect(id);
+
+    // The library does not signal an unplug: a reader waiting without limit still notices.
+    {
+        std::lock_guard g(dev->lock);
+        dev->present = true;
+    }
+    Recorder patient;
+    ASSERT_EQ(comm_connect(&id, "USBF/FT12AB", Recorder::callback, 4096, 0, &patient), 0);
+    ASSERT_TRUE(patient.wait_for(COMM_EVENT_CONNECTED));
+    {
+        std::lock_guard g(dev->lock);
+        dev->present = false;
+    }
+    EXPECT_TRUE(patient.wait_for(COMM_EVENT_DISCONNECTED));
+    comm_disconnect(id);
 }
 
 TEST_F(Ftdi, ListsMatchingDevicesAndRefusesImpossibleFilters) {
