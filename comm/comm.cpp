@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "conn_table.h"
+#include "ftdi.h"
 #include "log.h"
 #include "net.h"
 #include "serial.h"
@@ -320,6 +321,25 @@ int comm_connect_serial(int *conn_id_out, const char *device_path, int baud, int
     return start_reader(t, conn, conn_id_out);
 }
 
+// "USBF" is "USBS" with a baud rate of 0: the device keeps its own settings.
+int comm_connect_ftdi(int *conn_id_out, const char *serial, comm_event_cb callback, int read_size,
+                      int wait_timeout_ms, void *user) {
+    return comm_connect_ftdi_serial(conn_id_out, serial, 0, 0, 0, 0, 0, callback, read_size,
+                                    wait_timeout_ms, user);
+}
+
+int comm_connect_ftdi_serial(int *conn_id_out, const char *serial, int baud, int databits,
+                             int stopbits, int parity, int flow, comm_event_cb callback,
+                             int read_size, int wait_timeout_ms, void *user) {
+    comm_table_ref t = comm_current_table();
+    if (!t || !serial) return -1;
+    comm_conn_ref conn =
+        add_connection(*t, &usbftdi_ops, callback, read_size, wait_timeout_ms, user);
+    if (!conn) return -1;
+    usbftdi_set_params(conn->transport, conn->id, serial, baud, databits, stopbits, parity, flow);
+    return start_reader(t, conn, conn_id_out);
+}
+
 int comm_disconnect(int conn_id) {
     comm_table_ref t;
     comm_conn_ref conn = comm_lookup(conn_id, &t);
@@ -365,6 +385,46 @@ int comm_write(int conn_id, const void *data, int length, int *written_out, int 
     }
     mutex_unlock(&slot.conn_lock);
     return result < 0 ? result : 0;
+}
+
+int comm_list_devices_ftdi(char *descriptions_out, char *strings_out, int max, int *count_out,
+                           const char *description_filter, const char *serial_filter, int vid,
+                           int pid) {
+    if (count_out) *count_out = 0;
+    if (!comm_current_table()) return -1;
+    return usbftdi_list_devices(descriptions_out, strings_out, max, count_out, description_filter,
+                                serial_filter, vid, pid);
+}
+
+namespace {
+
+// Runs an EEPROM access on a connected FTDI link under its connection lock, so that it never
+// overlaps a write or the link's deletion.
+template <typename F>
+int with_ftdi_device(int conn_id, F access) {
+    comm_table_ref t;
+    comm_conn_ref conn = comm_lookup(conn_id, &t);
+    if (!conn || conn->ops != &usbftdi_ops) {
+        log_error("%d:Not an open FTDI connection!\n", conn_id);
+        return -1;
+    }
+    comm_slot_t &slot = comm_slot_of(*t, conn_id);
+    mutex_lock(&slot.conn_lock);
+    int result = conn->state == COMM_STATE_CONNECTED ? access(conn->transport) : -1;
+    mutex_unlock(&slot.conn_lock);
+    return result;
+}
+
+}  // namespace
+
+int comm_ftdi_read_eeprom(int conn_id, void *image, int size) {
+    return with_ftdi_device(conn_id,
+                            [&](void *context) { return ftdi_read_eeprom(context, image, size); });
+}
+
+int comm_ftdi_write_eeprom(int conn_id, const void *image, int size) {
+    return with_ftdi_device(conn_id,
+                            [&](void *context) { return ftdi_write_eeprom(context, image, size); });
 }
 
 int comm_get_state(int conn_id) {

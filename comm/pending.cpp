@@ -5,13 +5,6 @@
 int comm_connect_usbuniv(int *, int, int, const char *, comm_event_cb, int, int, void *) {
     return -1;
 }
-int comm_connect_ftdi(int *, const char *, comm_event_cb, int, int, void *) {
-    return -1;
-}
-int comm_connect_ftdi_serial(int *, const char *, int, int, int, int, int, comm_event_cb, int, int,
-                             void *) {
-    return -1;
-}
 int comm_connect_bt(int *, const char *, int, const char *, int, comm_event_cb, int, int, void *) {
     return -1;
 }
@@ -19,17 +12,6 @@ int comm_connect_bt(int *, const char *, int, const char *, int, comm_event_cb, 
 int comm_list_devices_usb(int, char *, int, int *count_out, const char *, const char *, int, int,
                           int, int) {
     if (count_out) *count_out = 0;
-    return -1;
-}
-int comm_list_devices_ftdi(char *, char *, int, int *count_out, const char *, const char *, int,
-                           int) {
-    if (count_out) *count_out = 0;
-    return -1;
-}
-int comm_ftdi_read_eeprom(int, void *, int) {
-    return -1;
-}
-int comm_ftdi_write_eeprom(int, const void *, int) {
     return -1;
 }
 

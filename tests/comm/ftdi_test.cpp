@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "comm/ftdi.h"
+#include "comm/log.h"
+#include "fake_d2xx.h"
+#include "support.h"
+
+namespace {
+
+using test::Recorder;
+using Calls = std::vector<std::string>;
+
+std::mutex errors_lock;
+std::string errors;
+int keep_error(const char *channel, int, const char *text) {
+    std::lock_guard g(errors_lock);
+    if (std::string(channel) == "ERROR") errors += text;
+    return 1;
+}
+
+std::string logged() {
+    std::lock_guard g(errors_lock);
+    return errors;
+}
+
+class Ftdi : public ::testing::Test {
+protected:
+    Recorder rec;
+    test::ManagerScope manager;
+    fake_d2xx *dev = nullptr;
+
+    void SetUp() override {
+        log_reset();
+        log_seterror(0, 1, 0, 0, nullptr);
+        log_redirect(keep_error);
+        {
+            std::lock_guard g(errors_lock);
+            errors.clear();
+        }
+        ::setenv("SURVOKART_D2XX_LIBRARY", FAKE_D2XX_LIBRARY, 1);
+        dev = fake_d2xx_load(FAKE_D2XX_LIBRARY);  // the transport loads the same one
+        ASSERT_NE(dev, nullptr);
+        std::lock_guard g(dev->lock);
+        dev->devices = {{"FT12AB", "M30 Dosimeter"}, {"FT99ZZ", "Other"}, {"FT77", ""}};
+        dev->present = true;
+        dev->to_host.clear();
+        dev->calls.clear();
+    }
+    void TearDown() override { log_reset(); }
+
+    int open(const char *conn_string) {
+        int id = 0;
+        EXPECT_EQ(comm_connect(&id, conn_string, Recorder::callback, 4096, 50, &rec), 0);
+        return id;
+    }
+    Calls open_and_close(const char *conn_string) {
+        dev->take_calls();
+        Recorder one;
+        int id = 0;
+        EXPECT_EQ(comm_connect(&id, conn_string, Recorder::callback, 4096, 50, &one), 0);
+        EXPECT_TRUE(one.wait_for(COMM_EVENT_CONNECTED));
+        Calls calls = dev->take_calls();
+        comm_disconnect(id);
+        return calls;
+    }
+};
+
+TEST(FtdiMissing, EveryOperationFailsWithOneLogLine) {
+    ::setenv("SURVOKART_D2XX_LIBRARY", "/nonexistent/libftd2xx.so", 1);
+    std::string log;
+    log_reset();
+    log_seterror(0, 1, 0, 0, nullptr);
+    log_redirect(keep_error);
+    test::ManagerScope manager;
+    Recorder rec;
+    int id = 0;
+    ASSERT_EQ(comm_connect(&id, "USBF/FT12AB", Recorder::callback, 4096, 50, &rec), 0);
+    EXPECT_TRUE(rec.wait_for(COMM_EVENT_CONNECT_FAILED));
+    int count = 7;
+    EXPECT_EQ(comm_list_devices_ftdi(nullptr, nullptr, 8, &count, nullptr, nullptr, 0x403, 0x6001),
+              -1);
+    EXPECT_EQ(count, 0);
+    EXPECT_NE(logged().find("FTDI library could not be loaded"), std::string::npos) << logged();
+    char image[128] = {};
+    EXPECT_EQ(comm_ftdi_read_eeprom(id, image, 128), -1);
+    log_reset();
+}
+
+TEST_F(Ftdi, OpensAsTheStringSaysAndEchoesFrames) {
+    EXPECT_EQ(open_and_close("USBF/FT12AB"), (Calls{"FT_OpenEx flags 1", "FT_Purge 3"}));
+    EXPECT_EQ(open_and_close("USBS/FT12AB/38400/8/1/0/0"),
+              (Calls{"FT_OpenEx flags 1", "FT_Purge 3", "FT_SetBaudRate 38400",
+                     "FT_SetDataCharacteristics 8 0 0", "FT_SetFlowControl 0 0 0"}));
+    EXPECT_EQ(open_and_close("USBS/FT12AB/9600/7/2/2/1"),
+              (Calls{"FT_OpenEx flags 1", "FT_Purge 3", "FT_SetBaudRate 9600",
+                     "FT_SetDataCharacteristics 7 1 2", "FT_SetFlowControl 0x100 0 0"}));
+
+    Recorder other;
+    int id = 0;
+    ASSERT_EQ(comm_connect(&id, "USBF/FT12AB", Recorder::callback, 4096, 50, &other), 0);
+    ASSERT_TRUE(other.wait_for(COMM_EVENT_CONNECTED));
+    const std::string frame("BRNO\x80\x07\0\0\xff", 9);
+    int written = 0;
+    EXPECT_EQ(comm_write(id, frame.data(), int(frame.size()), &written, 0), 0);
+    EXPECT_EQ(written, int(frame.size()));
+    EXPECT_TRUE(test::eventually([&] { return other.data() == frame; }));
+    comm_disconnect(id);
+
+    EXPECT_EQ(comm_connect(&id, "USBF/NOSUCH", Recorder::callback, 4096, 50, &other), 0);
+    EXPECT_TRUE(other.wait_for(COMM_EVENT_CONNECT_FAILED));
+    EXPECT_NE(logged().find("Could not open device 'NOSUCH'!"), std::string::npos);
+}
+
+TEST_F(Ftdi, UnpluggedDeviceEndsTheLinkAndFailsItsWrites) {
+    int id = open("USBF/FT12AB");
+    ASSERT_TRUE(rec.wait_for(COMM_EVENT_CONNECTED));
+    dev->unplug();
+    EXPECT_TRUE(rec.wait_for(COMM_EVENT_DISCONNECTED));
+    EXPECT_NE(logged().find("does not answer any more"), std::string::npos) << logged();
+    int written = 5;
+    comm_write(id, "x", 1, &written, 100);
+    EXPECT_EQ(written, 0);
+    comm_disconnect(id);
+
+    // The library does not signal an unplug: a reader waiting without limit still notices.
+    {
+        std::lock_guard g(dev->lock);
+        dev->present = true;
+    }
+    Recorder patient;
+    ASSERT_EQ(comm_connect(&id, "USBF/FT12AB", Recorder::callback, 4096, 0, &patient), 0);
+    ASSERT_TRUE(patient.wait_for(COMM_EVENT_CONNECTED));
+    {
+        std::lock_guard g(dev->lock);
+        dev->present = false;
+    }
+    EXPECT_TRUE(patient.wait_for(COMM_EVENT_DISCONNECTED));
+    comm_disconnect(id);
+}
+
+TEST_F(Ftdi, ListsMatchingDevicesAndRefusesImpossibleFilters) {
+    char descriptions[4 * 64];
+    char strings[4 * 128];
+    int count = 0;
+    ASSERT_EQ(
+        comm_list_devices_ftdi(descriptions, strings, 4, &count, nullptr, nullptr, 0x403, 0x6001),
+        0);
+    ASSERT_EQ(count, 2);  // the device without a description is left out
+    EXPECT_STREQ(descriptions, "M30 Dosimeter");
+    EXPECT_STREQ(strings + 128, "USBF/FT99ZZ/0403/6001");
+    ASSERT_EQ(comm_list_devices_ftdi(descriptions, strings, 4, &count, "M30?Dos", "FT??AB", 1, 2),
+              0);
+    EXPECT_EQ(count, 1);
+    EXPECT_STREQ(strings, "USBF/FT12AB/0001/0002");
+    EXPECT_EQ(comm_list_devices_ftdi(descriptions, strings, 1, &count, nullptr, nullptr, 1, 2), 0);
+    EXPECT_EQ(count, 1);  // limited to the room given
+
+    EXPECT_EQ(comm_list_devices_ftdi(descriptions, strings, 4, &count, nullptr,
+                                     "FT12AB-far-too-long", 1, 2),
+              -1);
+    EXPECT_EQ(count, 0);
+    EXPECT_NE(logged().find("longer than any serial"), std::string::npos) << logged();
+}
+
+TEST_F(Ftdi, EepromChecksumIsCheckedAndShortImagesRefused) {
+    int id = open("USBF/FT12AB");
+    ASSERT_TRUE(rec.wait_for(COMM_EVENT_CONNECTED));
+    uint16_t image[64];
+    for (int i = 0; i < 63; ++i)
+        image[i] = static_cast<uint16_t>(i * 0x0101 + 0x4003);
+    uint16_t sum = 0xAAAA;
+    for (int i = 0; i < 63; ++i) {
+        sum ^= image[i];
+        sum = static_cast<uint16_t>((sum << 1) | (sum >> 15));
+    }
+    image[63] = sum;
+    dev->take_calls();
+    EXPECT_EQ(comm_ftdi_write_eeprom(id, image, 128), 0);
+    Calls calls = dev->take_calls();
+    ASSERT_EQ(calls.size(), 65u);
+    EXPECT_EQ(calls.front(), "FT_EraseEE");
+
+    uint16_t back[64] = {};
+    EXPECT_EQ(comm_ftdi_read_eeprom(id, back, 128), 0);
+    EXPECT_EQ(std::memcmp(back, image, 128), 0);
+
+    image[10] ^= 1;
+    EXPECT_EQ(comm_ftdi_write_eeprom(id, image, 128), 0);  // writing does not compute it
+    EXPECT_EQ(comm_ftdi_read_eeprom(id, back, 128), -1);
+    EXPECT_NE(logged().find("FTDI EEPROM checksum error!"), std::string::npos);
+
+    EXPECT_EQ(comm_ftdi_read_eeprom(id, back, 63), -1);
+    EXPECT_EQ(comm_ftdi_write_eeprom(id, image, 10), -1);
+    EXPECT_NE(logged().find("is too short"), std::string::npos);
+    EXPECT_EQ(comm_ftdi_read_eeprom(id + 1, back, 128), -1);  // no such link
+    comm_disconnect(id);
+}
+
+}  // namespace
