@@ -101,15 +101,7 @@ int net_set_params(void *context, int conn_id, const char *host, int port, int c
 }
 
 int net_init(void **context_out) {
-    if (!context_out) return -1;
-    auto *ctx = new net_context;
-    ctx->wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (ctx->wake_fd < 0) {
-        delete ctx;
-        return -1;
-    }
-    *context_out = ctx;
-    return 0;
+    return comm_new_woken_context<net_context>(context_out);
 }
 
 int net_free(void **context) {

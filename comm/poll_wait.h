@@ -3,12 +3,28 @@
 #pragma once
 
 #include <poll.h>
+#include <sys/eventfd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <vector>
 
 #include "transport.h"
+
+// Creates a transport context of type Context with its wake-up descriptor (member wake_fd); -1
+// and nothing created when the descriptor is refused.
+template <typename Context>
+int comm_new_woken_context(void **context_out) {
+    if (!context_out) return -1;
+    auto *ctx = new Context;
+    ctx->wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (ctx->wake_fd < 0) {
+        delete ctx;
+        return -1;
+    }
+    *context_out = ctx;
+    return 0;
+}
 
 // poll() that resumes after signals with the time that is left.
 inline int comm_poll(pollfd *fds, nfds_t count, int timeout_ms) {

@@ -254,15 +254,7 @@ int serial_set_params(void *context, int conn_id, const char *path, int baud, in
 }
 
 int serial_init(void **context_out) {
-    if (!context_out) return -1;
-    auto *ctx = new serial_context;
-    ctx->wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (ctx->wake_fd < 0) {
-        delete ctx;
-        return -1;
-    }
-    *context_out = ctx;
-    return 0;
+    return comm_new_woken_context<serial_context>(context_out);
 }
 
 int serial_free(void **context) {
