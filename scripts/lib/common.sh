@@ -24,6 +24,9 @@ isolated() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-    libbenchmark-dev qt6-base-dev libproj-dev proj-bin iproute2 util-linux)
+    libbenchmark-dev qt6-base-dev libproj-dev proj-bin iproute2 util-linux
+    libusb-1.0-0-dev umockdev libumockdev-dev libftdi1-dev
+    libgdal-dev gdal-bin
+    libsystemd-dev libbluetooth-dev dbus-daemon python3-dbusmock)
 
 jobs() { nproc 2>/dev/null || echo 2; }
