@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "conn_string.h"
@@ -296,26 +297,28 @@ void run_events(usbuniv_context *ctx) {
     }
 }
 
-// Cancels the IN transfer and waits for its callback, which still needs the event thread;
-// false when it never came (the transfer must then not be freed).
-bool settle_in(usbuniv_context &ctx) {
+// Cancels the IN transfer and waits for its callback, which still needs the event thread. Gives
+// the transfer to free, or null when there is none or its callback never came (libusb may still
+// write it then).
+libusb_transfer *settle_in(usbuniv_context &ctx) {
     std::unique_lock g(ctx.in_lock);
-    if (ctx.in_flight) ctx.io->cancel_transfer(ctx.in);
-    return ctx.in_idle.wait_for(g, kCancelWait, [&] { return !ctx.in_flight; });
+    libusb_transfer *t = std::exchange(ctx.in, nullptr);
+    if (!t) return nullptr;
+    if (ctx.in_flight) ctx.io->cancel_transfer(t);
+    if (ctx.in_idle.wait_for(g, kCancelWait, [&] { return !ctx.in_flight; })) return t;
+    log_error("USBUNIV transfer of device '%s' could not be cancelled!\n", ctx.device);
+    return nullptr;
 }
 
 // Undoes connect in reverse: transfer, event thread, device, libusb.
 void teardown(usbuniv_context &ctx) {
-    bool settled = !ctx.in || settle_in(ctx);
+    libusb_transfer *t = settle_in(ctx);
     if (ctx.events.joinable()) {
         ctx.events_run = false;
         ctx.io->interrupt_events(ctx.usb);
         ctx.events.join();
     }
-    if (ctx.in && settled) libusb_free_transfer(ctx.in);
-    if (!settled)
-        log_error("USBUNIV transfer of device '%s' could not be cancelled!\n", ctx.device);
-    ctx.in = nullptr;
+    libusb_free_transfer(t);
     if (ctx.dev.handle) ctx.io->close(&ctx.dev);
     if (ctx.usb) ctx.io->exit(ctx.usb);
     ctx.usb = nullptr;
