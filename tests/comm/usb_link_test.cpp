@@ -12,12 +12,12 @@
 #include <future>
 #include <thread>
 
-#include "comm/log.h"
 #include "mxx/m30.h"
 #include "mxx/mxx.h"
 #include "mxx/recognition.h"
 #include "sim/m30_model.h"
 #include "support.h"
+#include "usb_errors.h"
 #include "usb_fake.h"
 
 namespace {
@@ -26,31 +26,12 @@ using test::Recorder;
 
 constexpr const char *kLink = "USBU/M30USB01/1781/0c45";
 
-std::mutex errors_lock;
-std::string errors;
-int keep_error(const char *channel, int, const char *text) {
-    std::lock_guard g(errors_lock);
-    if (std::string(channel) == "ERROR") errors += text;
-    return 1;
-}
-
-std::string logged() {
-    std::lock_guard g(errors_lock);
-    return errors;
-}
-
 class UsbLink : public ::testing::Test {
 protected:
     usb_fake &dev = usb_fake_device();
 
     void SetUp() override {
-        log_reset();
-        log_seterror(0, 1, 0, 0, nullptr);
-        log_redirect(keep_error);
-        {
-            std::lock_guard g(errors_lock);
-            errors.clear();
-        }
+        usb_errors::capture();
         dev.reset();
         usbuniv_set_backend(&usb_fake_backend);
     }
@@ -101,13 +82,15 @@ TEST_F(UsbLink, AGoneOrRefusingDeviceEndsTheLinkWithAnErrorThatSaysWhy) {
     int written = -1;
     EXPECT_EQ(comm_write(id, "BRNO-frame", 10, &written, 20), -1);
     EXPECT_EQ(written, 0);  // a frame cut short is not a frame written
-    EXPECT_NE(logged().find("write timeout on device 'M30USB01': 5 of 10"), std::string::npos)
-        << logged();
+    EXPECT_NE(usb_errors::text().find("write timeout on device 'M30USB01': 5 of 10"),
+              std::string::npos)
+        << usb_errors::text();
     EXPECT_EQ(comm_get_state(id), COMM_STATE_CONNECTED);
 
     dev.unplug();  // with the IN transfer in flight
     ASSERT_TRUE(rec.wait_for(COMM_EVENT_DISCONNECTED));
-    EXPECT_NE(logged().find("device 'M30USB01' is gone"), std::string::npos) << logged();
+    EXPECT_NE(usb_errors::text().find("device 'M30USB01' is gone"), std::string::npos)
+        << usb_errors::text();
     comm_disconnect(id);
 
     struct Case {
@@ -130,7 +113,7 @@ TEST_F(UsbLink, AGoneOrRefusingDeviceEndsTheLinkWithAnErrorThatSaysWhy) {
         ASSERT_TRUE(failed.wait_for(COMM_EVENT_CONNECT_FAILED)) << c.link;
         comm_disconnect(other);
         EXPECT_EQ(failed.codes(), std::vector<unsigned>{COMM_EVENT_CONNECT_FAILED});
-        EXPECT_NE(logged().find(c.logged), std::string::npos) << logged();
+        EXPECT_NE(usb_errors::text().find(c.logged), std::string::npos) << usb_errors::text();
     }
 }
 

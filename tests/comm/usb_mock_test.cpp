@@ -13,6 +13,7 @@
 #include "comm/usb.h"
 #include "comm/usb_arrival.h"
 #include "support.h"
+#include "usb_errors.h"
 
 // umockdev's testbed hands work to a GLib worker thread, and libusb's udev monitor thread shares
 // libudev's state with it, through locks and once-guards that ThreadSanitizer cannot see in
@@ -47,56 +48,15 @@ public:
         g_free(sys);
         if (serial) umockdev_testbed_set_attribute(m_tb, path.c_str(), "serial", serial);
         // Device descriptor, then a configuration whose interface 0 has bulk IN 0x81, OUT 0x02.
-        guint8 descriptors[] = {18,
-                                1,
-                                0,
-                                2,
-                                0,
-                                0,
-                                0,
-                                64,
-                                guint8(vid),
-                                guint8(vid >> 8),
-                                guint8(pid),
-                                guint8(pid >> 8),
-                                0,
-                                1,
-                                1,
-                                2,
-                                guint8(serial ? 3 : 0),
-                                1,
-                                9,
-                                2,
-                                32,
-                                0,
-                                1,
-                                1,
-                                0,
-                                0x80,
-                                50,
-                                9,
-                                4,
-                                0,
-                                0,
-                                2,
-                                0xff,
-                                0,
-                                0,
-                                0,
-                                7,
-                                5,
-                                0x81,
-                                2,
-                                64,
-                                0,
-                                0,
-                                7,
-                                5,
-                                0x02,
-                                2,
-                                64,
-                                0,
-                                0};
+        // clang-format off
+        guint8 descriptors[] = {
+            18, 1, 0, 2, 0, 0, 0, 64, guint8(vid), guint8(vid >> 8), guint8(pid), guint8(pid >> 8),
+            0, 1, 1, 2, guint8(serial ? 3 : 0), 1,
+            9, 2, 32, 0, 1, 1, 0, 0x80, 50,
+            9, 4, 0, 0, 2, 0xff, 0, 0, 0,
+            7, 5, 0x81, 2, 64, 0, 0,
+            7, 5, 0x02, 2, 64, 0, 0};
+        // clang-format on
         umockdev_testbed_set_attribute_binary(m_tb, path.c_str(), "descriptors", descriptors,
                                               sizeof descriptors);
         return path;
@@ -112,14 +72,6 @@ public:
 private:
     UMockdevTestbed *m_tb;
 };
-
-std::mutex errors_lock;
-std::string errors;
-int keep_error(const char *channel, int, const char *text) {
-    std::lock_guard g(errors_lock);
-    if (std::string(channel) == "ERROR") errors += text;
-    return 1;
-}
 
 struct Listing {
     int result = -1;
@@ -156,14 +108,12 @@ TEST(UsbMock, ListsInstrumentsByIdRangeAndSerialFilter) {
     EXPECT_EQ(list(nullptr, 0, 0, 0, 0).entries.size(), 5u);
     EXPECT_EQ(list(nullptr, 0, 0, 0, 0, 2).entries.size(), 2u);  // no more than room for
 
-    log_reset();
-    log_seterror(0, 1, 0, 0, nullptr);
-    log_redirect(keep_error);
+    usb_errors::capture();
     EXPECT_EQ(list(std::string(64, '?').c_str(), 0, 0, 0, 0).result, -1);
     EXPECT_EQ(list(nullptr, 0x1782, 0x1781, 0, 0).result, -1);
     EXPECT_EQ(list(nullptr, 0, 0, 0x0c45, 0x10000).result, -1);
+    std::string errors = usb_errors::text();
     log_reset();
-    std::lock_guard g(errors_lock);
     EXPECT_NE(errors.find("longer than any serial (63 characters)"), std::string::npos) << errors;
     EXPECT_NE(errors.find("vendor id range 1782..1781 is empty"), std::string::npos) << errors;
     EXPECT_NE(errors.find("product id range 0c45..10000 is empty"), std::string::npos) << errors;
