@@ -9,6 +9,7 @@
 #include "log.h"
 #include "net.h"
 #include "serial.h"
+#include "usb.h"
 
 namespace {
 
@@ -252,7 +253,8 @@ int comm_init() {
 
 int comm_shut() {
     if (!comm_current_table()) return 0;
-    comm_net_broadcast_deregister();  // its thread would otherwise outlive the library
+    comm_net_broadcast_deregister();  // their threads would otherwise outlive the library
+    comm_usb_deregister();
     comm_disconnect_all();
     {
         std::lock_guard g(table_guard);
@@ -318,6 +320,17 @@ int comm_connect_serial(int *conn_id_out, const char *device_path, int baud, int
     if (!conn) return -1;
     serial_set_params(conn->transport, conn->id, device_path, baud, databits, stopbits, parity,
                       flow);
+    return start_reader(t, conn, conn_id_out);
+}
+
+int comm_connect_usbuniv(int *conn_id_out, int vid, int pid, const char *device,
+                         comm_event_cb callback, int read_size, int wait_timeout_ms, void *user) {
+    comm_table_ref t = comm_current_table();
+    if (!t || !device) return -1;
+    comm_conn_ref conn =
+        add_connection(*t, &usbuniv_ops, callback, read_size, wait_timeout_ms, user);
+    if (!conn) return -1;
+    usbuniv_set_params(conn->transport, conn->id, vid, pid, device);
     return start_reader(t, conn, conn_id_out);
 }
 

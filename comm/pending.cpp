@@ -2,16 +2,7 @@
 // opening them and their discovery helpers fail with -1.
 #include "comm.h"
 
-int comm_connect_usbuniv(int *, int, int, const char *, comm_event_cb, int, int, void *) {
-    return -1;
-}
 int comm_connect_bt(int *, const char *, int, const char *, int, comm_event_cb, int, int, void *) {
-    return -1;
-}
-
-int comm_list_devices_usb(int, char *, int, int *count_out, const char *, const char *, int, int,
-                          int, int) {
-    if (count_out) *count_out = 0;
     return -1;
 }
 
@@ -26,12 +17,5 @@ int comm_bt_discover_cancel() {
 }
 int comm_bt_discover_wait(char *, int *count_out) {
     if (count_out) *count_out = 0;
-    return -1;
-}
-
-int comm_usb_register(comm_usb_event_cb, void *) {
-    return -1;
-}
-int comm_usb_deregister() {
     return -1;
 }
