@@ -52,6 +52,26 @@ struct inquiry_rec {
     int count = 0;
     comm_bt_inquiry_result_t results[BT_MAX_RESULTS] = {};
     bool overflow_logged = false;
+
+    // Joins an ended or cancelled inquiry; call under `control`.
+    void join() {
+        if (thread.joinable()) thread.join();
+        if (cancel_fd >= 0) ::close(cancel_fd);
+        cancel_fd = -1;
+    }
+    // Ends a running inquiry at once and joins it; call under `control`.
+    void stop() {
+        if (!thread.joinable()) return;
+        cancel = true;
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(cancel_fd, &one, sizeof one);
+        join();
+    }
+    // A program that ends during an inquiry stops it rather than abort on a joinable thread.
+    ~inquiry_rec() {
+        std::lock_guard g(control);
+        stop();
+    }
 };
 inquiry_rec inquiry;
 
@@ -68,16 +88,18 @@ int read_device(sd_bus_message *m, device_props *d) {
     return bt_bus_read_props(m, [d](const char *key, sd_bus_message *v) {
         const char *text = nullptr;
         int16_t rssi = 0;
-        if (std::strcmp(key, "Address") == 0 && sd_bus_message_read(v, "v", "s", &text) >= 0)
-            d->address = text;
-        else if (std::strcmp(key, "Name") == 0 && sd_bus_message_read(v, "v", "s", &text) >= 0)
-            d->name = text;
-        else if (std::strcmp(key, "Class") == 0)
+        if (std::strcmp(key, "Class") == 0)
             return sd_bus_message_read(v, "v", "u", &d->class_of_device) >= 0;
-        else if (std::strcmp(key, "RSSI") == 0 && sd_bus_message_read(v, "v", "n", &rssi) >= 0)
-            d->rssi = rssi, d->has_rssi = true;
-        else
-            return false;
+        if (std::strcmp(key, "RSSI") == 0) {
+            d->has_rssi = sd_bus_message_read(v, "v", "n", &rssi) >= 0;
+            d->rssi = rssi;
+            return d->has_rssi;
+        }
+        std::string *field = std::strcmp(key, "Address") == 0 ? &d->address
+                             : std::strcmp(key, "Name") == 0  ? &d->name
+                                                              : nullptr;
+        if (!field || sd_bus_message_read(v, "v", "s", &text) < 0) return false;
+        *field = text;
         return true;
     });
 }
@@ -105,10 +127,7 @@ int add_result(inquiry_rec &q, const device_props &d) {
     // matching instruments in radio range is not a situation the field has.
     if (q.count == BT_MAX_RESULTS) {
         if (!q.overflow_logged)
-            log_write("BT",
-                      "NetBT inquiry: more than %d devices, the rest "
-                      "are left out\n",
-                      BT_MAX_RESULTS);
+            log_write("BT", "NetBT inquiry: only the first %d devices are kept\n", BT_MAX_RESULTS);
         q.overflow_logged = true;
         return -1;
     }
@@ -254,13 +273,6 @@ void inquiry_thread_proc(inquiry_rec *q, int cancel_fd) {
     q->done_cond.notify_all();
 }
 
-// Joins an ended or cancelled inquiry; call under `control`.
-void join_inquiry(inquiry_rec &q) {
-    if (q.thread.joinable()) q.thread.join();
-    if (q.cancel_fd >= 0) ::close(q.cancel_fd);
-    q.cancel_fd = -1;
-}
-
 bool inquiry_done(inquiry_rec &q) {
     std::lock_guard g(q.done_lock);
     return q.done;
@@ -290,7 +302,7 @@ int comm_bt_discover(comm_bt_result_cb callback, int class_filter, void *user) {
         log_write("BT", "NetBT inquiry already running\n");
         return -1;
     }
-    join_inquiry(q);
+    q.join();
     q.cancel_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (q.cancel_fd < 0) return -1;
     q.cancel = false;
@@ -310,11 +322,7 @@ int comm_bt_discover(comm_bt_result_cb callback, int class_filter, void *user) {
 int comm_bt_discover_cancel() {
     inquiry_rec &q = inquiry;
     std::lock_guard g(q.control);
-    if (!q.thread.joinable()) return 0;
-    q.cancel = true;
-    uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(q.cancel_fd, &one, sizeof one);
-    join_inquiry(q);
+    q.stop();
     return 0;
 }
 
@@ -335,7 +343,7 @@ int comm_bt_discover_wait(char *out, int *count_out) {
     }
     std::lock_guard g(q.control);
     if (!inquiry_done(q)) return -1;  // a new inquiry started meanwhile
-    join_inquiry(q);
+    q.join();
     for (int i = 0; i < q.count; ++i) {
         const comm_bt_inquiry_result_t &r = q.results[i];
         char *line = out + static_cast<size_t>(i) * COMM_CONN_STRING_SIZE;

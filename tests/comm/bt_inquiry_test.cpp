@@ -53,6 +53,9 @@ std::vector<std::string> waited_strings() {
 class BtInquiry : public test::MockBluez {
 protected:
     Results results;
+    void set_class(const std::string &device, uint32_t cls) {
+        update(device, "org.bluez.Device1", "Class", "u", cls);
+    }
     void TearDown() override {
         comm_bt_discover_cancel();
         bt_ms_set_inquiry_ms(10 * 1280);
@@ -71,7 +74,7 @@ TEST_F(BtInquiry, ListsEachDeviceOnceWithItsLatestNameAndEndsPromptlyOnCancel) {
     std::string later = add_device("00:11:22:33:44:03", "first");
     set_class(later, kPhoneClass);
     ASSERT_TRUE(test::eventually([&] { return results.names().size() == 2; }));
-    set_name(later, "second");
+    update(later, "org.bluez.Device1", "Name", "s", "second");
     ASSERT_TRUE(test::eventually([&] {
         return results.names() ==
                std::vector<std::string>{"00:11:22:33:44:01 M30-C1", "00:11:22:33:44:03 second"};

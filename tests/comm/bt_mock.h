@@ -8,11 +8,10 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/eventually.h"
@@ -21,9 +20,7 @@ extern char **environ;
 
 namespace test {
 
-constexpr const char *kPython = "/usr/bin/python3";  // dbusmock is a Debian package
-
-// Points the system bus at nowhere: no test ever reaches the machine's own BlueZ.
+// Points the system bus at nowhere: no test reaches the machine's own BlueZ.
 inline void no_system_bus() {
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/survokart-test-bus", 1);
 }
@@ -51,98 +48,89 @@ inline bool runs(std::vector<std::string> args) {
 
 class MockBluez : public ::testing::Test {
 protected:
+    static constexpr const char *kPython = "/usr/bin/python3";  // dbusmock is a Debian package
+
     void SetUp() override {
         if (!runs({"dbus-daemon", "--version"}) || !runs({kPython, "-c", "import dbusmock"}))
             GTEST_SKIP() << "dbus-daemon or python3-dbusmock is missing";
-        char dir_template[] = "/tmp/survokart-bt-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir_template), nullptr);
-        m_dir = dir_template;
+        char dir[] = "/tmp/survokart-bt-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        m_dir = dir;
         std::string address = "unix:path=" + m_dir + "/bus";
         // The session configuration allows every call, as a test bus should.
         m_daemon = spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--nosyslog",
                           "--address=" + address});
-        ASSERT_GT(m_daemon, 0);
         ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
         ASSERT_TRUE(eventually([&] { return sd_bus_open_system(&m_bus) >= 0; }));
         m_mock = spawn({kPython, "-m", "dbusmock", "--system", "--template", "bluez5"});
-        ASSERT_GT(m_mock, 0);
-        ASSERT_TRUE(eventually([&] { return has_owner("org.bluez"); }));
+        ASSERT_TRUE(eventually([&] {
+            int has = 0;
+            return call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                        "NameHasOwner", "s", "org.bluez")
+                       .read("b", &has) &&
+                   has;
+        }));
     }
     void TearDown() override {
         sd_bus_flush_close_unref(m_bus);
-        for (pid_t pid : {m_mock, m_daemon}) {
-            if (pid <= 0) continue;
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
+        for (pid_t pid : {m_mock, m_daemon})
+            if (pid > 0 && ::kill(pid, SIGTERM) == 0) ::waitpid(pid, nullptr, 0);
         if (!m_dir.empty()) std::filesystem::remove_all(m_dir);
         no_system_bus();
     }
 
-    bool has_owner(const char *name) {
-        int has = 0;
-        sd_bus_message *reply = nullptr;
-        if (sd_bus_call_method(m_bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                               "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s",
-                               name) < 0)
-            return false;
-        sd_bus_message_read(reply, "b", &has);
-        sd_bus_message_unref(reply);
-        return has;
-    }
-
-    // Calls org.bluez.Mock on the mock's root object; the string it returns, if any.
-    std::string mock(const char *method, const char *signature, const char *a, const char *b,
-                     const char *c = nullptr) {
-        sd_bus_message *reply = nullptr;
+    // A method call's answer, or its error name.
+    struct Reply {
+        sd_bus_message *m = nullptr;
+        std::string error;
+        Reply() = default;
+        Reply(Reply &&o) noexcept : m(std::exchange(o.m, nullptr)), error(std::move(o.error)) {}
+        ~Reply() { sd_bus_message_unref(m); }
+        template <typename... Out>
+        bool read(const char *signature, Out... out) {
+            return m && sd_bus_message_read(m, signature, out...) >= 0;
+        }
+        std::string text() {
+            const char *s = nullptr;
+            return read("s", &s) ? s : "";
+        }
+    };
+    template <typename... Args>
+    Reply call(const char *dest, const std::string &path, const char *iface, const char *method,
+               const char *signature, Args... args) {
+        Reply r;
         sd_bus_error e = SD_BUS_ERROR_NULL;
-        int r = c ? sd_bus_call_method(m_bus, "org.bluez", "/", "org.bluez.Mock", method, &e,
-                                       &reply, signature, a, b, c)
-                  : sd_bus_call_method(m_bus, "org.bluez", "/", "org.bluez.Mock", method, &e,
-                                       &reply, signature, a, b);
-        EXPECT_GE(r, 0) << method << ": " << (e.message ? e.message : "");
+        if (sd_bus_call_method(m_bus, dest, path.c_str(), iface, method, &e, &r.m, signature,
+                               args...) < 0)
+            r.error = e.name ? e.name : "failed";
         sd_bus_error_free(&e);
-        const char *text = "";
-        if (reply) sd_bus_message_read(reply, "s", &text);
-        std::string out = text ? text : "";
-        sd_bus_message_unref(reply);
-        return out;
-    }
-    std::string add_adapter() { return mock("AddAdapter", "ss", "hci0", "survokart-test"); }
-    std::string add_device(const char *address, const char *name) {
-        return mock("AddDevice", "sss", "hci0", address, name);
+        return r;
     }
 
-    // Changes properties as BlueZ would, with a PropertiesChanged signal.
-    void set_class(const std::string &path, uint32_t cls) {
-        update(path, "org.bluez.Device1", "Class", "u", cls);
+    std::string add_adapter() {
+        return call("org.bluez", "/", "org.bluez.Mock", "AddAdapter", "ss", "hci0", "test").text();
     }
-    void set_name(const std::string &path, const char *name) {
-        update(path, "org.bluez.Device1", "Name", "s", name);
+    std::string add_device(const char *address, const char *name) {
+        return call("org.bluez", "/", "org.bluez.Mock", "AddDevice", "sss", "hci0", address, name)
+            .text();
     }
+    // Changes one property as BlueZ would, with a PropertiesChanged signal.
     template <typename T>
     void update(const std::string &path, const char *iface, const char *key, const char *type,
                 T value) {
-        sd_bus_error e = SD_BUS_ERROR_NULL;
-        EXPECT_GE(sd_bus_call_method(m_bus, "org.bluez", path.c_str(), "org.freedesktop.DBus.Mock",
-                                     "UpdateProperties", &e, nullptr, "sa{sv}", iface, 1, key, type,
-                                     value),
-                  0)
-            << (e.message ? e.message : "");
-        sd_bus_error_free(&e);
+        EXPECT_EQ(call("org.bluez", path, "org.freedesktop.DBus.Mock", "UpdateProperties", "sa{sv}",
+                       iface, 1, key, type, value)
+                      .error,
+                  "");
     }
-
     // How often the mock's object at `path` was called with `method`.
     int calls(const char *path, const char *method) {
-        sd_bus_message *reply = nullptr;
-        if (sd_bus_call_method(m_bus, "org.bluez", path, "org.freedesktop.DBus.Mock",
-                               "GetMethodCalls", nullptr, &reply, "s", method) < 0)
-            return -1;
+        Reply r =
+            call("org.bluez", path, "org.freedesktop.DBus.Mock", "GetMethodCalls", "s", method);
         int n = 0;
-        if (sd_bus_message_enter_container(reply, 'a', "(tav)") >= 0)
-            while (sd_bus_message_skip(reply, "(tav)") > 0)
+        if (r.m && sd_bus_message_enter_container(r.m, 'a', "(tav)") >= 0)
+            while (sd_bus_message_skip(r.m, "(tav)") > 0)
                 ++n;
-        sd_bus_message_unref(reply);
         return n;
     }
 
