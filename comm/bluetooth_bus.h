@@ -25,7 +25,7 @@ struct bt_message_unref {
 using bt_message_ref = std::unique_ptr<sd_bus_message, bt_message_unref>;
 
 struct bt_error_scope {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};  // SD_BUS_ERROR_NULL, without its C compound literal
     ~bt_error_scope() { sd_bus_error_free(&error); }
     const char *text() const { return error.message ? error.message : "no answer"; }
 };

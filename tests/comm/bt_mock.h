@@ -99,7 +99,7 @@ protected:
     Reply call(const char *dest, const std::string &path, const char *iface, const char *method,
                const char *signature, Args... args) {
         Reply r;
-        sd_bus_error e = SD_BUS_ERROR_NULL;
+        sd_bus_error e{};
         if (sd_bus_call_method(m_bus, dest, path.c_str(), iface, method, &e, &r.m, signature,
                                args...) < 0)
             r.error = e.name ? e.name : "failed";
