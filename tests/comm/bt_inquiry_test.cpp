@@ -13,31 +13,29 @@ namespace {
 constexpr int kM30Class = 0xffe050;  // the class the library's inquiries filter for
 constexpr uint32_t kPhoneClass = 0x5a020c;
 
-// What the result callback saw, on the inquiry thread.
-class Results {
-public:
-    static int callback(comm_bt_inquiry_result_t *results, int count, int flag, void *user) {
+// What the result callback saw on the inquiry thread: every flag, and the last list.
+struct Results {
+    static int callback(comm_bt_inquiry_result_t *r, int count, int flag, void *user) {
         auto *self = static_cast<Results *>(user);
-        std::lock_guard g(self->m_lock);
-        self->m_flags.push_back(flag);
-        self->m_names.clear();
+        std::lock_guard g(self->lock);
+        self->flags_seen.push_back(flag);
+        self->names_seen.clear();
         for (int i = 0; i < count; ++i)
-            self->m_names.push_back(std::string(results[i].address) + " " + results[i].name);
+            self->names_seen.push_back(std::string(r[i].address) + " " + r[i].name);
         return 0;
     }
-    std::vector<std::string> names() const {
-        std::lock_guard g(m_lock);
-        return m_names;
+    std::vector<std::string> names() {
+        std::lock_guard g(lock);
+        return names_seen;
     }
-    std::vector<int> flags() const {
-        std::lock_guard g(m_lock);
-        return m_flags;
+    std::vector<int> flags() {
+        std::lock_guard g(lock);
+        return flags_seen;
     }
 
-private:
-    mutable std::mutex m_lock;
-    std::vector<int> m_flags;
-    std::vector<std::string> m_names;
+    std::mutex lock;
+    std::vector<int> flags_seen;
+    std::vector<std::string> names_seen;
 };
 
 std::vector<std::string> waited_strings() {
