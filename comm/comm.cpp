@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "bluetooth.h"
 #include "conn_table.h"
 #include "ftdi.h"
 #include "log.h"
@@ -350,6 +351,24 @@ int comm_connect_ftdi_serial(int *conn_id_out, const char *serial, int baud, int
         add_connection(*t, &usbftdi_ops, callback, read_size, wait_timeout_ms, user);
     if (!conn) return -1;
     usbftdi_set_params(conn->transport, conn->id, serial, baud, databits, stopbits, parity, flow);
+    return start_reader(t, conn, conn_id_out);
+}
+
+// A malformed device address is refused here, before a connection or any socket exists.
+int comm_connect_bt(int *conn_id_out, const char *address, int channel, const char *pin,
+                    int connect_timeout_ms, comm_event_cb callback, int read_size,
+                    int wait_timeout_ms, void *user) {
+    comm_table_ref t = comm_current_table();
+    if (!t || !address) return -1;
+    bdaddr_t parsed;
+    if (bt_ms_parse_address(address, &parsed) != 0) {
+        log_error("NetBT socket connection error '%s': %s\n", address,
+                  "not a Bluetooth device address");
+        return -1;
+    }
+    comm_conn_ref conn = add_connection(*t, &bt_ms_ops, callback, read_size, wait_timeout_ms, user);
+    if (!conn) return -1;
+    bt_ms_set_params(conn->transport, conn->id, address, channel, pin, connect_timeout_ms);
     return start_reader(t, conn, conn_id_out);
 }
 

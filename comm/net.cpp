@@ -20,38 +20,24 @@
 
 #include "log.h"
 #include "poll_wait.h"
+#include "socket_io.h"
 
 namespace {
 
-struct net_context {
-    // The socket is created and closed by the reader thread (connect, free) under sock_lock;
-    // disconnect reads it under sock_lock so that it never shuts down a descriptor number that
-    // has been closed and handed out again.
-    std::mutex sock_lock;
-    int sock = -1;
-    int wake_fd = -1;            // eventfd; written by disconnect, never read
-    bool stopping = false;       // guarded by sock_lock
+struct net_context : comm_socket_link {
     int conn_id = 0;             // set before the reader starts
     char host[256] = {};         // set before the reader starts
     int port = 0;                // set before the reader starts
     int connect_timeout_ms = 0;  // set before the reader starts
-    int interest = 0;            // reader only
-    int result = 0;              // reader only
 };
 
 net_context *ctx_of(void *context) {
     return static_cast<net_context *>(context);
 }
 
-void close_socket(net_context *ctx) {
-    std::lock_guard g(ctx->sock_lock);
-    if (ctx->sock >= 0) ::close(ctx->sock);
-    ctx->sock = -1;
-}
-
 int fail_connect(net_context *ctx, const char *reason) {
     log_error("Net socket connection error '%s': %s\n", ctx->host, reason);
-    close_socket(ctx);
+    comm_socket_close(ctx);
     return -1;
 }
 
@@ -62,7 +48,7 @@ int finish_connect(net_context *ctx, int fd) {
     if (r < 0) return fail_connect(ctx, std::strerror(errno));
     if (r == 0 || comm_woken(fds[1])) {
         log_error("Net socket connection timeout '%s'!", ctx->host);
-        close_socket(ctx);
+        comm_socket_close(ctx);
         return -1;
     }
     int err = 0;
@@ -105,13 +91,7 @@ int net_init(void **context_out) {
 }
 
 int net_free(void **context) {
-    if (!context || !*context) return 0;
-    net_context *ctx = ctx_of(*context);
-    close_socket(ctx);
-    ::close(ctx->wake_fd);
-    delete ctx;
-    *context = nullptr;
-    return 0;
+    return comm_socket_free<net_context>(context);
 }
 
 int net_connect(void *context) {
@@ -126,15 +106,7 @@ int net_connect(void *context) {
     }
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return fail_connect(ctx, std::strerror(errno));
-    {
-        std::lock_guard g(ctx->sock_lock);
-        ctx->sock = fd;
-        if (ctx->stopping) {
-            ::close(fd);
-            ctx->sock = -1;
-            return -1;
-        }
-    }
+    if (!comm_socket_adopt(ctx, fd)) return -1;
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // frames are small
     log_write("NET", "Net socket connection in progress to host '%s'...\n", ctx->host);
@@ -148,71 +120,30 @@ int net_connect(void *context) {
 }
 
 int net_disconnect(void *context) {
-    net_context *ctx = ctx_of(context);
-    if (!ctx) return 0;
-    std::lock_guard g(ctx->sock_lock);
-    ctx->stopping = true;
-    uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(ctx->wake_fd, &one, sizeof one);
-    if (ctx->sock >= 0) ::shutdown(ctx->sock, SHUT_RDWR);
-    return 0;
+    return comm_socket_disconnect(ctx_of(context));
 }
 
 int net_read(void *context, char *buffer, int *size_in_out) {
     net_context *ctx = ctx_of(context);
-    if (!ctx || !buffer || !size_in_out || *size_in_out <= 0 || ctx->sock < 0) return -1;
-    ssize_t n = ::recv(ctx->sock, buffer, static_cast<size_t>(*size_in_out), 0);
-    if (n > 0) {
-        *size_in_out = static_cast<int>(n);
-        return 0;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-        *size_in_out = 0;
-        return 0;
-    }
-    return -1;
+    return ctx ? comm_socket_read(ctx->sock, buffer, size_in_out) : -1;
 }
 
 int net_write(void *context, const char *data, int length, int *written_out, int timeout_ms) {
     net_context *ctx = ctx_of(context);
     if (written_out) *written_out = 0;
-    if (!ctx || ctx->sock < 0) return -1;
-    if (length == 0) return 0;
-    if (!data || length < 0) return -1;
-    // Send at once; only a full socket buffer makes the writer wait, with its own readiness
-    // wait that never touches the reader's interest or result.
-    ssize_t n = ::send(ctx->sock, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        pollfd fds[1] = {{ctx->sock, POLLOUT, 0}};
-        int r = comm_poll(fds, 1, timeout_ms);
-        if (r <= 0 || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) return -1;
-        n = ::send(ctx->sock, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
-    }
-    if (n >= 0) {
-        if (written_out) *written_out = static_cast<int>(n);
-        return 0;
-    }
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
-    return -1;
+    return ctx ? comm_socket_write(ctx->sock, data, length, written_out, timeout_ms) : -1;
 }
 
 int net_waitget(void *context, int mask, int *subcode_out) {
-    net_context *ctx = ctx_of(context);
-    if (subcode_out) *subcode_out = 0;
-    return ctx ? (ctx->result & mask) : 0;
+    return comm_socket_waitget(ctx_of(context), mask, subcode_out);
 }
 
 int net_waitset(void *context, int interest) {
-    net_context *ctx = ctx_of(context);
-    if (ctx) ctx->interest = interest;
-    return 0;
+    return comm_socket_waitset(ctx_of(context), interest);
 }
 
 int net_waitfor(void **contexts, int count, int timeout_ms) {
-    constexpr int max_sockets = 64;
-    // A closed peer reads as readable: the read then reports the end of the link.
-    return comm_poll_wait(contexts, count, max_sockets, timeout_ms, &net_context::sock,
-                          POLLERR | POLLNVAL);
+    return comm_socket_waitfor<net_context>(contexts, count, timeout_ms);
 }
 
 int net_init_stack() {
