@@ -61,6 +61,8 @@ constexpr int READER_USB_TIMEOUT_MS = 100;
 constexpr size_t RX_CAPACITY = 1 << 20;
 constexpr int WRITE_CHUNK = 4096;
 constexpr int EEPROM_USB_TIMEOUT_MS = 5000;
+// A vendor request from host to device; libftdi's macro for it mixes enumerations.
+constexpr uint8_t VENDOR_OUT = 0x40;
 
 // What the vendor's library takes as the event of FT_SetEventNotification.
 struct EVENT_HANDLE {
@@ -504,9 +506,9 @@ FT_EXPORT FT_STATUS FT_WriteEE(FT_HANDLE handle, DWORD offset, unsigned short wo
     if (!d) return fail(FT_INVALID_HANDLE, "FT_WriteEE", "not an open device");
     if (offset > 0xffff) return fail(FT_INVALID_PARAMETER, "FT_WriteEE", "bad offset");
     usb_guard g(*d);
-    int r = libusb_control_transfer(d->ftdi->usb_dev, FTDI_DEVICE_OUT_REQTYPE,
-                                    SIO_WRITE_EEPROM_REQUEST, word, static_cast<uint16_t>(offset),
-                                    nullptr, 0, EEPROM_USB_TIMEOUT_MS);
+    int r =
+        libusb_control_transfer(d->ftdi->usb_dev, VENDOR_OUT, SIO_WRITE_EEPROM_REQUEST, word,
+                                static_cast<uint16_t>(offset), nullptr, 0, EEPROM_USB_TIMEOUT_MS);
     return r < 0 ? fail(FT_EEPROM_WRITE_FAILED, "FT_WriteEE", libusb_strerror(r)) : FT_OK;
 }
 
