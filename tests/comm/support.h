@@ -139,9 +139,11 @@ public:
     ErrorLog() {
         log_reset();
         log_seterror(0, 1, 0, 0, nullptr);
-        std::lock_guard g(lock_);
-        text_.clear();
-        log_redirect(keep);
+        {
+            std::lock_guard g(lock_);
+            text_.clear();
+        }
+        log_redirect(keep);  // not under lock_, which keep() takes under the log's own lock
     }
     ~ErrorLog() { log_reset(); }
     ErrorLog(const ErrorLog &) = delete;
