@@ -16,6 +16,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -59,7 +60,7 @@ constexpr int READER_USB_TIMEOUT_MS = 100;
 // Past this many unread bytes the reader stops draining the chip, whose own flow control then
 // holds the sender, rather than dropping data or growing without end.
 constexpr size_t RX_CAPACITY = 1 << 20;
-constexpr int WRITE_CHUNK = 4096;
+constexpr int WRITE_CHUNK = 4096;  // libftdi's own write chunk: one USB transfer
 constexpr int EEPROM_USB_TIMEOUT_MS = 5000;
 // A vendor request from host to device; libftdi's macro for it mixes enumerations.
 constexpr uint8_t VENDOR_OUT = 0x40;
@@ -193,11 +194,17 @@ FT_STATUS open_status(int code) {
     return FT_IO_ERROR;
 }
 
+// Null when no reader thread can be had; the caller still owns `f` then.
 device *start(ftdi_context *f) {
     auto *d = new device;
     d->ftdi = f;
     f->usb_read_timeout = READER_USB_TIMEOUT_MS;
-    d->reader = std::thread(read_loop, d);
+    try {
+        d->reader = std::thread(read_loop, d);
+    } catch (const std::system_error &) {
+        delete d;
+        return nullptr;
+    }
     std::lock_guard g(devices_lock);
     devices.push_back(d);
     return d;
@@ -333,7 +340,10 @@ FT_EXPORT FT_STATUS FT_OpenEx(void *arg, DWORD flags, FT_HANDLE *handle) {
         return s;
     }
     *handle = start(f);
-    return FT_OK;
+    if (*handle) return FT_OK;
+    ftdi_usb_close(f);
+    ftdi_free(f);
+    return fail(FT_INSUFFICIENT_RESOURCES, "FT_OpenEx", "no reader thread");
 }
 
 FT_EXPORT FT_STATUS FT_Close(FT_HANDLE handle) {
@@ -401,8 +411,9 @@ FT_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD count, DWORD *
     return FT_OK;
 }
 
-// Written in chunks so that a time-out reports what went out before it: FT_OK with fewer
-// bytes, as the vendor's library does.
+// The write time-out bounds the whole write, which goes out in chunks of one USB transfer.
+// libftdi tells a chunk's time-out from a lost device by neither code nor count, so either
+// fails the write; `written` still says what the chunks before it carried.
 FT_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void *data, DWORD length, DWORD *written) {
     if (written) *written = 0;
     device *d = find(handle);
@@ -412,20 +423,17 @@ FT_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void *data, DWORD length, DWORD *
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
     usb_guard g(*d);
     const auto *bytes = static_cast<const unsigned char *>(data);
-    DWORD done = 0;
-    while (done < length) {
-        long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+    while (*written < length) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         deadline - std::chrono::steady_clock::now())
                         .count();
-        if (limit && left <= 0) break;
+        if (limit && left <= 0) break;  // what is left did not go out in time: fewer bytes
         d->ftdi->usb_write_timeout = limit ? static_cast<int>(std::min<long>(left, INT_MAX)) : 0;
-        int chunk = static_cast<int>(std::min<DWORD>(length - done, WRITE_CHUNK));
-        int r = ftdi_write_data(d->ftdi, bytes + done, chunk);
-        if (r == LIBUSB_ERROR_TIMEOUT) break;
-        if (r < 0) return fail(FT_IO_ERROR, "FT_Write", ftdi_get_error_string(d->ftdi));
-        done += static_cast<DWORD>(r);
+        int chunk = static_cast<int>(std::min<DWORD>(length - *written, WRITE_CHUNK));
+        int r = ftdi_write_data(d->ftdi, bytes + *written, chunk);
+        if (r <= 0) return fail(FT_IO_ERROR, "FT_Write", ftdi_get_error_string(d->ftdi));
+        *written += static_cast<DWORD>(r);
     }
-    *written = done;
     return FT_OK;
 }
 

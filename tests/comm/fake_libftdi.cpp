@@ -108,7 +108,7 @@ int ftdi_write_data(ftdi_context *f, const unsigned char *buf, int size) {
     std::lock_guard g(chip.lock);
     if (!chip.present) {
         f->error_str = "usb bulk write failed";
-        return LIBUSB_ERROR_NO_DEVICE;
+        return -1;  // libftdi's one code for any failed write
     }
     chip.to_host.append(reinterpret_cast<const char *>(buf), static_cast<size_t>(size));
     chip.arrived.notify_all();
