@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "conn_string.h"
+#include "d2xx.h"
 #include "log.h"
 
 #ifndef SURVOKART_LIBDIR
@@ -31,29 +32,14 @@
 
 namespace {
 
-// The library's types on Linux: DWORD and ULONG are 32 bits.
-using DWORD = unsigned int;
-using FT_STATUS = unsigned int;
-using FT_HANDLE = void *;
-constexpr DWORD FT_OPEN_BY_SERIAL_NUMBER = 1;
-constexpr DWORD FT_PURGE_TX = 2;
-constexpr DWORD FT_PURGE_RX_TX = 3;
-constexpr DWORD FT_EVENT_RXCHAR = 1;
-constexpr unsigned short FT_FLOW_RTS_CTS = 0x100;
+using namespace d2xx;
+
+constexpr DWORD FT_PURGE_RX_TX = FT_PURGE_RX | FT_PURGE_TX;
 constexpr DWORD FT_READ_TIMEOUT_MS = 1000;
 // A write the caller gave no limit still ends: it runs under the connection lock, and a device
 // that never takes its data would otherwise hold every other writer forever.
 constexpr DWORD FT_WRITE_TIMEOUT_MS = 2500;
-constexpr int FT_SERIAL_BYTES = 16;
-constexpr int FT_DESCRIPTION_BYTES = 64;
 constexpr int FT_MAX_WAIT = 255;
-
-// What the library expects as the event of FT_SetEventNotification.
-struct EVENT_HANDLE {
-    pthread_cond_t eCondVar;
-    pthread_mutex_t eMutex;
-    int iVar;
-};
 
 // The entry points, resolved once under `dll_lock`; read-only after a successful load.
 std::mutex dll_lock;

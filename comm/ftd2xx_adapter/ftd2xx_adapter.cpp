@@ -20,37 +20,14 @@
 #include <thread>
 #include <vector>
 
+#include "comm/d2xx.h"
+
 #define FT_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
-// The vendor library's types on Linux.
-using DWORD = unsigned int;
-using FT_STATUS = unsigned int;
-using FT_HANDLE = void *;
+using namespace d2xx;
 
-enum : FT_STATUS {
-    FT_OK = 0,
-    FT_INVALID_HANDLE = 1,
-    FT_DEVICE_NOT_FOUND = 2,
-    FT_DEVICE_NOT_OPENED = 3,
-    FT_IO_ERROR = 4,
-    FT_INSUFFICIENT_RESOURCES = 5,
-    FT_INVALID_PARAMETER = 6,
-    FT_INVALID_BAUD_RATE = 7,
-    FT_EEPROM_READ_FAILED = 11,
-    FT_EEPROM_WRITE_FAILED = 12,
-    FT_EEPROM_ERASE_FAILED = 13,
-    FT_NOT_SUPPORTED = 17,
-};
-
-constexpr DWORD FT_OPEN_BY_SERIAL_NUMBER = 1;
-constexpr DWORD FT_OPEN_BY_DESCRIPTION = 2;
-constexpr DWORD FT_PURGE_RX = 1;
-constexpr DWORD FT_PURGE_TX = 2;
-constexpr DWORD FT_EVENT_RXCHAR = 1;
-constexpr int FT_SERIAL_BYTES = 16;
-constexpr int FT_DESCRIPTION_BYTES = 64;
 constexpr int FTDI_VID = 0x0403;
 // The product ids the vendor's library opens without being told others.
 constexpr int FTDI_PIDS[] = {0x6001, 0x6010, 0x6011, 0x6014, 0x6015};
@@ -64,13 +41,6 @@ constexpr int WRITE_CHUNK = 4096;  // libftdi's own write chunk: one USB transfe
 constexpr int EEPROM_USB_TIMEOUT_MS = 5000;
 // A vendor request from host to device; libftdi's macro for it mixes enumerations.
 constexpr uint8_t VENDOR_OUT = 0x40;
-
-// What the vendor's library takes as the event of FT_SetEventNotification.
-struct EVENT_HANDLE {
-    pthread_cond_t eCondVar;
-    pthread_mutex_t eMutex;
-    int iVar;
-};
 
 // The text of the calling thread's last failure, for the host's log.
 thread_local char last_error[256];
