@@ -28,9 +28,13 @@ namespace {
 
 using namespace d2xx;
 
-constexpr int FTDI_VID = 0x0403;
-// The product ids the vendor's library opens without being told others.
-constexpr int FTDI_PIDS[] = {0x6001, 0x6010, 0x6011, 0x6014, 0x6015};
+struct usb_id {
+    int vendor, product;
+};
+// FTDI's own ids, which the vendor's library finds unasked, and the instruments' own, which it
+// finds once told of them (FT_SetVIDPID, which the transport does not call).
+constexpr usb_id KNOWN_IDS[] = {{0x0403, 0x6001}, {0x0403, 0x6010}, {0x0403, 0x6011},
+                                {0x0403, 0x6014}, {0x0403, 0x6015}, {0x1781, 0x0c44}};
 // One USB read of the reader thread waits at most this long, so that a close is not held up
 // by a silent chip (which normally answers every latency period with its status bytes).
 constexpr int READER_USB_TIMEOUT_MS = 100;
@@ -148,11 +152,11 @@ void read_loop(device *d) {
     }
 }
 
-// Opens the FTDI device with that serial or description on any of the usual product ids.
+// Opens the device with that serial or description among those of the known ids.
 int open_usb(ftdi_context *f, const char *description, const char *serial) {
     int r = -3;
-    for (int pid : FTDI_PIDS) {
-        r = ftdi_usb_open_desc(f, FTDI_VID, pid, description, serial);
+    for (usb_id id : KNOWN_IDS) {
+        r = ftdi_usb_open_desc(f, id.vendor, id.product, description, serial);
         if (r != -3) break;  // -3: no such device with this id
     }
     return r;
@@ -256,17 +260,18 @@ FT_EXPORT FT_STATUS FT_CreateDeviceInfoList(DWORD *count) {
     *count = 0;
     ftdi_context *f = ftdi_new();
     if (!f) return fail(FT_INSUFFICIENT_RESOURCES, "FT_CreateDeviceInfoList", "no USB context");
-    ftdi_device_list *found = nullptr;
-    int n = ftdi_usb_find_all(f, &found, 0, 0);
-    if (n < 0) {
-        FT_STATUS s = fail(FT_IO_ERROR, "FT_CreateDeviceInfoList", ftdi_get_error_string(f));
-        ftdi_free(f);
-        return s;
-    }
     std::vector<listed> now;
-    for (ftdi_device_list *p = found; p; p = p->next)
-        now.push_back(describe(f, p->dev));
-    ftdi_list_free(&found);
+    for (usb_id id : KNOWN_IDS) {
+        ftdi_device_list *found = nullptr;
+        if (ftdi_usb_find_all(f, &found, id.vendor, id.product) < 0) {
+            FT_STATUS s = fail(FT_IO_ERROR, "FT_CreateDeviceInfoList", ftdi_get_error_string(f));
+            ftdi_free(f);
+            return s;
+        }
+        for (ftdi_device_list *p = found; p; p = p->next)
+            now.push_back(describe(f, p->dev));
+        ftdi_list_free(&found);
+    }
     ftdi_free(f);
     std::lock_guard g(listing_lock);
     listing = std::move(now);

@@ -53,18 +53,19 @@ TEST_F(FtdiAdapter, ListsNothingAndFailsToOpenAMissingDeviceWithItsReason) {
         << log.text();
 }
 
-// Through the real libftdi1 and libusb to an FT232R that umockdev presents (see CMakeLists.txt).
-TEST_F(FtdiAdapter, ListsAMockedChipWithItsStrings) {
+// Through the real libftdi1 and libusb to an FT232R under the instruments' own USB ids, which
+// umockdev presents (see CMakeLists.txt).
+TEST_F(FtdiAdapter, ListsAMockedInstrumentWithItsStrings) {
     if (!std::getenv("SURVOKART_MOCKED_FT232R")) GTEST_SKIP() << "runs under umockdev-run only";
     char descriptions[2 * 64], strings[2 * 128];
     int count = 0;
     ASSERT_EQ(
-        comm_list_devices_ftdi(descriptions, strings, 2, &count, nullptr, nullptr, 0x403, 0x6001),
+        comm_list_devices_ftdi(descriptions, strings, 2, &count, nullptr, nullptr, 0x1781, 0x0c44),
         0)
         << log.text();
     ASSERT_EQ(count, 1);
     EXPECT_STREQ(descriptions, "M30 Dosimeter");
-    EXPECT_STREQ(strings, "USBF/FT12AB/0403/6001");
+    EXPECT_STREQ(strings, "USBF/FT12AB/1781/0c44");
 }
 
 TEST_F(FtdiAdapter, RefusesMadeUpHandlesAndMissingArguments) {
