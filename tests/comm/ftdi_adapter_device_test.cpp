@@ -18,20 +18,11 @@ namespace {
 struct {
     std::mutex lock;  // guards everything below
     std::condition_variable arrived;
-    bool present = true;  // false: reads and writes fail, as when it is unplugged
+    bool present = true;  // false: reads fail, as when it is unplugged
     std::string to_host;  // the chip echoes what it is sent
-    std::vector<std::string> calls;
     uint16_t eeprom[64] = {};
 } chip;
 int token;  // the open device points here
-
-int note(const char *format, int value = 0) {
-    char line[32];
-    std::snprintf(line, sizeof line, format, value);
-    std::lock_guard g(chip.lock);
-    chip.calls.push_back(line);
-    return 0;
-}
 
 }  // namespace
 
@@ -78,20 +69,13 @@ int ftdi_write_data(ftdi_context *, const unsigned char *buf, int size) {
     return size;
 }
 int ftdi_tciflush(ftdi_context *) {
-    return note("tciflush");
+    return 0;
 }
 int ftdi_tcoflush(ftdi_context *) {
-    return note("tcoflush");
+    return 0;
 }
-int ftdi_set_baudrate(ftdi_context *, int baud) {
-    return note("baud %d", baud);
-}
-int ftdi_set_line_property(ftdi_context *, ftdi_bits_type bits, ftdi_stopbits_type stop,
-                           ftdi_parity_type parity) {
-    return note("line %03d", bits * 100 + stop * 10 + parity);
-}
-int ftdi_setflowctrl(ftdi_context *, int flow) {
-    return note("flow %#x", flow);
+int ftdi_set_baudrate(ftdi_context *, int) {
+    return 0;
 }
 int ftdi_erase_eeprom(ftdi_context *) {
     std::lock_guard g(chip.lock);
@@ -111,7 +95,6 @@ int libusb_control_transfer(libusb_device_handle *, uint8_t type, uint8_t reques
 namespace {
 
 using test::Recorder;
-using Calls = std::vector<std::string>;
 
 class FtdiAdapterDevice : public ::testing::Test {
 protected:
@@ -122,8 +105,6 @@ protected:
     void SetUp() override {
         ::unsetenv("SURVOKART_D2XX_LIBRARY");  // the transport finds the adapter by itself
         set_present(true);
-        std::lock_guard g(chip.lock);
-        chip.calls.clear();
     }
     void set_present(bool present) {
         {
@@ -132,18 +113,12 @@ protected:
         }
         chip.arrived.notify_all();
     }
-    Calls calls() {
-        std::lock_guard g(chip.lock);
-        return chip.calls;
-    }
 };
 
-TEST_F(FtdiAdapterDevice, SetsTheLineEchoesFramesAndEndsWhenUnplugged) {
+TEST_F(FtdiAdapterDevice, EchoesFramesAndEndsWhenUnplugged) {
     int id = 0;
-    ASSERT_EQ(comm_connect(&id, "USBS/FT12AB/38400/7/3/2/1", Recorder::callback, 4096, 50, &rec),
-              0);
+    ASSERT_EQ(comm_connect(&id, "USBF/FT12AB", Recorder::callback, 4096, 50, &rec), 0);
     ASSERT_TRUE(rec.wait_for(COMM_EVENT_CONNECTED)) << log.text();
-    EXPECT_EQ(calls(), (Calls{"tcoflush", "tciflush", "baud 38400", "line 722", "flow 0x100"}));
 
     const std::string frame("BRNO\x80\x07\0\0\xff", 9);
     int written = 0;
