@@ -4,7 +4,9 @@
 #include "ftdi.h"
 
 #include <dlfcn.h>
+#include <limits.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,35 +17,29 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "conn_string.h"
+#include "d2xx.h"
 #include "log.h"
+
+#ifndef SURVOKART_LIBDIR
+#define SURVOKART_LIBDIR "lib"
+#define SURVOKART_FULL_LIBDIR "/usr/local/lib"
+#define FTDI_ADAPTER_SONAME "libsurvokart-ftd2xx.so.1"
+#endif
 
 namespace {
 
-// The library's types on Linux: DWORD and ULONG are 32 bits.
-using DWORD = unsigned int;
-using FT_STATUS = unsigned int;
-using FT_HANDLE = void *;
-constexpr DWORD FT_OPEN_BY_SERIAL_NUMBER = 1;
-constexpr DWORD FT_PURGE_TX = 2;
-constexpr DWORD FT_PURGE_RX_TX = 3;
-constexpr DWORD FT_EVENT_RXCHAR = 1;
-constexpr unsigned short FT_FLOW_RTS_CTS = 0x100;
+using namespace d2xx;
+
+constexpr DWORD FT_PURGE_RX_TX = FT_PURGE_RX | FT_PURGE_TX;
 constexpr DWORD FT_READ_TIMEOUT_MS = 1000;
 // A write the caller gave no limit still ends: it runs under the connection lock, and a device
 // that never takes its data would otherwise hold every other writer forever.
 constexpr DWORD FT_WRITE_TIMEOUT_MS = 2500;
-constexpr int FT_SERIAL_BYTES = 16;
-constexpr int FT_DESCRIPTION_BYTES = 64;
 constexpr int FT_MAX_WAIT = 255;
-
-// What the library expects as the event of FT_SetEventNotification.
-struct EVENT_HANDLE {
-    pthread_cond_t eCondVar;
-    pthread_mutex_t eMutex;
-    int iVar;
-};
 
 // The entry points, resolved once under `dll_lock`; read-only after a successful load.
 std::mutex dll_lock;
@@ -65,6 +61,8 @@ FT_STATUS (*FT_SetTimeouts)(FT_HANDLE, DWORD, DWORD);
 FT_STATUS (*FT_SetBaudRate)(FT_HANDLE, DWORD);
 FT_STATUS (*FT_SetDataCharacteristics)(FT_HANDLE, unsigned char, unsigned char, unsigned char);
 FT_STATUS (*FT_SetFlowControl)(FT_HANDLE, unsigned short, unsigned char, unsigned char);
+// Our adapter's account of a failure; absent from the vendor's library.
+const char *(*library_error)();
 
 template <typename F>
 bool resolve(F *&entry, const char *name) {
@@ -84,6 +82,39 @@ bool resolve_all() {
            resolve(FT_SetTimeouts, "FT_SetTimeouts") && resolve(FT_SetBaudRate, "FT_SetBaudRate") &&
            resolve(FT_SetDataCharacteristics, "FT_SetDataCharacteristics") &&
            resolve(FT_SetFlowControl, "FT_SetFlowControl");
+}
+
+// The vendor's library, else our adapter: in the library folder beside the program (installed
+// or built), in the folder it was installed to, then wherever the dynamic linker finds it.
+std::vector<std::string> candidates() {
+    std::vector<std::string> paths{FTDI_DEFAULT_LIBRARY};
+    char exe[PATH_MAX] = {};
+    ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) {
+        std::string dir(exe, static_cast<size_t>(n));
+        dir.erase(dir.find_last_of('/') + 1);
+        paths.push_back(dir + "../" SURVOKART_LIBDIR "/" FTDI_ADAPTER_SONAME);
+    }
+    paths.push_back(SURVOKART_FULL_LIBDIR "/" FTDI_ADAPTER_SONAME);
+    paths.push_back(FTDI_ADAPTER_SONAME);
+    return paths;
+}
+
+bool open_first(std::string &used) {
+    for (const std::string &p : candidates()) {
+        dll_handle = ::dlopen(p.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (dll_handle) {
+            used = p;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Adds the library's own account of the last failure on this thread, where it gives one.
+void log_library_error() {
+    const char *text = library_error ? library_error() : nullptr;
+    if (text && *text) log_error("FTDI library: %s\n", text);
 }
 
 struct ftdi_context {
@@ -146,6 +177,7 @@ bool passed(const timespec &deadline) {
 bool step(FT_STATUS status, const char *what, const ftdi_context &ctx) {
     if (status == 0) return true;
     log_error(what, ctx.serial);
+    log_library_error();
     return false;
 }
 
@@ -188,6 +220,7 @@ int status_of(ftdi_context &ctx) {
     DWORD rx = 0, tx = 0, events = 0;
     if (FT_GetStatus(ctx.handle, &rx, &tx, &events) != 0) {
         log_error("FTDI device '%s' does not answer any more!\n", ctx.serial);
+        log_library_error();
         return -1;
     }
     return rx > 0 && (ctx.interest & COMM_WAIT_READ) ? COMM_WAIT_READ : COMM_WAIT_TIMEOUT;
@@ -261,23 +294,34 @@ constexpr comm_transport_ops usbftdi_ops = {
 static_assert(comm_transport_complete(usbftdi_ops));
 
 // A failed load is tried again on the next use, so the library may be installed while the
-// program runs.
+// program runs. A library named in the environment is the only one tried: a wrong path there
+// is a mistake to report, not to cover with another library.
 int load_ftdi_dll() {
     std::lock_guard g(dll_lock);
     if (dll_handle) return 0;
     const char *path = std::getenv("SURVOKART_D2XX_LIBRARY");
-    if (!path || !*path) path = FTDI_DEFAULT_LIBRARY;
-    dll_handle = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (!dll_handle) {
-        log_error("FTDI library could not be loaded: %s\n", ::dlerror());
+    std::string used;
+    if (path && *path) {
+        dll_handle = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        if (!dll_handle) {
+            log_error("FTDI library could not be loaded: %s\n", ::dlerror());
+            return -1;
+        }
+        used = path;
+    } else if (!open_first(used)) {
+        log_error("FTDI library could not be loaded: neither %s nor our %s was found\n",
+                  FTDI_DEFAULT_LIBRARY, FTDI_ADAPTER_SONAME);
         return -1;
     }
     if (!resolve_all()) {
-        log_error("FTDI library '%s' lacks an entry point: %s\n", path, ::dlerror());
+        log_error("FTDI library '%s' lacks an entry point: %s\n", used.c_str(), ::dlerror());
         ::dlclose(dll_handle);
         dll_handle = nullptr;
         return -1;
     }
+    library_error =
+        reinterpret_cast<const char *(*)()>(::dlsym(dll_handle, "survokart_ftd2xx_error"));
+    log_write("FTDI", "FTDI library: %s\n", used.c_str());
     return 0;
 }
 
@@ -344,12 +388,14 @@ int usbftdi_read(void *context, char *buffer, int *size_in_out) {
     DWORD rx = 0, tx = 0, events = 0;
     if (FT_GetStatus(ctx->handle, &rx, &tx, &events) != 0) {
         log_error("Error reading data from ftdi usb port!\n");
+        log_library_error();
         return -1;
     }
     DWORD want = std::min(static_cast<DWORD>(*size_in_out), rx);
     DWORD got = 0;
     if (want > 0 && (FT_Read(ctx->handle, buffer, want, &got) != 0 || got > want)) {
         log_error("Error reading data from ftdi usb port!\n");
+        log_library_error();
         return -1;
     }
     *size_in_out = static_cast<int>(got);
@@ -370,6 +416,7 @@ int usbftdi_write(void *context, const char *data, int length, int *written_out,
         FT_Write(ctx->handle, const_cast<char *>(data), static_cast<DWORD>(length), &done) != 0 ||
         done != static_cast<DWORD>(length)) {
         log_error("Error writing data to ftdi usb port!\n");
+        log_library_error();
         FT_Purge(ctx->handle, FT_PURGE_TX);
         return -1;
     }
@@ -422,7 +469,12 @@ int usbftdi_list_devices(char *descriptions_out, char *strings_out, int max, int
         !filter_fits(description_filter, FT_DESCRIPTION_BYTES, "description"))
         return -1;
     DWORD n = 0;
-    if (load_ftdi_dll() != 0 || FT_CreateDeviceInfoList(&n) != 0) return -1;
+    if (load_ftdi_dll() != 0) return -1;
+    if (FT_CreateDeviceInfoList(&n) != 0) {
+        log_error("FTDI devices could not be listed!\n");
+        log_library_error();
+        return -1;
+    }
     int count = 0;
     for (DWORD i = 0; i < n && count < max; ++i) {
         DWORD flags = 0, type = 0, id = 0, location = 0;
@@ -457,6 +509,7 @@ int ftdi_read_eeprom(void *context, void *image, int size) {
         FT_STATUS status = FT_ReadEE(ctx->handle, i, &w);
         if (status != 0) {
             log_error("FTDI could not read EEPROM data!\n");
+            log_library_error();
             return static_cast<int>(status);
         }
         words[i] = w;
@@ -481,6 +534,9 @@ int ftdi_write_eeprom(void *context, const void *image, int size) {
     FT_STATUS status = FT_EraseEE(ctx->handle);
     for (int i = 0; i < n && status == 0; ++i)
         status = FT_WriteEE(ctx->handle, static_cast<DWORD>(i), words[i]);
-    if (status != 0) log_error("FTDI could not write EEPROM data!\n");
+    if (status != 0) {
+        log_error("FTDI could not write EEPROM data!\n");
+        log_library_error();
+    }
     return static_cast<int>(status);
 }

@@ -2,10 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #include "comm/ftdi.h"
-#include "comm/log.h"
 #include "fake_d2xx.h"
 #include "support.h"
 
@@ -14,33 +12,14 @@ namespace {
 using test::Recorder;
 using Calls = std::vector<std::string>;
 
-std::mutex errors_lock;
-std::string errors;
-int keep_error(const char *channel, int, const char *text) {
-    std::lock_guard g(errors_lock);
-    if (std::string(channel) == "ERROR") errors += text;
-    return 1;
-}
-
-std::string logged() {
-    std::lock_guard g(errors_lock);
-    return errors;
-}
-
 class Ftdi : public ::testing::Test {
 protected:
+    test::ErrorLog log;
     Recorder rec;
     test::ManagerScope manager;
     fake_d2xx *dev = nullptr;
 
     void SetUp() override {
-        log_reset();
-        log_seterror(0, 1, 0, 0, nullptr);
-        log_redirect(keep_error);
-        {
-            std::lock_guard g(errors_lock);
-            errors.clear();
-        }
         ::setenv("SURVOKART_D2XX_LIBRARY", FAKE_D2XX_LIBRARY, 1);
         dev = fake_d2xx_load(FAKE_D2XX_LIBRARY);  // the transport loads the same one
         ASSERT_NE(dev, nullptr);
@@ -50,7 +29,6 @@ protected:
         dev->to_host.clear();
         dev->calls.clear();
     }
-    void TearDown() override { log_reset(); }
 
     int open(const char *conn_string) {
         int id = 0;
@@ -71,10 +49,7 @@ protected:
 
 TEST(FtdiMissing, EveryOperationFailsWithOneLogLine) {
     ::setenv("SURVOKART_D2XX_LIBRARY", "/nonexistent/libftd2xx.so", 1);
-    std::string log;
-    log_reset();
-    log_seterror(0, 1, 0, 0, nullptr);
-    log_redirect(keep_error);
+    test::ErrorLog log;
     test::ManagerScope manager;
     Recorder rec;
     int id = 0;
@@ -84,10 +59,9 @@ TEST(FtdiMissing, EveryOperationFailsWithOneLogLine) {
     EXPECT_EQ(comm_list_devices_ftdi(nullptr, nullptr, 8, &count, nullptr, nullptr, 0x403, 0x6001),
               -1);
     EXPECT_EQ(count, 0);
-    EXPECT_NE(logged().find("FTDI library could not be loaded"), std::string::npos) << logged();
+    EXPECT_TRUE(log.has("FTDI library could not be loaded")) << log.text();
     char image[128] = {};
     EXPECT_EQ(comm_ftdi_read_eeprom(id, image, 128), -1);
-    log_reset();
 }
 
 TEST_F(Ftdi, OpensAsTheStringSaysAndEchoesFrames) {
@@ -112,7 +86,7 @@ TEST_F(Ftdi, OpensAsTheStringSaysAndEchoesFrames) {
 
     EXPECT_EQ(comm_connect(&id, "USBF/NOSUCH", Recorder::callback, 4096, 50, &other), 0);
     EXPECT_TRUE(other.wait_for(COMM_EVENT_CONNECT_FAILED));
-    EXPECT_NE(logged().find("Could not open device 'NOSUCH'!"), std::string::npos);
+    EXPECT_TRUE(log.has("Could not open device 'NOSUCH'!"));
 }
 
 TEST_F(Ftdi, UnpluggedDeviceEndsTheLinkAndFailsItsWrites) {
@@ -120,7 +94,7 @@ TEST_F(Ftdi, UnpluggedDeviceEndsTheLinkAndFailsItsWrites) {
     ASSERT_TRUE(rec.wait_for(COMM_EVENT_CONNECTED));
     dev->unplug();
     EXPECT_TRUE(rec.wait_for(COMM_EVENT_DISCONNECTED));
-    EXPECT_NE(logged().find("does not answer any more"), std::string::npos) << logged();
+    EXPECT_TRUE(log.has("does not answer any more")) << log.text();
     int written = 5;
     comm_write(id, "x", 1, &written, 100);
     EXPECT_EQ(written, 0);
@@ -163,7 +137,7 @@ TEST_F(Ftdi, ListsMatchingDevicesAndRefusesImpossibleFilters) {
                                      "FT12AB-far-too-long", 1, 2),
               -1);
     EXPECT_EQ(count, 0);
-    EXPECT_NE(logged().find("longer than any serial"), std::string::npos) << logged();
+    EXPECT_TRUE(log.has("longer than any serial")) << log.text();
 }
 
 TEST_F(Ftdi, EepromChecksumIsCheckedAndShortImagesRefused) {
@@ -191,11 +165,11 @@ TEST_F(Ftdi, EepromChecksumIsCheckedAndShortImagesRefused) {
     image[10] ^= 1;
     EXPECT_EQ(comm_ftdi_write_eeprom(id, image, 128), 0);  // writing does not compute it
     EXPECT_EQ(comm_ftdi_read_eeprom(id, back, 128), -1);
-    EXPECT_NE(logged().find("FTDI EEPROM checksum error!"), std::string::npos);
+    EXPECT_TRUE(log.has("FTDI EEPROM checksum error!"));
 
     EXPECT_EQ(comm_ftdi_read_eeprom(id, back, 63), -1);
     EXPECT_EQ(comm_ftdi_write_eeprom(id, image, 10), -1);
-    EXPECT_NE(logged().find("is too short"), std::string::npos);
+    EXPECT_TRUE(log.has("is too short"));
     EXPECT_EQ(comm_ftdi_read_eeprom(id + 1, back, 128), -1);  // no such link
     comm_disconnect(id);
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "comm/comm.h"
+#include "comm/log.h"
 #include "common/eventually.h"
 
 namespace test {
@@ -130,6 +131,38 @@ public:
 private:
     mutable std::mutex lock_;
     std::vector<Event> events_;
+};
+
+// Keeps the lines of the error log while it lives.
+class ErrorLog {
+public:
+    ErrorLog() {
+        log_reset();
+        log_seterror(0, 1, 0, 0, nullptr);
+        {
+            std::lock_guard g(lock_);
+            text_.clear();
+        }
+        log_redirect(keep);  // not under lock_, which keep() takes under the log's own lock
+    }
+    ~ErrorLog() { log_reset(); }
+    ErrorLog(const ErrorLog &) = delete;
+    ErrorLog &operator=(const ErrorLog &) = delete;
+
+    std::string text() const {
+        std::lock_guard g(lock_);
+        return text_;
+    }
+    bool has(const std::string &part) const { return text().find(part) != std::string::npos; }
+
+private:
+    static int keep(const char *channel, int, const char *line) {
+        std::lock_guard g(lock_);
+        if (std::string(channel) == "ERROR") text_ += line;
+        return 1;
+    }
+    static inline std::mutex lock_;
+    static inline std::string text_;
 };
 
 // Starts the manager for one test and stops it afterwards.
