@@ -22,6 +22,7 @@
 
 #include "conn_string.h"
 #include "d2xx.h"
+#include "device_filter.h"
 #include "log.h"
 
 #ifndef SURVOKART_LIBDIR
@@ -237,14 +238,6 @@ int scan(void **contexts, int count) {
         if (r != COMM_WAIT_TIMEOUT) ready = 1;
     }
     return ready;
-}
-
-// "?" matches any character; matching stops at the end of the shorter text.
-bool matches(const char *text, const char *filter) {
-    if (!filter) return true;
-    for (; *text && *filter; ++text, ++filter)
-        if (*filter != '?' && *filter != *text) return false;
-    return true;
 }
 
 bool filter_fits(const char *filter, int bytes, const char *what) {
@@ -484,8 +477,8 @@ int usbftdi_list_devices(char *descriptions_out, char *strings_out, int max, int
             continue;
         serial[FT_SERIAL_BYTES - 1] = '\0';  // the library's texts are not trusted to end
         description[FT_DESCRIPTION_BYTES - 1] = '\0';
-        if (!description[0] || !matches(description, description_filter) ||
-            !matches(serial, serial_filter))
+        if (!description[0] || !comm_filter_matches(description, description_filter) ||
+            !comm_filter_matches(serial, serial_filter))
             continue;
         if (descriptions_out)
             std::snprintf(descriptions_out + count * 64, 64, "%.63s", description);

@@ -25,6 +25,7 @@
 
 #include "conn_string.h"
 #include "conn_table.h"
+#include "device_filter.h"
 #include "log.h"
 #include "poll_wait.h"
 
@@ -132,14 +133,6 @@ bool ids_of(libusb_device *d, int *vid, int *pid) {
     if (libusb_get_device_descriptor(d, &desc) != 0) return false;
     *vid = desc.idVendor;
     *pid = desc.idProduct;
-    return true;
-}
-
-// "?" matches any character; matching stops at the end of the shorter text.
-bool matches(const std::string &text, const char *filter) {
-    if (!filter) return true;
-    for (size_t i = 0; i < text.size() && filter[i]; ++i)
-        if (filter[i] != '?' && filter[i] != text[i]) return false;
     return true;
 }
 
@@ -622,7 +615,7 @@ int usbuniv_list_devices(int, char *out, int max, int *count_out, const char *,
         std::string serial = listed_serial(list[i]);
         // A serial with "/" would not survive the connection string.
         if (serial.empty() || serial.find('/') != std::string::npos ||
-            !matches(serial, serial_filter))
+            !comm_filter_matches(serial.c_str(), serial_filter))
             continue;
         std::snprintf(out + static_cast<size_t>(count) * COMM_CONN_STRING_SIZE,
                       COMM_CONN_STRING_SIZE, "USBU/%s/%.4x/%.4x", serial.c_str(),
