@@ -411,6 +411,14 @@ int comm_write(int conn_id, const void *data, int length, int *written_out, int 
         int written = 0;
         result = conn->ops->write(conn->transport, bytes, length, &written, timeout_ms);
         if (result < 0) break;
+        // A transport that takes nothing without an error would keep this loop spinning under
+        // the connection lock; the contract says it returns -1 when the medium stays blocked.
+        if (written <= 0 || written > length) {
+            log_error("%d:Transport %s wrote %d of %d bytes without an error!\n", conn_id,
+                      conn->ops->name, written, length);
+            result = -1;
+            break;
+        }
         bytes += written;
         length -= written;
         if (written_out) *written_out += written;
