@@ -15,6 +15,23 @@ constexpr double kMaxSprite = 64;                   // device pixels of disc dia
 constexpr double kPhasedBelow = 4;                  // canvas pixels of disc diameter
 constexpr int kPhases = 16;                         // sub-pixel offsets per axis
 constexpr qint64 kMaxPixelGrid = 16 * 1024 * 1024;  // larger exposures skip the per-pixel pass
+constexpr double kCullFrom = 16;                    // device pixels of disc diameter
+constexpr int kMaxTile = 8;                         // device pixels a side of a coverage tile
+constexpr int kMaxLayers = 8;                       // more needed to hide a disc: no culling
+
+// Discs stacked above one another each let (255 - alpha) / 255 of what lies below through. Under
+// this many, a disc changes no pixel by as much as one level; 0 when no number of them would do.
+int layersToHide(const TTrackStore &store, const std::vector<quint32> &visible) {
+    int alpha = 255;
+    for (quint32 i : visible)
+        alpha = std::min(alpha, store.style(store.styleOf(i)).colour.alpha());
+    double through = 1;
+    for (int layers = 1; layers <= kMaxLayers; ++layers) {
+        through *= (255 - alpha) / 255.0;
+        if (through * 255 < 1) return layers;
+    }
+    return 0;
+}
 }  // namespace
 
 TTrackItem::TTrackItem(std::shared_ptr<const TTrackStore> store, quint32 first)
@@ -64,9 +81,21 @@ void TTrackItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *option
     const double scale = std::sqrt(std::abs(toLogical.determinant()));
     const qreal canvasRatio = m_store->maxDiameter() * scale < kDotBelow ? 1.0 : ratio;
     const QTransform toCanvas = toLogical * QTransform::fromScale(canvasRatio, canvasRatio);
+    // Crowded large discs hide one another many times over: the hidden ones are left out first,
+    // in device pixels, where the rasteriser decides what covers what. The clip keeps what lies
+    // outside the exposed area, which the culling does not look at, off the screen.
+    const bool scaleOnly = toLogical.type() <= QTransform::TxScale;
+    const double deviceDiameter = m_store->maxDiameter() * scale * ratio;
+    const bool cull = scaleOnly && deviceDiameter >= kCullFrom;
+    if (cull) {
+        painter->save();
+        painter->setClipRect(exposed, Qt::IntersectClip);
+        sortByStacking();
+        cullHidden(toLogical * QTransform::fromScale(ratio, ratio), exposed, deviceDiameter);
+    }
     // Without a rotation the mapping is a scale and a shift per axis, as the sprites need; a
     // rotated view falls back to the exact drawing.
-    if (m_visible.size() > kExactUpTo && toCanvas.type() <= QTransform::TxScale &&
+    if (m_visible.size() > kExactUpTo && scaleOnly &&
         m_store->maxDiameter() * scale * canvasRatio <= kMaxSprite) {
         // Discs only a few pixels wide change shape with their position inside a pixel: one
         // below the topmost still shows pixels of its own, so all are kept, which costs little
@@ -76,7 +105,87 @@ void TTrackItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *option
         if (phases == 1) keepTopmostPerPixel(toCanvas, area);
         paintSprites(painter, toCanvas, canvasRatio, exposed, phases);
     } else {
+        if (!cull) sortByStacking();
         paintDiscs(painter);
+    }
+    if (cull) painter->restore();
+}
+
+void TTrackItem::cullHidden(const QTransform &toDevice, const QRectF &exposed,
+                            double deviceDiameter) {
+    const int layers = layersToHide(*m_store, m_visible);
+    // A sixteenth of a disc: tiles fine enough that most of a disc covers some whole.
+    m_tile = std::clamp(int(deviceDiameter / 16), 1, kMaxTile);
+    const QRect area = toDevice.mapRect(exposed).toAlignedRect();
+    const int columns = (area.width() + m_tile - 1) / m_tile;
+    const int rows = (area.height() + m_tile - 1) / m_tile;
+    if (layers == 0 || qint64(columns) * rows > kMaxPixelGrid) return;
+    // For every tile of the exposed area: how many discs kept so far cover it whole, up to
+    // `layers`. Going from the top down, a disc is hidden when every tile it touches is full.
+    m_coverage.assign(size_t(columns) * size_t(rows), 0);
+    const double sx = std::abs(toDevice.m11()), sy = std::abs(toDevice.m22());
+    size_t kept = m_visible.size();
+    for (size_t k = m_visible.size(); k-- > 0;) {
+        const quint32 i = m_visible[k];
+        qreal cx, cy;
+        toDevice.map(qreal(m_store->x(i)), qreal(m_store->y(i)), &cx, &cy);
+        cx -= area.left();
+        cy -= area.top();
+        const double d = m_store->style(m_store->styleOf(i)).diameter;
+        // The pen reaches half a unit beyond the disc; a pixel either way for the rasteriser.
+        const double outer = (0.5 * d + 0.5) * std::max(sx, sy) + 1;
+        const double inner = 0.5 * d * std::min(sx, sy) - 1;
+        if (isCovered(cx, cy, outer, columns, rows, layers)) continue;
+        cover(cx, cy, inner, columns, rows, layers);
+        m_visible[--kept] = i;
+    }
+    m_visible.erase(m_visible.begin(), m_visible.begin() + std::ptrdiff_t(kept));
+}
+
+namespace {
+// The tiles of a grid that a disc's bounding box reaches, clipped to the grid.
+struct TileSpan {
+    int x0, x1, y0, y1;
+    TileSpan(double cx, double cy, double r, int tile, int columns, int rows)
+        : x0(std::max(0, int(std::floor((cx - r) / tile)))),
+          x1(std::min(columns - 1, int(std::floor((cx + r) / tile)))),
+          y0(std::max(0, int(std::floor((cy - r) / tile)))),
+          y1(std::min(rows - 1, int(std::floor((cy + r) / tile)))) {}
+};
+
+// Distance along one axis from v to the span of tile t: nearest and farthest.
+double nearGap(double v, int t, int tile) {
+    return std::max({0.0, t * tile - v, v - (t + 1) * tile});
+}
+double farGap(double v, int t, int tile) {
+    return std::max(std::abs(v - t * tile), std::abs(v - (t + 1) * tile));
+}
+}  // namespace
+
+bool TTrackItem::isCovered(double cx, double cy, double r, int columns, int rows,
+                           int layers) const {
+    const TileSpan s(cx, cy, r, m_tile, columns, rows);
+    for (int ty = s.y0; ty <= s.y1; ++ty) {
+        const double gy = nearGap(cy, ty, m_tile);
+        const quint8 *row = m_coverage.data() + size_t(ty) * size_t(columns);
+        for (int tx = s.x0; tx <= s.x1; ++tx) {
+            const double gx = nearGap(cx, tx, m_tile);
+            if (row[tx] < layers && gx * gx + gy * gy < r * r) return false;
+        }
+    }
+    return true;
+}
+
+void TTrackItem::cover(double cx, double cy, double r, int columns, int rows, int layers) {
+    if (r <= 0) return;
+    const TileSpan s(cx, cy, r, m_tile, columns, rows);
+    for (int ty = s.y0; ty <= s.y1; ++ty) {
+        const double gy = farGap(cy, ty, m_tile);
+        quint8 *row = m_coverage.data() + size_t(ty) * size_t(columns);
+        for (int tx = s.x0; tx <= s.x1; ++tx) {
+            const double gx = farGap(cx, tx, m_tile);
+            if (gx * gx + gy * gy <= r * r && row[tx] < layers) ++row[tx];
+        }
     }
 }
 
@@ -109,7 +218,6 @@ void TTrackItem::keepTopmostPerPixel(const QTransform &toDevice, const QRectF &a
 }
 
 void TTrackItem::paintDiscs(QPainter *painter) {
-    sortByStacking();
     int current = -1;
     for (quint32 i : m_visible) {
         const quint16 id = m_store->styleOf(i);

@@ -26,7 +26,12 @@ private:
     QRectF discRect(quint32 index) const;
     void keepTopmostPerPixel(const QTransform &toDevice, const QRectF &area);
     void sortByStacking();  // bottom first, as TTrackStore::isAbove orders
-    void paintDiscs(QPainter *painter);
+    // Leaves out of the sorted visible discs those covered by enough discs above them to leave no
+    // trace in the exposed area; the painter must be clipped to it.
+    void cullHidden(const QTransform &toDevice, const QRectF &exposed, double deviceDiameter);
+    bool isCovered(double cx, double cy, double r, int columns, int rows, int layers) const;
+    void cover(double cx, double cy, double r, int columns, int rows, int layers);
+    void paintDiscs(QPainter *painter);  // the visible discs in their order
     void paintSprites(QPainter *painter, const QTransform &toCanvas, qreal canvasRatio,
                       const QRectF &exposed, int phases);
     // A disc drawn once per style and scale, premultiplied, with each row's non-empty span.
@@ -56,6 +61,8 @@ private:
     // Scratch buffers kept between paints to avoid reallocating them on every frame.
     std::vector<quint32> m_visible;
     std::vector<quint32> m_pixels;
+    std::vector<quint8> m_coverage;  // per tile of the exposed area: discs covering it whole
+    int m_tile = 1;                  // device pixels a side of a tile
     std::vector<std::pair<double, quint32>> m_keys;
     std::vector<Placed> m_placed;
     std::vector<Sprite> m_sprites;  // by style and sub-pixel offset, drawn at m_spriteScale

@@ -160,3 +160,65 @@ TEST(TrackItem, ZoomedOutLooksLikeTheDiscs) {
     painter.end();
     EXPECT_LE(differingPixels(mine, reference, 40), size.width() * size.height() / 20);
 }
+
+namespace {
+// Every disc drawn in stacking order by a plain painter: what the item must look like.
+QImage renderPlainly(const TTrackStore &store, const QRectF &source, double zoom, qreal ratio) {
+    QImage image((source.size() * zoom * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::white);
+    std::vector<quint32> order(store.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [&](quint32 a, quint32 b) { return store.isAbove(b, a); });
+    QPainter painter(&image);
+    painter.scale(zoom, zoom);
+    painter.translate(-source.topLeft());
+    for (quint32 i : order) {
+        const TTrackStore::Style &s = store.style(store.styleOf(i));
+        painter.setPen(QPen(s.colour, 1));
+        painter.setBrush(s.colour);
+        painter.drawEllipse(QRectF(store.x(i) - 0.5 * s.diameter, store.y(i) - 0.5 * s.diameter,
+                                   s.diameter, s.diameter));
+    }
+    return image;
+}
+
+QImage renderItem(const std::shared_ptr<TTrackStore> &store, const QRectF &source, double zoom,
+                  qreal ratio) {
+    QImage image((source.size() * zoom * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::white);
+    QGraphicsScene scene;
+    scene.addItem(new TTrackItem(store, 0));
+    QPainter painter(&image);
+    scene.render(&painter, QRectF(QPointF(0, 0), source.size() * zoom), source);
+    return image;
+}
+}  // namespace
+
+TEST(TrackItem, CrowdedLargeDiscsLookAsIfEveryOneWereDrawn) {
+    // Hundreds of discs over every pixel, mixed readings, seen close up: leaving out the hidden
+    // ones must not show, at either pixel ratio, nor where the view cuts through discs. Opaque
+    // discs hide what lies below at once, translucent ones only under several others; colours
+    // all different, so that no wrong disc passes for the right one.
+    for (const int alpha : {200, 255}) {
+        auto store = std::make_shared<TTrackStore>();
+        QRandomGenerator random(9);
+        for (int i = 0; i < 4000; ++i) {
+            const double v = random.bounded(30.0);
+            const QColor colour = QColor::fromHsv(i % 360, 255, 128 + i % 128, alpha);
+            store->append(
+                at(100 + random.generateDouble() * 40, 100 + random.generateDouble() * 40, v),
+                store->styleId(colour, 8));
+        }
+        for (const auto &[zoom, ratio] : {std::pair{16.0, 1.0}, {16.0, 2.0}, {6.0, 1.0}}) {
+            const QRectF source(110.3, 111.7, 20, 20);
+            const QImage mine = renderItem(store, source, zoom, ratio);
+            const QImage plain = renderPlainly(*store, source, zoom, ratio);
+            const int pixels = mine.width() * mine.height();
+            EXPECT_LE(differingPixels(mine, plain, 3), pixels / 1000)
+                << alpha << " at " << zoom << " x" << ratio;
+        }
+    }
+}
