@@ -73,7 +73,7 @@ private:
     static_assert(sizeof(Record) == 48);
     static_assert(sizeof(Record) + sizeof(Entry) <= 64);
     static constexpr int kChunkBits = 12;  // fixed chunks: no reallocation, no doubling slack
-    static constexpr double kCellSize = 64;
+    static constexpr double kCellSize = 16;
 
     Record &record(quint32 i) { return m_chunks[i >> kChunkBits][i & ((1u << kChunkBits) - 1)]; }
     const Record &record(quint32 i) const {
