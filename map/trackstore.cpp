@@ -1,5 +1,6 @@
 #include "trackstore.h"
 
+#include <array>
 #include <cmath>
 
 quint32 TTrackStore::cell(double v) {
@@ -30,9 +31,25 @@ void TTrackStore::append(const TTrackPoint &point, quint16 style) {
     ++m_size;
 }
 
+void TTrackStore::sortByKey(std::vector<Entry> &entries) {
+    // Four stable passes of a byte each: a constant per entry, where a comparison sort would cost
+    // its logarithm, so adding a point stays constant time however long the track grows.
+    std::vector<Entry> scratch(entries.size());
+    for (int shift = 0; shift < 32; shift += 8) {
+        std::array<size_t, 257> start{};
+        for (const Entry &e : entries)
+            ++start[((e.key >> shift) & 0xff) + 1];
+        for (size_t b = 1; b < start.size(); ++b)
+            start[b] += start[b - 1];
+        for (const Entry &e : entries)
+            scratch[start[(e.key >> shift) & 0xff]++] = e;
+        entries.swap(scratch);
+    }
+}
+
 void TTrackStore::mergeTail() {
     const auto byKey = [](const Entry &a, const Entry &b) { return a.key < b.key; };
-    std::stable_sort(m_tail.begin(), m_tail.end(), byKey);
+    sortByKey(m_tail);
     std::vector<Entry> merged(m_sorted.size() + m_tail.size());
     std::merge(m_sorted.begin(), m_sorted.end(), m_tail.begin(), m_tail.end(), merged.begin(),
                byKey);

@@ -73,6 +73,8 @@ private:
     static_assert(sizeof(Record) == 48);
     static_assert(sizeof(Record) + sizeof(Entry) <= 64);
     static constexpr int kChunkBits = 12;  // fixed chunks: no reallocation, no doubling slack
+    // A few points a cell even where the surveyor lingered, so a click looks at a few hundred;
+    // positions beyond half a million units either way share the edge cells.
     static constexpr double kCellSize = 16;
 
     Record &record(quint32 i) { return m_chunks[i >> kChunkBits][i & ((1u << kChunkBits) - 1)]; }
@@ -81,6 +83,7 @@ private:
     }
     static quint32 cell(double v);
     static quint32 key(quint32 cx, quint32 cy) { return (cy << 16) | cx; }
+    static void sortByKey(std::vector<Entry> &entries);  // stable
     void mergeTail();
 
     std::vector<std::unique_ptr<Record[]>> m_chunks;
