@@ -73,9 +73,9 @@ private:
     static_assert(sizeof(Record) == 48);
     static_assert(sizeof(Record) + sizeof(Entry) <= 64);
     static constexpr int kChunkBits = 12;  // fixed chunks: no reallocation, no doubling slack
-    // A few points a cell even where the surveyor lingered, so a click looks at a few hundred;
-    // positions beyond half a million units either way share the edge cells.
-    static constexpr double kCellSize = 16;
+    // A few points a cell even where the surveyor lingered, so a click reads few beyond those it
+    // must weigh; positions beyond a quarter of a million units either way share the edge cells.
+    static constexpr double kCellSize = 8;
 
     Record &record(quint32 i) { return m_chunks[i >> kChunkBits][i & ((1u << kChunkBits) - 1)]; }
     const Record &record(quint32 i) const {
