@@ -222,3 +222,26 @@ TEST(TrackItem, CrowdedLargeDiscsLookAsIfEveryOneWereDrawn) {
         }
     }
 }
+
+TEST(TrackItem, SurveyWithACrowdLooksAsIfEveryDiscWereDrawn) {
+    // Survey lines with a crowd on them, readings across five bands, from a pixel a disc up to
+    // the largest pre-drawn ones: the slivers of covered discs must show where they would.
+    auto store = std::make_shared<TTrackStore>();
+    const QList<QColor> colours{Qt::darkGreen, Qt::green, Qt::yellow, Qt::darkYellow, Qt::red};
+    QRandomGenerator random(9);
+    const auto add = [&](double x, double y) {
+        const double v = random.bounded(60.0);
+        store->append(at(x, y, v), store->styleId(trackColour(v, {10, 20, 30, 40}, colours), 8));
+    };
+    for (int i = 0; i < 40000; ++i)
+        add(i % 200 * 2 + random.bounded(1.5), i / 200 * 8 % 400 + random.bounded(1.5));
+    for (int i = 0; i < 20000; ++i)
+        add(100 + random.generateDouble() * 100, 100 + random.generateDouble() * 100);
+    for (const auto &[zoom, ratio] : {std::pair{1.0, 1.0}, {1.0, 2.0}, {4.0, 1.0}}) {
+        const QRectF source(0, 0, 400, 400);
+        const QImage mine = renderItem(store, source, zoom, ratio);
+        const QImage plain = renderPlainly(*store, source, zoom, ratio);
+        const int pixels = mine.width() * mine.height();
+        EXPECT_LE(differingPixels(mine, plain, 3), pixels / 100) << zoom << " x" << ratio;
+    }
+}
