@@ -115,7 +115,7 @@ void TTrackItem::cullHidden(const QTransform &toDevice, const QRectF &exposed,
     const int layers = layersToHide(*m_store, m_visible);
     // A quarter of a disc: fine enough that a disc covers some tiles whole, coarse enough to be
     // quick about the small ones.
-    m_tile = std::clamp(int(deviceDiameter / 4), 1, kMaxTile);
+    m_tile = int(std::clamp(deviceDiameter / 4, 1.0, double(kMaxTile)));  // any zoom is allowed
     const QRect area = toDevice.mapRect(exposed).toAlignedRect();
     const int columns = (area.width() + m_tile - 1) / m_tile;
     const int rows = (area.height() + m_tile - 1) / m_tile;
