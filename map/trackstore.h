@@ -84,6 +84,9 @@ private:
     static quint32 cell(double v);
     static quint32 key(quint32 cx, quint32 cy) { return (cy << 16) | cx; }
     static void sortByKey(std::vector<Entry> &entries);  // stable
+    // The square of the least truncated offset along one axis from v to a point in cell c.
+    static double nearestInCell(quint32 c, double v);
+    static constexpr size_t kPickCells = 1024;  // more cells around a click are scanned in rows
     void mergeTail();
 
     std::vector<std::unique_ptr<Record[]>> m_chunks;

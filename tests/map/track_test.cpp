@@ -48,8 +48,8 @@ TEST(TrackStore, PickNearestEarlierStrictlyWithinRadius) {
 }
 
 TEST(TrackStore, PickAgreesWithAScanOfEveryPoint) {
-    // A crowd of points a few per pixel inside a sparse survey, picked while points still
-    // arrive: the index, its recent additions and its merged part must all answer as a scan
+    // A crowd of points a few per pixel inside a sparse survey and far away, picked while points
+    // still arrive: the index, its recent additions and its merged part must all answer as a scan
     // for the nearest point, the earlier of equally near ones, does.
     TTrackStore store;
     QRandomGenerator random(17);
@@ -68,16 +68,20 @@ TEST(TrackStore, PickAgreesWithAScanOfEveryPoint) {
     };
     for (int round = 0; round < 3; ++round) {
         for (int i = 0; i < 15000; ++i) {
-            const bool crowd = i % 3 != 0;
-            const double side = crowd ? 30 : 2000, corner = crowd ? 500 : 0;
+            // Some far beyond the cells the index spans, which share its edge cells.
+            const bool crowd = i % 3 != 0, far = i % 50 == 0;
+            const double side = crowd ? 30 : 2000, corner = (far ? -4e5 : 0) + (crowd ? 500 : 0);
             store.append(at(corner + random.generateDouble() * side,
                             corner + random.generateDouble() * side),
                          0);
         }
         for (int click = 0; click < 300; ++click) {
             const bool crowd = click % 2 == 0;
-            const double x = crowd ? 495 + random.generateDouble() * 40 : random.bounded(2000.0);
-            const double y = crowd ? 495 + random.generateDouble() * 40 : random.bounded(2000.0);
+            const double shift = click % 5 == 0 ? -4e5 : 0;
+            const double x =
+                shift + (crowd ? 495 + random.generateDouble() * 40 : random.bounded(2000.0));
+            const double y =
+                shift + (crowd ? 495 + random.generateDouble() * 40 : random.bounded(2000.0));
             const double radius = click % 3 == 0 ? 1.5 : 8;
             ASSERT_EQ(store.pick(x, y, radius), scan(x, y, radius))
                 << "round " << round << " click " << click << " at " << x << ", " << y;
