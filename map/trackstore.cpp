@@ -105,11 +105,11 @@ qint64 TTrackStore::pick(double sceneX, double sceneY, double radius) const {
     };
     const quint32 cx0 = cell(around.left()), cx1 = cell(around.right());
     const quint32 cy0 = cell(around.top()), cy1 = cell(around.bottom());
-    std::array<std::pair<double, quint32>, kPickCells> cells;
     if (quint64(cx1 - cx0 + 1) * (cy1 - cy0 + 1) > kPickCells) {
         query(around, 0, consider);  // a radius of many cells: no ordering pays
         return best;
     }
+    std::array<std::pair<double, quint32>, kPickCells> cells;
     // Nearest cells first: once a point is nearer than anything a cell could hold, the cell and
     // all beyond it are skipped, so a click in a crowd reads the few cells around it.
     size_t count = 0;
