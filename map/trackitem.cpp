@@ -7,15 +7,15 @@
 #include <cmath>
 
 namespace {
-// Below this many visible points every disc is drawn exactly; above it, per device pixel only the
-// topmost one, since the discs it hides would differ from it by less than a pixel.
+// Up to this many visible points every disc is drawn by the painter; beyond, pre-drawn discs are
+// placed instead, which costs a little rounding at their edges.
 constexpr size_t kExactUpTo = 2048;
 constexpr double kDotBelow = 1.5;  // logical pixels of disc diameter
 // Pre-drawn at every sub-pixel offset, a disc costs kPhases squared sprites a style: beyond this
 // many pixels they would take megabytes, and larger discs are few in any view that is not crowded.
 constexpr double kMaxSprite = 32;                   // canvas pixels of disc diameter
 constexpr int kPhases = 16;                         // sub-pixel offsets per axis
-constexpr qint64 kMaxPixelGrid = 16 * 1024 * 1024;  // larger exposures skip the per-pixel pass
+constexpr qint64 kMaxPixelGrid = 16 * 1024 * 1024;  // tiles: larger exposures are not culled
 constexpr double kCullFrom = 4;                     // device pixels of disc diameter
 constexpr int kMaxTile = 8;                         // device pixels a side of a coverage tile
 constexpr double kCullDepth = 16;  // discs over an average pixel, about: fewer hide few
