@@ -7,14 +7,33 @@
 #include <cmath>
 
 namespace {
-// Below this many visible points every disc is drawn exactly; above it, per device pixel only the
-// topmost one, since the discs it hides would differ from it by less than a pixel.
+// Up to this many visible points every disc is drawn by the painter; beyond, pre-drawn discs are
+// placed instead, which costs a little rounding at their edges.
 constexpr size_t kExactUpTo = 2048;
-constexpr double kDotBelow = 1.5;                   // logical pixels of disc diameter
-constexpr double kMaxSprite = 64;                   // device pixels of disc diameter
-constexpr double kPhasedBelow = 4;                  // canvas pixels of disc diameter
+constexpr double kDotBelow = 1.5;  // logical pixels of disc diameter
+// Pre-drawn at every sub-pixel offset, a disc costs kPhases squared sprites a style: beyond this
+// many pixels they would take megabytes, and larger discs are few in any view that is not crowded.
+constexpr double kMaxSprite = 32;                   // canvas pixels of disc diameter
 constexpr int kPhases = 16;                         // sub-pixel offsets per axis
-constexpr qint64 kMaxPixelGrid = 16 * 1024 * 1024;  // larger exposures skip the per-pixel pass
+constexpr qint64 kMaxPixelGrid = 16 * 1024 * 1024;  // tiles: larger exposures are not culled
+constexpr double kCullFrom = 4;                     // device pixels of disc diameter
+constexpr int kMaxTile = 8;                         // device pixels a side of a coverage tile
+constexpr double kCullDepth = 16;  // discs over an average pixel, about: fewer hide few
+constexpr int kMaxLayers = 8;      // more needed to hide a disc: no culling
+
+// Discs stacked above one another each let (255 - alpha) / 255 of what lies below through. Under
+// this many, a disc changes no pixel by as much as one level; 0 when no number of them would do.
+int layersToHide(const TTrackStore &store, const std::vector<quint32> &visible) {
+    int alpha = 255;
+    for (quint32 i : visible)
+        alpha = std::min(alpha, store.style(store.styleOf(i)).colour.alpha());
+    double through = 1;
+    for (int layers = 1; layers <= kMaxLayers; ++layers) {
+        through *= (255 - alpha) / 255.0;
+        if (through * 255 < 1) return layers;
+    }
+    return 0;
+}
 }  // namespace
 
 TTrackItem::TTrackItem(std::shared_ptr<const TTrackStore> store, quint32 first)
@@ -64,52 +83,107 @@ void TTrackItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *option
     const double scale = std::sqrt(std::abs(toLogical.determinant()));
     const qreal canvasRatio = m_store->maxDiameter() * scale < kDotBelow ? 1.0 : ratio;
     const QTransform toCanvas = toLogical * QTransform::fromScale(canvasRatio, canvasRatio);
+    // Crowded large discs hide one another many times over: the hidden ones are left out first,
+    // in device pixels, where the rasteriser decides what covers what. The clip keeps what lies
+    // outside the exposed area, which the culling does not look at, off the screen.
+    const bool scaleOnly = toLogical.type() <= QTransform::TxScale;
+    const double deviceDiameter = m_store->maxDiameter() * scale * ratio;
+    const QSizeF exposedSize = toLogical.mapRect(exposed).size() * ratio;
+    const double depth = double(m_visible.size()) * deviceDiameter * deviceDiameter /
+                         std::max(1.0, exposedSize.width() * exposedSize.height());
+    const bool cull = scaleOnly && deviceDiameter >= kCullFrom && depth >= kCullDepth;
+    if (cull) {
+        painter->save();
+        painter->setClipRect(exposed, Qt::IntersectClip);
+        sortByStacking();
+        cullHidden(toLogical * QTransform::fromScale(ratio, ratio), exposed, deviceDiameter);
+    }
     // Without a rotation the mapping is a scale and a shift per axis, as the sprites need; a
     // rotated view falls back to the exact drawing.
-    if (m_visible.size() > kExactUpTo && toCanvas.type() <= QTransform::TxScale &&
+    if (m_visible.size() > kExactUpTo && scaleOnly &&
         m_store->maxDiameter() * scale * canvasRatio <= kMaxSprite) {
-        // Discs only a few pixels wide change shape with their position inside a pixel: one
-        // below the topmost still shows pixels of its own, so all are kept, which costs little
-        // at a few pixels each.
-        const int phases =
-            m_store->maxDiameter() * scale * canvasRatio < kPhasedBelow ? kPhases : 1;
-        if (phases == 1) keepTopmostPerPixel(toCanvas, area);
-        paintSprites(painter, toCanvas, canvasRatio, exposed, phases);
+        paintSprites(painter, toCanvas, canvasRatio, exposed);
     } else {
+        if (!cull) sortByStacking();
         paintDiscs(painter);
     }
+    if (cull) painter->restore();
 }
 
-void TTrackItem::keepTopmostPerPixel(const QTransform &toDevice, const QRectF &area) {
-    const QRect grid = toDevice.mapRect(area).toAlignedRect().adjusted(-1, -1, 1, 1);
-    const qint64 pixels = qint64(grid.width()) * grid.height();
-    // Fewer points than a quarter of the pixels rarely share one: not worth the pass.
-    if (pixels > kMaxPixelGrid || qint64(m_visible.size()) * 4 < pixels) return;
-    m_pixels.resize(size_t(grid.width()) * size_t(grid.height()));  // zero between paints
+void TTrackItem::cullHidden(const QTransform &toDevice, const QRectF &exposed,
+                            double deviceDiameter) {
+    const int layers = layersToHide(*m_store, m_visible);
+    // A quarter of a disc: fine enough that a disc covers some tiles whole, coarse enough to be
+    // quick about the small ones.
+    m_tile = int(std::clamp(deviceDiameter / 4, 1.0, double(kMaxTile)));  // any zoom is allowed
+    const QRect area = toDevice.mapRect(exposed).toAlignedRect();
+    const int columns = (area.width() + m_tile - 1) / m_tile;
+    const int rows = (area.height() + m_tile - 1) / m_tile;
+    if (layers == 0 || qint64(columns) * rows > kMaxPixelGrid) return;
+    // For every tile of the exposed area: how many discs kept so far cover it whole, up to
+    // `layers`. Going from the top down, a disc is hidden when every tile it touches is full.
+    m_coverage.assign(size_t(columns) * size_t(rows), 0);
+    const double sx = std::abs(toDevice.m11()), sy = std::abs(toDevice.m22());
+    size_t kept = m_visible.size();
+    for (size_t k = m_keys.size(); k-- > 0;) {
+        const Key &key = m_keys[k];
+        const double cx = toDevice.m11() * key.x + toDevice.dx() - area.left();
+        const double cy = toDevice.m22() * key.y + toDevice.dy() - area.top();
+        const double d = m_store->style(key.style).diameter;
+        // The pen reaches half a unit beyond the disc; a pixel either way for the rasteriser.
+        const double outer = (0.5 * d + 0.5) * std::max(sx, sy) + 1;
+        const double inner = 0.5 * d * std::min(sx, sy) - 1;
+        if (isCovered(cx, cy, outer, columns, rows, layers)) continue;
+        cover(cx, cy, inner, columns, rows, layers);
+        m_visible[--kept] = key.index;
+    }
+    m_visible.erase(m_visible.begin(), m_visible.begin() + std::ptrdiff_t(kept));
+}
 
-    const auto pixelOf = [&](quint32 i) {
-        qreal px, py;
-        toDevice.map(qreal(m_store->x(i)), qreal(m_store->y(i)), &px, &py);
-        const int cx = std::clamp(int(std::floor(px)) - grid.left(), 0, grid.width() - 1);
-        const int cy = std::clamp(int(std::floor(py)) - grid.top(), 0, grid.height() - 1);
-        return size_t(cy) * size_t(grid.width()) + size_t(cx);
-    };
-    for (quint32 i : m_visible) {
-        quint32 &winner = m_pixels[pixelOf(i)];
-        if (winner == 0 || m_store->isAbove(i, winner - 1)) winner = i + 1;
+namespace {
+// The tile holding position v along an axis, clamped to -1..limit (any zoom is allowed, so v
+// can lie far outside the grid).
+int tileOf(double v, int tile, int limit) {
+    return int(std::clamp(std::floor(v / tile), -1.0, double(limit)));
+}
+}  // namespace
+
+bool TTrackItem::isCovered(double cx, double cy, double r, int columns, int rows,
+                           int layers) const {
+    // Row by row, the run of tiles the circle reaches (a tile more at the ends does no harm).
+    const int y0 = std::max(0, tileOf(cy - r, m_tile, rows));
+    const int y1 = std::min(rows - 1, tileOf(cy + r, m_tile, rows));
+    for (int ty = y0; ty <= y1; ++ty) {
+        const double gy = std::max({0.0, ty * m_tile - cy, cy - (ty + 1) * m_tile});
+        if (gy >= r) continue;
+        const double w = std::sqrt(r * r - gy * gy);
+        const int x0 = std::max(0, tileOf(cx - w, m_tile, columns));
+        const int x1 = std::min(columns - 1, tileOf(cx + w, m_tile, columns));
+        const quint8 *row = m_coverage.data() + size_t(ty) * size_t(columns);
+        for (int tx = x0; tx <= x1; ++tx)
+            if (row[tx] < layers) return false;
     }
-    size_t kept = 0;
-    for (quint32 i : m_visible) {
-        quint32 &winner = m_pixels[pixelOf(i)];
-        if (winner == i + 1) m_visible[kept++] = i;
+    return true;
+}
+
+void TTrackItem::cover(double cx, double cy, double r, int columns, int rows, int layers) {
+    if (r <= 0) return;
+    // Row by row, the run of tiles lying wholly inside the circle.
+    const int y0 = std::max(0, tileOf(cy - r, m_tile, rows));
+    const int y1 = std::min(rows - 1, tileOf(cy + r, m_tile, rows));
+    for (int ty = y0; ty <= y1; ++ty) {
+        const double gy = std::max(std::abs(cy - ty * m_tile), std::abs(cy - (ty + 1) * m_tile));
+        if (gy > r) continue;
+        const double w = std::sqrt(r * r - gy * gy);
+        const int x0 = std::max(0, tileOf(std::ceil((cx - w) / m_tile) * m_tile, m_tile, columns));
+        const int x1 = std::min(columns - 1, tileOf(cx + w, m_tile, columns) - 1);
+        quint8 *row = m_coverage.data() + size_t(ty) * size_t(columns);
+        for (int tx = x0; tx <= x1; ++tx)
+            row[tx] += row[tx] < layers;
     }
-    m_visible.resize(kept);
-    for (quint32 i : m_visible)
-        m_pixels[pixelOf(i)] = 0;
 }
 
 void TTrackItem::paintDiscs(QPainter *painter) {
-    sortByStacking();
     int current = -1;
     for (quint32 i : m_visible) {
         const quint16 id = m_store->styleOf(i);
@@ -151,16 +225,16 @@ void TTrackItem::Sprite::blendOnto(quint32 *canvas, qsizetype stride, QSize canv
 }
 
 void TTrackItem::paintSprites(QPainter *painter, const QTransform &toCanvas, qreal canvasRatio,
-                              const QRectF &exposed, int phases) {
+                              const QRectF &exposed) {
     const double scale = std::sqrt(std::abs(toCanvas.determinant()));
     // Stroking an ellipse per disc dominates a crowded repaint. Instead one pre-drawn disc per
     // style is placed on a transparent canvas, which then goes over the map in one operation.
-    // Small discs are pre-drawn at `phases` sub-pixel offsets per axis, larger ones are placed
-    // to the nearest pixel.
-    if (scale != m_spriteScale || phases != m_spritePhases) {
+    // Each disc is pre-drawn at kPhases sub-pixel offsets per axis, as the rasteriser would place
+    // it: a disc below the topmost still shows its own slivers, and they must fall where they
+    // would have.
+    if (scale != m_spriteScale) {
         m_sprites.clear();
         m_spriteScale = scale;
-        m_spritePhases = phases;
     }
     const QRect area = toCanvas.mapRect(exposed).toAlignedRect();
     if (m_canvas.size() != area.size())
@@ -169,10 +243,9 @@ void TTrackItem::paintSprites(QPainter *painter, const QTransform &toCanvas, qre
     const double sx = toCanvas.m11(), sy = toCanvas.m22();
     const double dx = toCanvas.dx() - area.left(), dy = toCanvas.dy() - area.top();
     // Integer pixel and sub-pixel offset of a centre along one axis.
-    const auto place = [phases](double v) {
-        if (phases == 1) return std::pair{int(std::floor(v + 0.5)), 0};
+    const auto place = [](double v) {
         const double base = std::floor(v);
-        return std::pair{int(base), std::min(phases - 1, int((v - base) * phases))};
+        return std::pair{int(base), std::min(kPhases - 1, int((v - base) * kPhases))};
     };
     // Placed in the store's order, read once: after sorting, the records would be visited at
     // random, one cache miss each.
@@ -185,7 +258,9 @@ void TTrackItem::paintSprites(QPainter *painter, const QTransform &toCanvas, qre
         m_placed[k] = {std::isnan(v) ? -HUGE_VAL : v, i,
                        spriteFor(m_store->styleOf(i), phaseX, phaseY), left, top};
     }
-    std::sort(m_placed.begin(), m_placed.end());  // bottom first, as TTrackStore::isAbove orders
+    // Bottom first, as TTrackStore::isAbove orders; after culling they already are.
+    if (!std::is_sorted(m_placed.begin(), m_placed.end()))
+        std::sort(m_placed.begin(), m_placed.end());
     quint32 *bits = reinterpret_cast<quint32 *>(m_canvas.bits());
     const qsizetype stride = m_canvas.bytesPerLine() / 4;
     for (const Placed &p : m_placed) {
@@ -201,8 +276,7 @@ void TTrackItem::paintSprites(QPainter *painter, const QTransform &toCanvas, qre
 }
 
 quint32 TTrackItem::spriteFor(quint16 id, int phaseX, int phaseY) {
-    const int phases = m_spritePhases;
-    const quint32 slot = (quint32(id) * phases + quint32(phaseY)) * phases + quint32(phaseX);
+    const quint32 slot = (quint32(id) * kPhases + quint32(phaseY)) * kPhases + quint32(phaseX);
     if (slot >= m_sprites.size()) m_sprites.resize(slot + 1);
     Sprite &sprite = m_sprites[slot];
     if (sprite.size == 0) {
@@ -215,8 +289,7 @@ quint32 TTrackItem::spriteFor(quint16 id, int phaseX, int phaseY) {
         image.fill(Qt::transparent);
         {
             QPainter p(&image);
-            p.translate(half + (phases == 1 ? 0.0 : (phaseX + 0.5) / phases),
-                        half + (phases == 1 ? 0.0 : (phaseY + 0.5) / phases));
+            p.translate(half + (phaseX + 0.5) / kPhases, half + (phaseY + 0.5) / kPhases);
             p.scale(m_spriteScale, m_spriteScale);
             p.setPen(QPen(style.colour, 1));
             p.setBrush(style.colour);
@@ -241,13 +314,16 @@ quint32 TTrackItem::spriteFor(quint16 id, int phaseX, int phaseY) {
 }
 
 void TTrackItem::sortByStacking() {
-    // Keys pulled out once: comparing through the store's chunks costs more than the sort.
+    // Keys pulled out once, with what the culling needs: going through the store's chunks in
+    // stacking order would miss the cache at every point.
     m_keys.resize(m_visible.size());
     for (size_t k = 0; k < m_visible.size(); ++k) {
-        const double v = m_store->value(m_visible[k]);
-        m_keys[k] = {std::isnan(v) ? -HUGE_VAL : v, m_visible[k]};
+        const quint32 i = m_visible[k];
+        const double v = m_store->value(i);
+        m_keys[k] = {std::isnan(v) ? -HUGE_VAL : v, i, m_store->x(i), m_store->y(i),
+                     m_store->styleOf(i)};
     }
     std::sort(m_keys.begin(), m_keys.end());
     for (size_t k = 0; k < m_keys.size(); ++k)
-        m_visible[k] = m_keys[k].second;
+        m_visible[k] = m_keys[k].index;
 }

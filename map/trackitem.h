@@ -8,10 +8,10 @@
 class TTrackStore;
 
 // Draws the discs of the points [first, size) of a track store as one graphics item: only the
-// points in the exposed area are visited, stacked by reading. A crowded track goes out as
-// pre-drawn discs: discs under four pixels are placed to an eighth of a pixel, every one of them;
-// of larger ones only the topmost per pixel is drawn, placed to the nearest pixel. Discs smaller
-// than a logical pixel and a half are drawn in logical pixels.
+// points in the exposed area are visited, stacked by reading. Where discs pile up many deep, those
+// that would leave no trace under the ones above are left out. A crowded track goes out as
+// pre-drawn discs placed to a sixteenth of a pixel. Discs smaller than a logical pixel and a half
+// are drawn in logical pixels.
 class TTrackItem : public QGraphicsItem {
 public:
     TTrackItem(std::shared_ptr<const TTrackStore> store, quint32 first);
@@ -24,11 +24,15 @@ public:
 
 private:
     QRectF discRect(quint32 index) const;
-    void keepTopmostPerPixel(const QTransform &toDevice, const QRectF &area);
     void sortByStacking();  // bottom first, as TTrackStore::isAbove orders
-    void paintDiscs(QPainter *painter);
+    // Leaves out of the sorted visible discs those covered by enough discs above them to leave no
+    // trace in the exposed area; the painter must be clipped to it.
+    void cullHidden(const QTransform &toDevice, const QRectF &exposed, double deviceDiameter);
+    bool isCovered(double cx, double cy, double r, int columns, int rows, int layers) const;
+    void cover(double cx, double cy, double r, int columns, int rows, int layers);
+    void paintDiscs(QPainter *painter);  // the visible discs in their order
     void paintSprites(QPainter *painter, const QTransform &toCanvas, qreal canvasRatio,
-                      const QRectF &exposed, int phases);
+                      const QRectF &exposed);
     // A disc drawn once per style and scale, premultiplied, with each row's non-empty span.
     struct Sprite {
         int size = 0;
@@ -55,11 +59,21 @@ private:
     QRectF m_bounds;
     // Scratch buffers kept between paints to avoid reallocating them on every frame.
     std::vector<quint32> m_visible;
-    std::vector<quint32> m_pixels;
-    std::vector<std::pair<double, quint32>> m_keys;
+    std::vector<quint8> m_coverage;  // per tile of the exposed area: discs covering it whole
+    int m_tile = 1;                  // device pixels a side of a tile
+    // A visible point in stacking order, with its position and style.
+    struct Key {
+        double value;
+        quint32 index;
+        float x, y;
+        quint16 style;
+        bool operator<(const Key &o) const {
+            return value < o.value || (value == o.value && index < o.index);
+        }
+    };
+    std::vector<Key> m_keys;  // as last sorted by sortByStacking
     std::vector<Placed> m_placed;
     std::vector<Sprite> m_sprites;  // by style and sub-pixel offset, drawn at m_spriteScale
     double m_spriteScale = 0;
-    int m_spritePhases = 1;
     QImage m_canvas;
 };

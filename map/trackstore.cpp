@@ -1,5 +1,6 @@
 #include "trackstore.h"
 
+#include <array>
 #include <cmath>
 
 quint32 TTrackStore::cell(double v) {
@@ -30,9 +31,25 @@ void TTrackStore::append(const TTrackPoint &point, quint16 style) {
     ++m_size;
 }
 
+void TTrackStore::sortByKey(std::vector<Entry> &entries) {
+    // Four stable passes of a byte each: a constant per entry, where a comparison sort would cost
+    // its logarithm, so adding a point stays constant time however long the track grows.
+    std::vector<Entry> scratch(entries.size());
+    for (int shift = 0; shift < 32; shift += 8) {
+        std::array<size_t, 257> start{};
+        for (const Entry &e : entries)
+            ++start[((e.key >> shift) & 0xff) + 1];
+        for (size_t b = 1; b < start.size(); ++b)
+            start[b] += start[b - 1];
+        for (const Entry &e : entries)
+            scratch[start[(e.key >> shift) & 0xff]++] = e;
+        entries.swap(scratch);
+    }
+}
+
 void TTrackStore::mergeTail() {
     const auto byKey = [](const Entry &a, const Entry &b) { return a.key < b.key; };
-    std::stable_sort(m_tail.begin(), m_tail.end(), byKey);
+    sortByKey(m_tail);
     std::vector<Entry> merged(m_sorted.size() + m_tail.size());
     std::merge(m_sorted.begin(), m_sorted.end(), m_tail.begin(), m_tail.end(), merged.begin(),
                byKey);
@@ -78,15 +95,48 @@ qint64 TTrackStore::pick(double sceneX, double sceneY, double radius) const {
     const QRectF around(ix - radius - 1, iy - radius - 1, 2 * radius + 2, 2 * radius + 2);
     qint64 best = -1;
     double bestD2 = radius * radius;
-    query(around, 0, [&](quint32 i) {
+    const auto consider = [&](quint32 i) {
         const double dx = std::trunc(ix - x(i)), dy = std::trunc(iy - y(i));
         const double d2 = dx * dx + dy * dy;
         if (d2 < bestD2 || (d2 == bestD2 && best >= 0 && i < best)) {
             best = i;
             bestD2 = d2;
         }
-    });
+    };
+    const quint32 cx0 = cell(around.left()), cx1 = cell(around.right());
+    const quint32 cy0 = cell(around.top()), cy1 = cell(around.bottom());
+    if (quint64(cx1 - cx0 + 1) * (cy1 - cy0 + 1) > kPickCells) {
+        query(around, 0, consider);  // a radius of many cells: no ordering pays
+        return best;
+    }
+    std::array<std::pair<double, quint32>, kPickCells> cells;
+    // Nearest cells first: once a point is nearer than anything a cell could hold, the cell and
+    // all beyond it are skipped, so a click in a crowd reads the few cells around it.
+    size_t count = 0;
+    for (quint32 cy = cy0; cy <= cy1; ++cy)
+        for (quint32 cx = cx0; cx <= cx1; ++cx)
+            cells[count++] = {nearestInCell(cx, ix) + nearestInCell(cy, iy), key(cx, cy)};
+    std::sort(cells.begin(), cells.begin() + std::ptrdiff_t(count));
+    const auto byKey = [](const Entry &e, quint32 k) { return e.key < k; };
+    for (size_t c = 0; c < count && cells[c].first <= bestD2; ++c) {
+        auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), cells[c].second, byKey);
+        for (; it != m_sorted.end() && it->key == cells[c].second; ++it)
+            consider(it->index);
+    }
+    for (const Entry &e : m_tail) {
+        const quint32 cx = e.key & 0xffff, cy = e.key >> 16;
+        if (cx >= cx0 && cx <= cx1 && cy >= cy0 && cy <= cy1) consider(e.index);
+    }
     return best;
+}
+
+double TTrackStore::nearestInCell(quint32 c, double v) {
+    // Edge cells also hold everything beyond them.
+    if (c == 0 || c == 0xffff) return 0;
+    const double low = (double(c) - 32768.0) * kCellSize, high = low + kCellSize;
+    // A truncated offset can come up to a unit short of the true one.
+    const double gap = std::max({0.0, low - v - 1, v - high - 1});
+    return gap * gap;
 }
 
 size_t TTrackStore::memoryBytes() const {

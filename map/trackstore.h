@@ -73,7 +73,9 @@ private:
     static_assert(sizeof(Record) == 48);
     static_assert(sizeof(Record) + sizeof(Entry) <= 64);
     static constexpr int kChunkBits = 12;  // fixed chunks: no reallocation, no doubling slack
-    static constexpr double kCellSize = 64;
+    // A few points a cell even where the surveyor lingered, so a click reads few beyond those it
+    // must weigh; positions beyond a quarter of a million units either way share the edge cells.
+    static constexpr double kCellSize = 8;
 
     Record &record(quint32 i) { return m_chunks[i >> kChunkBits][i & ((1u << kChunkBits) - 1)]; }
     const Record &record(quint32 i) const {
@@ -81,6 +83,10 @@ private:
     }
     static quint32 cell(double v);
     static quint32 key(quint32 cx, quint32 cy) { return (cy << 16) | cx; }
+    static void sortByKey(std::vector<Entry> &entries);  // stable
+    // The square of the least truncated offset along one axis from v to a point in cell c.
+    static double nearestInCell(quint32 c, double v);
+    static constexpr size_t kPickCells = 1024;  // more cells around a click are scanned in rows
     void mergeTail();
 
     std::vector<std::unique_ptr<Record[]>> m_chunks;

@@ -47,6 +47,48 @@ TEST(TrackStore, PickNearestEarlierStrictlyWithinRadius) {
     EXPECT_TRUE(std::isnan(store.point(3).sceneX));
 }
 
+TEST(TrackStore, PickAgreesWithAScanOfEveryPoint) {
+    // A crowd of points a few per pixel inside a sparse survey and far away, picked while points
+    // still arrive: the index, its recent additions and its merged part must all answer as a scan
+    // for the nearest point, the earlier of equally near ones, does.
+    TTrackStore store;
+    QRandomGenerator random(17);
+    const auto scan = [&](double x, double y, double radius) {
+        const double ix = std::trunc(x), iy = std::trunc(y);
+        qint64 best = -1;
+        double bestD2 = HUGE_VAL;
+        for (quint32 i = 0; i < store.size(); ++i) {
+            const double dx = std::trunc(ix - store.x(i)), dy = std::trunc(iy - store.y(i));
+            if (dx * dx + dy * dy < bestD2) {
+                bestD2 = dx * dx + dy * dy;
+                best = i;
+            }
+        }
+        return bestD2 < radius * radius ? best : -1;
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 15000; ++i) {
+            // Some far beyond the cells the index spans, which share its edge cells.
+            const bool crowd = i % 3 != 0, far = i % 50 == 0;
+            const double side = crowd ? 30 : 2000, corner = (far ? -4e5 : 0) + (crowd ? 500 : 0);
+            store.append(at(corner + random.generateDouble() * side,
+                            corner + random.generateDouble() * side),
+                         0);
+        }
+        for (int click = 0; click < 300; ++click) {
+            const bool crowd = click % 2 == 0;
+            const double shift = click % 5 == 0 ? -4e5 : 0;
+            const double x =
+                shift + (crowd ? 495 + random.generateDouble() * 40 : random.bounded(2000.0));
+            const double y =
+                shift + (crowd ? 495 + random.generateDouble() * 40 : random.bounded(2000.0));
+            const double radius = click % 3 == 0 ? 1.5 : 8;
+            ASSERT_EQ(store.pick(x, y, radius), scan(x, y, radius))
+                << "round " << round << " click " << click << " at " << x << ", " << y;
+        }
+    }
+}
+
 TEST(TrackStore, IndexFindsExactlyThePointsInARectangle) {
     // Enough points to pass several merges of the index, some far outside the usual range.
     TTrackStore store;
