@@ -163,7 +163,7 @@ TEST(MapView, JpegCutShortIsRefusedWholeOnesLoadBaselineOrProgressive) {
         ASSERT_TRUE(writer.write(demo));
         TestView view;
         view.loadAll(dir.filePath("whole.jpg"));
-        EXPECT_EQ(view.mapScene().mapImage().size(), demo.size());
+        EXPECT_EQ(view.mapScene().mapSize(), demo.size());
         EXPECT_TRUE(view.errors.isEmpty() || !view.errors[0].contains("raster"))
             << view.errors.join('|').toStdString();
 
@@ -180,7 +180,7 @@ TEST(MapView, JpegCutShortIsRefusedWholeOnesLoadBaselineOrProgressive) {
                   ("Could not load raster image file!\n" + cut.fileName() +
                    ": the JPEG data is damaged or cut short")
                       .toStdString());
-        EXPECT_TRUE(view.mapScene().mapImage().isNull());
+        EXPECT_TRUE(view.mapScene().mapSize().isEmpty());
     }
 }
 
@@ -192,7 +192,7 @@ TEST(MapView, LargeMapsLoad) {
     large = QImage();
     TestView view;
     view.loadAll(dir.filePath("large.png"));
-    EXPECT_EQ(view.mapScene().mapImage().size(), QSize(6000, 6000));
+    EXPECT_EQ(view.mapScene().mapSize(), QSize(6000, 6000));
     EXPECT_FALSE(view.errors.join('|').contains("raster")) << view.errors.join('|').toStdString();
 }
 
