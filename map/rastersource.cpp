@@ -40,6 +40,11 @@ struct QuietGdal {
     }
 };
 
+bool refused(const char *driverName) {
+    return std::any_of(std::begin(kRefusedDrivers), std::end(kRefusedDrivers),
+                       [&](const char *name) { return qstricmp(driverName, name) == 0; });
+}
+
 // The raster drivers a map may be opened with, as GDALOpenEx takes them.
 const std::vector<const char *> &allowedDrivers() {
     static const std::vector<const char *> drivers = [] {
@@ -50,9 +55,7 @@ const std::vector<const char *> &allowedDrivers() {
             GDALDriverH driver = GDALGetDriver(i);
             const char *name = GDALGetDriverShortName(driver);
             if (!GDALGetMetadataItem(driver, GDAL_DCAP_RASTER, nullptr)) continue;
-            if (std::none_of(std::begin(kRefusedDrivers), std::end(kRefusedDrivers),
-                             [&](const char *refused) { return qstricmp(name, refused) == 0; }))
-                names.push_back(name);
+            if (!refused(name)) names.push_back(name);
         }
         names.push_back(nullptr);
         return names;
@@ -61,8 +64,18 @@ const std::vector<const char *> &allowedDrivers() {
 }
 
 GDALDatasetH openDataset(const QByteArray &path) {
-    return GDALOpenEx(path.constData(), GDAL_OF_RASTER | GDAL_OF_READONLY, allowedDrivers().data(),
-                      nullptr, nullptr);
+    return GDALOpenEx(path.constData(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
+                      allowedDrivers().data(), nullptr, nullptr);
+}
+
+// Why GDAL did not open the file: its own words, or that the file is of a refused kind.
+QString openError(const QByteArray &path) {
+    const QString said = QuietGdal::lastError(tr("not a raster image GDAL can read"));
+    GDALDriverH driver = GDALIdentifyDriverEx(path.constData(), GDAL_OF_RASTER, nullptr, nullptr);
+    if (driver && refused(GDALGetDriverShortName(driver)))
+        return tr("%1 files name other files or services to read, which a map may not")
+            .arg(QString::fromUtf8(GDALGetDriverLongName(driver)));
+    return said;
 }
 
 std::optional<TWorldFile> geoTransformOf(GDALDatasetH dataset) {
@@ -116,7 +129,7 @@ std::shared_ptr<TRasterSource> TRasterSource::open(const QString &path, QString 
     std::shared_ptr<TRasterSource> source(new TRasterSource(QFile::encodeName(path)));
     GDALDatasetH dataset = openDataset(source->m_path);
     if (!dataset) {
-        *error = QuietGdal::lastError(tr("not a raster image GDAL can read"));
+        *error = openError(source->m_path);
         return nullptr;
     }
     const bool described = source->describe(dataset, error);

@@ -184,6 +184,32 @@ TEST(MapView, JpegCutShortIsRefusedWholeOnesLoadBaselineOrProgressive) {
     }
 }
 
+TEST(MapView, RastersGdalCannotOrMustNotOpenAreRefusedWithItsReason) {
+    QTemporaryDir dir;
+    QFile garbage(dir.filePath("notes.tif"));
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write("survey notes, not a map\n");
+    garbage.close();
+    // A VRT names other files (or URLs) to read: a map file must not lead the reader elsewhere.
+    QFile vrt(dir.filePath("elsewhere.vrt"));
+    ASSERT_TRUE(vrt.open(QIODevice::WriteOnly));
+    vrt.write(
+        "<VRTDataset rasterXSize=\"10\" rasterYSize=\"10\"><VRTRasterBand dataType=\"Byte\" "
+        "band=\"1\"><SimpleSource><SourceFilename>" +
+        QFile::encodeName(DEMO_MAP) +
+        "</SourceFilename></SimpleSource></VRTRasterBand></VRTDataset>");
+    vrt.close();
+    for (const QString &path : {garbage.fileName(), vrt.fileName()}) {
+        TestView view;
+        view.loadAll(path);
+        ASSERT_FALSE(view.errors.isEmpty());
+        const QString expected = "Could not load raster image file!\n" + path + ": ";
+        EXPECT_TRUE(view.errors[0].startsWith(expected)) << view.errors[0].toStdString();
+        EXPECT_GT(view.errors[0].size(), expected.size() + 10);  // GDAL's words follow
+        EXPECT_TRUE(view.mapScene().mapSize().isEmpty());
+    }
+}
+
 TEST(MapView, LargeMapsLoad) {
     QTemporaryDir dir;
     QImage large(6000, 6000, QImage::Format_RGB32);
