@@ -18,10 +18,13 @@ void TRasterItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *optio
                         QWidget *widget) {
     const double lod =
         QStyleOptionGraphicsItem::levelOfDetailFromTransform(painter->worldTransform());
+    // Rendering the scene to an image exposes the whole item; the painter's clip says what shows.
+    QRectF exposed = option->exposedRect;
+    if (painter->hasClipping()) exposed &= painter->clipBoundingRect();
     // The whole of what the view shows, not only the part repainted now, decides which reads
     // are still wanted. Without a view (printing, rendering to an image) that is the exposed part.
-    QRectF visible = option->exposedRect;
+    QRectF visible = exposed;
     if (auto *view = qobject_cast<QGraphicsView *>(widget ? widget->parentWidget() : nullptr))
         visible = view->mapToScene(view->viewport()->rect()).boundingRect();
-    m_layer->paint(painter, option->exposedRect, visible, lod);
+    m_layer->paint(painter, exposed, visible, lod);
 }
