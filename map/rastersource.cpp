@@ -15,10 +15,12 @@ namespace {
 // whole map, tiles included, well inside a few hundred megabytes on any machine.
 constexpr qint64 kGdalCacheBytes = 64 * 1024 * 1024;
 
+constexpr int kLargestSide = 1 << 30;
+
 // Drivers that open other files, URLs or services named inside the map file.
 const char *const kRefusedDrivers[] = {"VRT",   "WMS",    "WMTS",     "WCS",    "DAAS",
                                        "EEDAI", "OGCAPI", "PLMOSAIC", "STACIT", "STACTA",
-                                       "HTTP",  "NGW",    "ESRIC",    "GTI",    "MBTiles"};
+                                       "HTTP",  "NGW",    "ESRIC",    "GTI"};
 
 QString tr(const char *text) {
     return QCoreApplication::translate("TMapScene", text);
@@ -142,6 +144,13 @@ bool TRasterSource::describe(GDALDatasetH dataset, QString *error) {
     const int bands = GDALGetRasterCount(dataset);
     if (m_size.isEmpty() || bands < 1) {
         *error = tr("the raster has no pixels");
+        return false;
+    }
+    // Tile arithmetic stays within int far beyond any survey map (a billion pixels a side).
+    if (m_size.width() > kLargestSide || m_size.height() > kLargestSide) {
+        *error = tr("%1 x %2 pixels is larger than a map can be")
+                     .arg(m_size.width())
+                     .arg(m_size.height());
         return false;
     }
     GDALRasterBandH first = GDALGetRasterBand(dataset, 1);
