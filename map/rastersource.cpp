@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <cmath>
 
 namespace {
@@ -168,7 +169,7 @@ bool TRasterSource::describe(GDALDatasetH dataset, QString *error) {
         m_kind = Kind::Palette;
         for (int i = 0; i < 256; ++i) {
             const GDALColorEntry *entry = GDALGetColorEntry(table, i);
-            m_palette << (entry ? qRgba(entry->c1, entry->c2, entry->c3, entry->c4)
+            m_palette << (entry ? qPremultiply(qRgba(entry->c1, entry->c2, entry->c3, entry->c4))
                                 : qRgb(0, 0, 0));
         }
     } else if (bytes) {
@@ -227,31 +228,43 @@ QImage TRasterSource::read(const QRect &window, const QSize &size, QString *erro
 
 QImage TRasterSource::readBytes(GDALDatasetH dataset, const QRect &window, const QSize &size,
                                 const Progress &progress, QString *error) const {
+    // Read straight into the formats the raster paint engine copies without converting (Qt's own
+    // conversion of a large image would spread over its thread pool from this reader thread).
     const bool colour = m_kind == Kind::Rgb || m_kind == Kind::Rgba;
-    QImage image(size, colour                 ? QImage::Format_RGBA8888
-                       : m_kind == Kind::Gray ? QImage::Format_Grayscale8
-                                              : QImage::Format_Indexed8);
+    QImage image(size,
+                 m_kind == Kind::Rgb ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    std::vector<GByte> indices(colour ? 0 : size_t(size.width()) * size_t(size.height()));
     if (image.isNull()) {
         *error = tr("out of memory");
         return {};
     }
-    if (m_kind == Kind::Rgb) image.fill(Qt::white);  // the alpha byte GDAL does not write
-    int bands[] = {1, 2, 3, 4};
+    // A 32-bit pixel 0xAARRGGBB lies in memory as B, G, R, A little-endian, A, R, G, B big-endian;
+    // GDAL writes the bands into those bytes in that order.
+    constexpr bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    static const int kLittle[] = {3, 2, 1, 4}, kBig[] = {4, 1, 2, 3}, kIndex[] = {1};
+    const bool skipAlpha = !little && m_kind == Kind::Rgb;
+    const int *bands = !colour ? kIndex : little ? kLittle : skipAlpha ? kBig + 1 : kBig;
+    GByte *target = !colour ? indices.data() : image.bits() + (skipAlpha ? 1 : 0);
     const int bandCount = m_kind == Kind::Rgba ? 4 : colour ? 3 : 1;
+    if (m_kind == Kind::Rgb) image.fill(Qt::white);  // the alpha byte GDAL does not write
     GDALRasterIOExtraArg extra = averaging(progress);
     if (m_kind == Kind::Palette) extra.eResampleAlg = GRIORA_NearestNeighbour;  // indices
     if (GDALDatasetRasterIOEx(dataset, GF_Read, window.x(), window.y(), window.width(),
-                              window.height(), image.bits(), size.width(), size.height(), GDT_Byte,
-                              bandCount, bands, colour ? 4 : 1, image.bytesPerLine(), 1,
-                              &extra) != CE_None) {
+                              window.height(), target, size.width(), size.height(), GDT_Byte,
+                              bandCount, const_cast<int *>(bands), colour ? 4 : 1,
+                              colour ? image.bytesPerLine() : size.width(), 1, &extra) != CE_None) {
         *error = QuietGdal::lastError(tr("read error"));
         return {};
     }
-    if (m_kind == Kind::Palette) image.setColorTable(m_palette);
-    // The formats the raster paint engine copies without converting.
-    const bool opaque = m_kind == Kind::Rgb || m_kind == Kind::Gray;
-    return image.convertToFormat(opaque ? QImage::Format_RGB32
-                                        : QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < size.height() && m_kind != Kind::Rgb; ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        const GByte *in = indices.data() + size_t(y) * size_t(size.width());
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = m_kind == Kind::Rgba      ? qPremultiply(line[x])
+                      : m_kind == Kind::Palette ? m_palette[in[x]]
+                                                : qRgb(in[x], in[x], in[x]);
+    }
+    return image;
 }
 
 QImage TRasterSource::readScaled(GDALDatasetH dataset, const QRect &window, const QSize &size,

@@ -61,7 +61,7 @@ private:
     std::optional<TWorldFile> m_world;
     QString m_crs;
     Kind m_kind = Kind::Gray;
-    QVector<QRgb> m_palette;
+    QVector<QRgb> m_palette;              // premultiplied
     double m_minimum = 0, m_maximum = 1;  // Kind::Scaled: the values drawn black and white
 
     mutable std::mutex m_mutex;
