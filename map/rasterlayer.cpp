@@ -13,6 +13,7 @@ namespace {
 // 2048-pixel square, about what a tile may cost. Coarser views show the overview image, at most
 // twice enlarged, until the user zooms in.
 constexpr int kTopLevelWithoutOverviews = 3;
+constexpr int kPollMs = 15;  // about a frame
 
 quint64 keyOf(int level, int column, int row) {
     return quint64(level) << 56 | quint64(row) << 28 | quint64(column);
@@ -32,34 +33,48 @@ int ceilShift(int value, int level) {
 }
 }  // namespace
 
+namespace {
+constexpr quint64 kOverviewKey = ~quint64(0);
+}  // namespace
+
 TRasterLayer::TRasterLayer(std::shared_ptr<const TRasterSource> source, qint64 cacheBytes,
                            QObject *parent)
     : QObject(parent), m_source(std::move(source)), m_cache(cacheBytes) {
-    // One thread reads the overview while the others serve the view's tiles.
-    m_pool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
     const int side = std::max(size().width(), size().height());
     while (ceilShift(side, m_overviewLevel) > kOverviewSide)
         ++m_overviewLevel;
     m_topTileLevel = m_overviewLevel - 1;
     if (!m_source->hasOverviews())
         m_topTileLevel = std::min(m_topTileLevel, kTopLevelWithoutOverviews);
+    // One thread reads the overview while the others serve the view's tiles.
+    m_reads =
+        std::make_unique<TRasterReadQueue>(m_source, std::clamp(QThread::idealThreadCount(), 2, 4));
+    m_poll.setInterval(kPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &TRasterLayer::poll);
     startOverview();
 }
 
-TRasterLayer::~TRasterLayer() {
-    m_closing = true;
-    for (const Request &request : std::as_const(m_pending))
-        *request.cancelled = true;
-    m_pool.clear();
-    m_pool.waitForDone();
+TRasterLayer::~TRasterLayer() = default;
+
+void TRasterLayer::poll() {
+    const int percent = m_reads->progress();
+    if (m_overviewPending && percent != m_shownProgress && percent >= 0)
+        emit progress(m_shownProgress = percent);
+    for (const TRasterReadQueue::Result &result : m_reads->takeResults()) {
+        if (result.key == kOverviewKey)
+            overviewLanded(result.image, result.error);
+        else
+            tileLanded(result);
+    }
+    if (!busy()) m_poll.stop();
 }
 
 void TRasterLayer::startOverview() {
     const QRect whole(QPoint(), size());
     const QSize scaled = scaledSize(whole, m_overviewLevel);
-    QString error;
     if (m_overviewLevel == 0) {
         // A small raster is read whole at once: it is on screen when loading returns.
+        QString error;
         overviewLanded(m_source->read(whole, scaled, &error), error);
         return;
     }
@@ -67,18 +82,8 @@ void TRasterLayer::startOverview() {
     // background, with progress, while the tiles of the view show as they land.
     m_overviewPending = true;
     emit progress(0);
-    m_pool.start([this, source = m_source, whole, scaled] {
-        int shown = 0;
-        QString error;
-        const QImage image = source->read(whole, scaled, &error, [&](double done) {
-            const int percent = std::clamp(int(done * 100), 0, 99);
-            // Emitted from this thread; the connection queues it to the GUI thread.
-            if (percent != shown) emit progress(shown = percent);
-            return !m_closing;
-        });
-        QMetaObject::invokeMethod(
-            this, [this, image, error] { overviewLanded(image, error); }, Qt::QueuedConnection);
-    });
+    m_reads->submit({kOverviewKey, whole, scaled, true});
+    m_poll.start();
 }
 
 void TRasterLayer::overviewLanded(const QImage &image, const QString &error) {
@@ -173,43 +178,29 @@ void TRasterLayer::drawOverview(QPainter *painter, const QRectF &area) {
 void TRasterLayer::request(int level, int column, int row) {
     const quint64 key = keyOf(level, column, row);
     if (m_pending.contains(key) || m_failed.contains(key)) return;
-    const Request request{++m_nextId, std::make_shared<std::atomic_bool>(false)};
-    m_pending.insert(key, request);
+    m_pending.insert(key);
     const QRect window = tileRect(level, column, row);
-    m_pool.start([this, source = m_source, key, id = request.id, cancelled = request.cancelled,
-                  window, scaled = scaledSize(window, level)] {
-        QImage image;
-        QString error;
-        if (!*cancelled) image = source->read(window, scaled, &error);
-        QMetaObject::invokeMethod(
-            this, [this, key, id, image, error] { tileLanded(key, id, image, error); },
-            Qt::QueuedConnection);
-    });
+    m_reads->submit({key, window, scaledSize(window, level), false});
+    if (!m_poll.isActive()) m_poll.start();
 }
 
 void TRasterLayer::dropUnwanted(int level, const QRectF &visible) {
-    for (auto it = m_pending.begin(); it != m_pending.end();) {
-        const quint64 key = it.key();
-        if (levelOf(key) == level &&
-            QRectF(tileRect(level, columnOf(key), rowOf(key))).intersects(visible)) {
-            ++it;
-            continue;
-        }
-        *it->cancelled = true;
-        it = m_pending.erase(it);
-    }
+    const auto wanted = [&](quint64 key) {
+        return levelOf(key) == level &&
+               QRectF(tileRect(level, columnOf(key), rowOf(key))).intersects(visible);
+    };
+    m_pending.removeIf([&](quint64 key) { return !wanted(key); });
+    m_reads->dropQueued([&](quint64 key) { return key == kOverviewKey || wanted(key); });
 }
 
-void TRasterLayer::tileLanded(quint64 key, quint64 id, const QImage &image, const QString &error) {
-    const auto it = m_pending.constFind(key);
-    if (it != m_pending.cend() && it->id == id) m_pending.erase(it);
-    if (image.isNull()) {
-        if (error.isEmpty()) return;  // dropped before it was read
-        m_failed.insert(key);
-        qCWarning(lcMap).noquote() << tr("Part of the map not read: %1").arg(error);
+void TRasterLayer::tileLanded(const TRasterReadQueue::Result &result) {
+    m_pending.remove(result.key);
+    if (result.image.isNull()) {
+        m_failed.insert(result.key);
+        qCWarning(lcMap).noquote() << tr("Part of the map not read: %1").arg(result.error);
         return;
     }
     // A landed tile is kept even when no longer asked for: the view may come back to it.
-    m_cache.insert(key, new QImage(image), image.sizeInBytes());
-    emit areaReady(tileRect(levelOf(key), columnOf(key), rowOf(key)));
+    m_cache.insert(result.key, new QImage(result.image), result.image.sizeInBytes());
+    emit areaReady(tileRect(levelOf(result.key), columnOf(result.key), rowOf(result.key)));
 }

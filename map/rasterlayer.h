@@ -1,14 +1,13 @@
 #pragma once
 
+#include "rasterreadqueue.h"
 #include "rastersource.h"
 
 #include <QCache>
-#include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QSet>
-#include <QThreadPool>
-#include <atomic>
+#include <QTimer>
 #include <memory>
 
 class QPainter;
@@ -18,8 +17,10 @@ class QPainter;
 // pixels); tiles are read on a thread pool and kept in a least-recently-used cache bounded in
 // bytes. Until a tile lands, the coarser tile or the overview image below it shows.
 //
-// Threading: everything but the reads lives on the GUI thread. Reads hold the source and post
-// their result back to this object; the destructor waits for them, so no result outlives it.
+// Threading: everything but the reads lives on the GUI thread, which polls the read queue for
+// results while any are outstanding. Polling, rather than a notice posted from a reader thread,
+// keeps every hand-over under the queue's mutex, where ThreadSanitizer sees it; a tile waits
+// at most one poll (about a frame) longer.
 class TRasterLayer : public QObject {
     Q_OBJECT
 
@@ -55,11 +56,6 @@ signals:
     void progress(int percent);
 
 private:
-    struct Request {
-        quint64 id = 0;
-        std::shared_ptr<std::atomic_bool> cancelled;
-    };
-
     int levelFor(double lod) const;
     QRect tileRect(int level, int column, int row) const;
     static QSize scaledSize(const QRect &window, int level);
@@ -68,7 +64,8 @@ private:
     void drawOverview(QPainter *painter, const QRectF &area);
     void request(int level, int column, int row);
     void dropUnwanted(int level, const QRectF &visible);
-    void tileLanded(quint64 key, quint64 id, const QImage &image, const QString &error);
+    void poll();
+    void tileLanded(const TRasterReadQueue::Result &result);
     void startOverview();
     void overviewLanded(const QImage &image, const QString &error);
 
@@ -77,10 +74,10 @@ private:
     int m_topTileLevel = 0;   // coarser levels are drawn from the overview image
     QImage m_overview;
     bool m_overviewPending = false;
+    int m_shownProgress = -1;
     QCache<quint64, QImage> m_cache;
-    QHash<quint64, Request> m_pending;  // reads under way, by tile
-    QSet<quint64> m_failed;             // tiles whose read failed are not asked for again
-    quint64 m_nextId = 0;
-    std::atomic_bool m_closing{false};  // read by the overview read to stop early
-    QThreadPool m_pool;                 // last: destroyed first, waiting for its reads
+    QSet<quint64> m_pending;  // tiles being read
+    QSet<quint64> m_failed;   // tiles whose read failed are not asked for again
+    QTimer m_poll;
+    std::unique_ptr<TRasterReadQueue> m_reads;
 };
