@@ -81,7 +81,6 @@ void TRasterLayer::startOverview() {
     // Reading a large raster without overviews in the file touches every pixel: in the
     // background, with progress, while the tiles of the view show as they land.
     m_overviewPending = true;
-    emit progress(0);
     m_reads->submit({kOverviewKey, whole, scaled, true});
     m_poll.start();
 }
@@ -89,9 +88,10 @@ void TRasterLayer::startOverview() {
 void TRasterLayer::overviewLanded(const QImage &image, const QString &error) {
     const bool wasPending = m_overviewPending;
     m_overviewPending = false;
-    if (image.isNull())
-        qCWarning(lcMap).noquote() << tr("Overview of the map not read: %1").arg(error);
     m_overview = image;
+    m_overviewError = image.isNull() ? error : QString();
+    if (image.isNull() && wasPending)
+        qCWarning(lcMap).noquote() << tr("Overview of the map not read: %1").arg(error);
     if (wasPending) {
         emit progress(100);
         emit areaReady(QRectF(QPointF(), size()));
@@ -99,7 +99,7 @@ void TRasterLayer::overviewLanded(const QImage &image, const QString &error) {
 }
 
 QString TRasterLayer::overviewError() const {
-    return m_overviewPending || !m_overview.isNull() ? QString() : tr("the raster cannot be read");
+    return m_overviewError;
 }
 
 int TRasterLayer::levelFor(double lod) const {

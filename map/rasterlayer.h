@@ -44,7 +44,8 @@ public:
 
     qint64 cachedBytes() const { return m_cache.totalCost(); }
     qint64 cacheBudget() const { return m_cache.maxCost(); }
-    // Why a small raster, read whole when the layer is made, could not be read; empty otherwise.
+    // Why the overview could not be read; for a small raster, read whole when the layer is made,
+    // that means the raster cannot be shown. Empty otherwise.
     QString overviewError() const;
     // True while tile reads or the overview image are outstanding.
     bool busy() const { return !m_pending.isEmpty() || m_overviewPending; }
@@ -73,6 +74,7 @@ private:
     int m_overviewLevel = 0;  // the overview image has one pixel per 2^m_overviewLevel
     int m_topTileLevel = 0;   // coarser levels are drawn from the overview image
     QImage m_overview;
+    QString m_overviewError;  // GDAL's reason when the overview could not be read
     bool m_overviewPending = false;
     int m_shownProgress = -1;
     QCache<quint64, QImage> m_cache;
