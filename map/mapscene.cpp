@@ -2,6 +2,8 @@
 
 #include "colour.h"
 #include "format.h"
+#include "rasteritem.h"
+#include "rasterlayer.h"
 #include "rasterreader.h"
 #include "trackitem.h"
 #include "trackstore.h"
@@ -10,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGraphicsPixmapItem>
+#include <QRegularExpression>
 #include <cmath>
 
 TMapScene::TMapScene(QObject *parent)
@@ -23,7 +26,9 @@ TMapScene::TMapScene(QObject *parent)
         m_wgs84Error = tr("unknown error");
 }
 
-TMapScene::~TMapScene() = default;
+TMapScene::~TMapScene() {
+    clear();  // the raster item goes before the layer it draws
+}
 
 namespace {
 // World and projection files are a few short lines. The bound keeps a link to a device or a huge
@@ -72,18 +77,70 @@ bool TMapScene::loadCalFile(const QString &path) {
 bool TMapScene::loadProjFile(const QString &path) {
     const std::optional<QByteArray> text = readCompanion(path, &m_projError);
     if (!text) return false;
-    const QString definition = QString::fromUtf8(text->left(text->indexOf('\n')));
+    // WKT ("PROJCS[...]" of a .prj) may be spread over lines; a PROJ string is the first line.
+    const QString whole = QString::fromUtf8(*text).trimmed();
+    static const QRegularExpression wkt(QStringLiteral("^[A-Za-z_]+\\s*\\["));
+    const QString definition =
+        wkt.match(whole).hasMatch() ? whole : QString::fromUtf8(text->left(text->indexOf('\n')));
     m_projError.clear();
     m_geo = TGeoTransform::create(definition, &m_projError);
     return m_geo != nullptr;
 }
 
 bool TMapScene::loadMapImage(const QString &path) {
-    QString error;
-    QImage image = readMapRaster(path, &error);
-    if (image.isNull()) return false;
-    m_mapImage = std::move(image);
+    // GDAL's JPEG reader, like Qt's, fills data cut short with grey and only warns.
+    if (!jpegCompleteOrOtherFormat(path)) {
+        m_rasterError = tr("the JPEG data is damaged or cut short");
+        return false;
+    }
+    std::shared_ptr<TRasterSource> source = TRasterSource::open(path, &m_rasterError);
+    if (!source) return false;
+    auto layer = std::make_unique<TRasterLayer>(std::move(source));
+    if (!layer->overviewError().isEmpty()) {
+        m_rasterError = layer->overviewError();
+        return false;
+    }
+    dropRasterItem();
+    m_mapImage = QImage();
+    m_raster = std::move(layer);
+    m_rasterError.clear();
+    connect(m_raster.get(), &TRasterLayer::areaReady, this,
+            [this](const QRectF &area) { update(area); });
+    connect(m_raster.get(), &TRasterLayer::progress, this, &TMapScene::rasterProgress);
     return true;
+}
+
+void TMapScene::setMapImage(const QImage &image) {
+    dropRasterItem();
+    m_raster.reset();
+    m_mapImage = image;
+}
+
+void TMapScene::dropRasterItem() {
+    // The item draws through the layer: it must not outlive it.
+    delete m_rasterItem;
+    m_rasterItem = nullptr;
+}
+
+QSize TMapScene::mapSize() const {
+    return m_raster ? m_raster->size() : m_mapImage.size();
+}
+
+bool TMapScene::useRasterPlacement() {
+    const std::optional<TWorldFile> world =
+        m_raster ? m_raster->source().worldFile() : std::nullopt;
+    m_calError.clear();
+    if (!world) return false;
+    m_world = *world;
+    return true;
+}
+
+bool TMapScene::useRasterProjection() {
+    const QString crs = m_raster ? m_raster->source().crs() : QString();
+    m_projError.clear();
+    if (crs.isEmpty()) return false;
+    m_geo = TGeoTransform::create(crs, &m_projError);
+    return m_geo != nullptr;
 }
 
 bool TMapScene::hasProjection() const {
@@ -122,7 +179,13 @@ quint16 TMapScene::styleFor(double value) {
 void TMapScene::createScene() {
     clear();
     m_trackItem = nullptr;
-    addPixmap(QPixmap::fromImage(m_mapImage));
+    m_rasterItem = nullptr;
+    if (m_raster) {
+        m_rasterItem = new TRasterItem(m_raster.get());
+        addItem(m_rasterItem);
+    } else {
+        addPixmap(QPixmap::fromImage(m_mapImage));
+    }
     if (hasProjection()) {
         // Stored positions are reused; only the colours and the radius follow the settings.
         m_track->clearStyles();

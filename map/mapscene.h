@@ -11,6 +11,8 @@
 #include <memory>
 
 class QGraphicsPixmapItem;
+class TRasterItem;
+class TRasterLayer;
 class TTrackItem;
 class TTrackStore;
 
@@ -31,12 +33,27 @@ public:
     QString projError() const { return m_projError; }
     // Why the last world file was refused, empty after a success.
     QString calError() const { return m_calError; }
+    // Why the last raster was refused (GDAL's words, or of the file itself), empty after a
+    // success.
+    QString rasterError() const { return m_rasterError; }
 
     bool loadCalFile(const QString &path);
+    // A PROJ string on the first line (the rest is ignored), or a WKT definition over any number
+    // of lines (".prj").
     bool loadProjFile(const QString &path);
+    // Any raster GDAL reads, of any size; it replaces the map only when it opened.
     bool loadMapImage(const QString &path);
-    void setMapImage(const QImage &image) { m_mapImage = image; }
+    // Takes the placement, or the coordinate system, the raster carries itself (GeoTIFF tags, a
+    // world file or .aux.xml GDAL found). False when it carries none, or, with the reason, when
+    // what it carries is refused.
+    bool useRasterPlacement();
+    bool useRasterProjection();
+    // An image held in memory as the map, in place of a raster file.
+    void setMapImage(const QImage &image);
     const QImage &mapImage() const { return m_mapImage; }
+    QSize mapSize() const;
+    // The raster read through GDAL, null for an image in memory or no map.
+    TRasterLayer *rasterLayer() const { return m_raster.get(); }
     bool hasProjection() const;
 
     // Geographic degrees to scene and back. Both outputs are 0 while no projection or no usable
@@ -62,15 +79,24 @@ public:
     const QList<double> &thresholds() const { return m_thresholds; }
     const QList<QColor> &colors() const { return m_colors; }
 
+signals:
+    // Reading the overview of a large raster in the background: percent done, 100 at the end.
+    void rasterProgress(int percent);
+
 private:
+    void dropRasterItem();
+
     quint16 styleFor(double value);
 
     QString m_wgs84Error;
     QString m_projError;
     QString m_calError;
+    QString m_rasterError;
     std::unique_ptr<TGeoTransform> m_geo;
     TWorldFile m_world;
     QImage m_mapImage;
+    std::unique_ptr<TRasterLayer> m_raster;
+    TRasterItem *m_rasterItem = nullptr;  // draws m_raster; owned by the scene
     std::shared_ptr<TTrackStore> m_track;
     TTrackItem *m_trackItem = nullptr;  // draws m_track; owned by the scene
     double m_trackR = 0;

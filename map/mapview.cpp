@@ -2,7 +2,6 @@
 
 #include "format.h"
 #include "maplegend.h"
-#include "rasterreader.h"
 
 #include <QCoreApplication>
 #include <QErrorMessage>
@@ -88,8 +87,8 @@ void TMapView::loadAll(const QString &imagePath) {
 
     loadImage(imagePath);
     const QStringList stems = companionStems(imagePath);
-    loadCalibration(stems);
-    loadProjection(stems);
+    loadCalibration(stems, imagePath);
+    loadProjection(stems, imagePath);
 }
 
 QStringList TMapView::companionStems(const QString &imagePath) {
@@ -113,10 +112,9 @@ QStringList TMapView::candidates(const QStringList &stems, const QStringList &su
 
 void TMapView::loadImage(const QString &imagePath) {
     const QString path = QFileInfo(imagePath).absoluteFilePath();
-    QString error;
-    scene.setMapImage(readMapRaster(path, &error));
-    if (scene.mapImage().isNull())
-        reportError(tr("Could not load raster image file!\n") + failureOf(path, error));
+    if (scene.loadMapImage(path)) return;
+    scene.setMapImage(QImage());
+    reportError(tr("Could not load raster image file!\n") + failureOf(path, scene.rasterError()));
 }
 
 QString TMapView::failureOf(const QString &path, const QString &rejection) const {
@@ -124,23 +122,31 @@ QString TMapView::failureOf(const QString &path, const QString &rejection) const
     return tr("%1: %2").arg(path, rejection);
 }
 
-void TMapView::loadCalibration(const QStringList &stems) {
+// The companion files win over what the raster carries itself: the operator wrote them on purpose,
+// often to correct a GeoTIFF's own georeferencing.
+void TMapView::loadCalibration(const QStringList &stems, const QString &imagePath) {
     QStringList failures;
     for (const QString &path :
          candidates(stems, {QStringLiteral(".pgw"), QStringLiteral(".jgw")})) {
         if (loadCalFile(path)) return;
         failures << failureOf(path, scene.calError());
     }
+    if (scene.useRasterPlacement()) return;
+    if (!scene.calError().isEmpty()) failures << failureOf(imagePath, scene.calError());
     reportError(tr("Could not load calibration file!\n") + failures.join(QLatin1Char('\n')));
 }
 
-void TMapView::loadProjection(const QStringList &stems) {
+void TMapView::loadProjection(const QStringList &stems, const QString &imagePath) {
     QStringList failures;
-    for (const QString &path :
-         candidates(stems, {QStringLiteral(".ppr"), QStringLiteral(".jpr")})) {
+    for (const QString &path : candidates(
+             stems, {QStringLiteral(".ppr"), QStringLiteral(".jpr"), QStringLiteral(".prj")})) {
         if (loadProjFile(path)) return;
-        failures << failureOf(path, scene.projError());
+        // A GIS tool's .prj is looked for too, but mostly there is none: only its refusal is news.
+        if (!path.endsWith(QLatin1String(".prj")) || QFileInfo::exists(path))
+            failures << failureOf(path, scene.projError());
     }
+    if (scene.useRasterProjection()) return;
+    if (!scene.projError().isEmpty()) failures << failureOf(imagePath, scene.projError());
     reportError(tr("Could not load projection definition file!\n") +
                 failures.join(QLatin1Char('\n')));
 }

@@ -102,8 +102,8 @@ private:
     void loadImage(const QString &imagePath);
     static QStringList companionStems(const QString &imagePath);
     static QStringList candidates(const QStringList &stems, const QStringList &suffixes);
-    void loadCalibration(const QStringList &stems);
-    void loadProjection(const QStringList &stems);
+    void loadCalibration(const QStringList &stems, const QString &imagePath);
+    void loadProjection(const QStringList &stems, const QString &imagePath);
     QString failureOf(const QString &path, const QString &rejection) const;
     void paintOverlays(QPainter *painter);
     void pinch(QTouchEvent *event);

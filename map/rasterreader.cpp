@@ -1,26 +1,10 @@
 #include "rasterreader.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QImageReader>
+#include <QFileInfo>
 #include <cstring>
 
 namespace {
-// Qt refuses images over 128 MB to guard against decompression bombs, but a survey map of
-// 6000 x 6000 pixels (144 MB at four bytes a pixel) is ordinary. 1 GiB still admits 16384 x 16384
-// while a header claiming absurd dimensions is refused before any memory is taken.
-constexpr int kAllocationLimitMB = 1024;
-
-QString tr(const char *text) {
-    return QCoreApplication::translate("TMapView", text);
-}
-
-void raiseAllocationLimit() {
-    // The limit is process-wide; only ever raised, in case the application chose more.
-    if (QImageReader::allocationLimit() < kAllocationLimitMB)
-        QImageReader::setAllocationLimit(kAllocationLimitMB);
-}
-
 bool isRestart(uchar marker) {
     return marker >= 0xd0 && marker <= 0xd7;
 }
@@ -68,25 +52,10 @@ bool jpegComplete(const uchar *data, qint64 size) {
     return false;
 }
 
-QImage readMapRaster(const QString &path, QString *error) {
-    raiseAllocationLimit();
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    const QSize size = reader.size();
-    if (size.isValid() &&
-        qint64(size.width()) * size.height() * 4 > qint64(kAllocationLimitMB) * 1024 * 1024) {
-        *error = tr("%1 x %2 pixels is larger than a map can be (%3 MB)")
-                     .arg(size.width())
-                     .arg(size.height())
-                     .arg(kAllocationLimitMB);
-        return {};
-    }
-    // Qt's JPEG decoder only warns when the data ends early and fills the rest with grey.
-    if (reader.format() == "jpeg" && !fileIsCompleteJpeg(path)) {
-        *error = tr("the JPEG data is damaged or cut short");
-        return {};
-    }
-    QImage image = reader.read();
-    if (image.isNull()) *error = reader.errorString();
-    return image;
+bool jpegCompleteOrOtherFormat(const QString &path) {
+    // Only regular files are looked into: a FIFO would block the read.
+    if (!QFileInfo(path).isFile()) return true;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.peek(2) != QByteArray("\xff\xd8", 2)) return true;
+    return fileIsCompleteJpeg(path);
 }

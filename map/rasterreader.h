@@ -1,14 +1,12 @@
 #pragma once
 
-#include <QImage>
 #include <QString>
+#include <QtGlobal>
 
-class QByteArray;
-
-// Reads a map's raster image. A file the decoder would show only in part (a JPEG cut short) is
-// refused rather than drawn half grey, and maps far larger than Qt's default image size limit
-// load. On refusal returns a null image and says why in `error`.
-QImage readMapRaster(const QString &path, QString *error);
+// False only for a file that starts as a JPEG and is cut short or damaged: decoders show such a
+// file in part, the rest grey, with no more than a warning. Anything else (other formats, files
+// that cannot be read) is left to the raster reader to judge.
+bool jpegCompleteOrOtherFormat(const QString &path);
 
 // True when the JPEG stream runs from its start marker through every segment and scan to its end
 // marker; false for anything cut short or not JPEG.

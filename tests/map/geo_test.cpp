@@ -1,15 +1,13 @@
 #include "geo.h"
 #include "mapscene.h"
+#include "oracle.h"
 #include "worldfile.h"
 
 #include <gtest/gtest.h>
 #include <QBuffer>
-#include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 const char *const kUtm33 = "+proj=utm +zone=33 +ellps=WGS84 +datum=WGS84 +units=m +no_defs";
@@ -21,21 +19,7 @@ std::optional<TWorldFile> parse(const QByteArray &text) {
     return TWorldFile::parse(buffer);
 }
 
-// PROJ's command-line tool, run as an independent oracle; empty when it is not installed. Through
-// popen rather than QProcess, whose clone-based start ThreadSanitizer cannot follow.
-QStringList oracle(const QString &tool, const QStringList &args, const QByteArray &input) {
-    if (QStandardPaths::findExecutable(tool).isEmpty()) return {};
-    const QString command =
-        QStringLiteral("printf '%1' | %2 %3").arg(QString::fromLatin1(input), tool, args.join(' '));
-    FILE *pipe = popen(command.toLocal8Bit().constData(), "r");
-    if (!pipe) return {};
-    QByteArray output;
-    char buffer[256];
-    while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, qsizetype(n));
-    pclose(pipe);
-    return QString::fromUtf8(output).split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
-}
+using test::oracle;
 }  // namespace
 
 TEST(GeoTransform, MatchesCs2csAndRoundTrips) {

@@ -163,7 +163,7 @@ TEST(MapView, JpegCutShortIsRefusedWholeOnesLoadBaselineOrProgressive) {
         ASSERT_TRUE(writer.write(demo));
         TestView view;
         view.loadAll(dir.filePath("whole.jpg"));
-        EXPECT_EQ(view.mapScene().mapImage().size(), demo.size());
+        EXPECT_EQ(view.mapScene().mapSize(), demo.size());
         EXPECT_TRUE(view.errors.isEmpty() || !view.errors[0].contains("raster"))
             << view.errors.join('|').toStdString();
 
@@ -180,7 +180,33 @@ TEST(MapView, JpegCutShortIsRefusedWholeOnesLoadBaselineOrProgressive) {
                   ("Could not load raster image file!\n" + cut.fileName() +
                    ": the JPEG data is damaged or cut short")
                       .toStdString());
-        EXPECT_TRUE(view.mapScene().mapImage().isNull());
+        EXPECT_TRUE(view.mapScene().mapSize().isEmpty());
+    }
+}
+
+TEST(MapView, RastersGdalCannotOrMustNotOpenAreRefusedWithItsReason) {
+    QTemporaryDir dir;
+    QFile garbage(dir.filePath("notes.tif"));
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write("survey notes, not a map\n");
+    garbage.close();
+    // A VRT names other files (or URLs) to read: a map file must not lead the reader elsewhere.
+    QFile vrt(dir.filePath("elsewhere.vrt"));
+    ASSERT_TRUE(vrt.open(QIODevice::WriteOnly));
+    vrt.write(
+        "<VRTDataset rasterXSize=\"10\" rasterYSize=\"10\"><VRTRasterBand dataType=\"Byte\" "
+        "band=\"1\"><SimpleSource><SourceFilename>" +
+        QFile::encodeName(DEMO_MAP) +
+        "</SourceFilename></SimpleSource></VRTRasterBand></VRTDataset>");
+    vrt.close();
+    for (const QString &path : {garbage.fileName(), vrt.fileName()}) {
+        TestView view;
+        view.loadAll(path);
+        ASSERT_FALSE(view.errors.isEmpty());
+        const QString expected = "Could not load raster image file!\n" + path + ": ";
+        EXPECT_TRUE(view.errors[0].startsWith(expected)) << view.errors[0].toStdString();
+        EXPECT_GT(view.errors[0].size(), expected.size() + 10);  // GDAL's words follow
+        EXPECT_TRUE(view.mapScene().mapSize().isEmpty());
     }
 }
 
@@ -192,7 +218,7 @@ TEST(MapView, LargeMapsLoad) {
     large = QImage();
     TestView view;
     view.loadAll(dir.filePath("large.png"));
-    EXPECT_EQ(view.mapScene().mapImage().size(), QSize(6000, 6000));
+    EXPECT_EQ(view.mapScene().mapSize(), QSize(6000, 6000));
     EXPECT_FALSE(view.errors.join('|').contains("raster")) << view.errors.join('|').toStdString();
 }
 

@@ -1,0 +1,292 @@
+#include "rastersource.h"
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+#include <gdal.h>
+#include <ogr_srs_api.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
+#include <cmath>
+
+namespace {
+// GDAL's block cache is process-wide and defaults to a share of physical memory; 64 MB keeps the
+// whole map, tiles included, well inside a few hundred megabytes on any machine.
+constexpr qint64 kGdalCacheBytes = 64 * 1024 * 1024;
+
+constexpr int kLargestSide = 1 << 30;
+
+// Drivers that open other files, URLs or services named inside the map file.
+const char *const kRefusedDrivers[] = {"VRT",   "WMS",    "WMTS",     "WCS",    "DAAS",
+                                       "EEDAI", "OGCAPI", "PLMOSAIC", "STACIT", "STACTA",
+                                       "HTTP",  "NGW",    "ESRIC",    "GTI"};
+
+QString tr(const char *text) {
+    return QCoreApplication::translate("TMapScene", text);
+}
+
+// GDAL reports errors through a per-thread handler; the text is taken from CPLGetLastErrorMsg
+// instead of being printed.
+struct QuietGdal {
+    QuietGdal() {
+        CPLPushErrorHandler(CPLQuietErrorHandler);
+        CPLErrorReset();
+    }
+    ~QuietGdal() { CPLPopErrorHandler(); }
+    QuietGdal(const QuietGdal &) = delete;
+    QuietGdal &operator=(const QuietGdal &) = delete;
+    static QString lastError(const QString &fallback) {
+        const char *text = CPLGetLastErrorMsg();
+        return text && *text ? QString::fromUtf8(text) : fallback;
+    }
+};
+
+bool refused(const char *driverName) {
+    return std::any_of(std::begin(kRefusedDrivers), std::end(kRefusedDrivers),
+                       [&](const char *name) { return qstricmp(driverName, name) == 0; });
+}
+
+// The raster drivers a map may be opened with, as GDALOpenEx takes them.
+const std::vector<const char *> &allowedDrivers() {
+    static const std::vector<const char *> drivers = [] {
+        GDALAllRegister();
+        GDALSetCacheMax64(kGdalCacheBytes);
+        std::vector<const char *> names;
+        for (int i = 0; i < GDALGetDriverCount(); ++i) {
+            GDALDriverH driver = GDALGetDriver(i);
+            const char *name = GDALGetDriverShortName(driver);
+            if (!GDALGetMetadataItem(driver, GDAL_DCAP_RASTER, nullptr)) continue;
+            if (!refused(name)) names.push_back(name);
+        }
+        names.push_back(nullptr);
+        return names;
+    }();
+    return drivers;
+}
+
+GDALDatasetH openDataset(const QByteArray &path) {
+    return GDALOpenEx(path.constData(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
+                      allowedDrivers().data(), nullptr, nullptr);
+}
+
+// Why GDAL did not open the file: its own words, or that the file is of a refused kind.
+QString openError(const QByteArray &path) {
+    const QString said = QuietGdal::lastError(tr("not a raster image GDAL can read"));
+    GDALDriverH driver = GDALIdentifyDriverEx(path.constData(), GDAL_OF_RASTER, nullptr, nullptr);
+    if (driver && refused(GDALGetDriverShortName(driver)))
+        return tr("%1 files name other files or services to read, which a map may not")
+            .arg(QString::fromUtf8(GDALGetDriverLongName(driver)));
+    return said;
+}
+
+std::optional<TWorldFile> geoTransformOf(GDALDatasetH dataset) {
+    double gt[6];
+    if (GDALGetGeoTransform(dataset, gt) != CE_None) return std::nullopt;
+    // GDAL's origin is the outer corner of the first pixel, a world file's its centre.
+    TWorldFile world{
+        gt[1], gt[4], gt[2], gt[5], gt[0] + 0.5 * (gt[1] + gt[2]), gt[3] + 0.5 * (gt[4] + gt[5])};
+    if (!world.isValid()) return std::nullopt;
+    return world;
+}
+
+QString crsOf(GDALDatasetH dataset) {
+    OGRSpatialReferenceH srs = GDALGetSpatialRef(dataset);
+    if (!srs) return {};
+    char *wkt = nullptr;
+    const char *const options[] = {"FORMAT=WKT2_2019", nullptr};
+    if (OSRExportToWktEx(srs, &wkt, options) != OGRERR_NONE) {
+        CPLFree(wkt);
+        return {};
+    }
+    const QString text = QString::fromUtf8(wkt);
+    CPLFree(wkt);
+    return text;
+}
+
+int CPL_STDCALL reportProgress(double done, const char *, void *data) {
+    return (*static_cast<const TRasterSource::Progress *>(data))(done) ? TRUE : FALSE;
+}
+
+GDALRasterIOExtraArg averaging(const TRasterSource::Progress &progress) {
+    GDALRasterIOExtraArg extra;
+    INIT_RASTERIO_EXTRA_ARG(extra);
+    // Averaged, so that thin lines of a zoomed-out map fade rather than break up.
+    extra.eResampleAlg = GRIORA_Average;
+    if (progress) {
+        extra.pfnProgress = reportProgress;
+        extra.pProgressData = const_cast<TRasterSource::Progress *>(&progress);
+    }
+    return extra;
+}
+}  // namespace
+
+std::shared_ptr<TRasterSource> TRasterSource::open(const QString &path, QString *error) {
+    // Only regular files: GDAL would block on a FIFO until someone writes to it.
+    if (!QFileInfo(path).isFile()) {
+        *error = QFileInfo::exists(path) ? tr("not a regular file") : tr("not found");
+        return nullptr;
+    }
+    const QuietGdal quiet;
+    std::shared_ptr<TRasterSource> source(new TRasterSource(QFile::encodeName(path)));
+    GDALDatasetH dataset = openDataset(source->m_path);
+    if (!dataset) {
+        *error = openError(source->m_path);
+        return nullptr;
+    }
+    const bool described = source->describe(dataset, error);
+    source->release(dataset);
+    return described ? source : nullptr;
+}
+
+bool TRasterSource::describe(GDALDatasetH dataset, QString *error) {
+    m_size = QSize(GDALGetRasterXSize(dataset), GDALGetRasterYSize(dataset));
+    const int bands = GDALGetRasterCount(dataset);
+    if (m_size.isEmpty() || bands < 1) {
+        *error = tr("the raster has no pixels");
+        return false;
+    }
+    // Tile arithmetic stays within int far beyond any survey map (a billion pixels a side).
+    if (m_size.width() > kLargestSide || m_size.height() > kLargestSide) {
+        *error = tr("%1 x %2 pixels is larger than a map can be")
+                     .arg(m_size.width())
+                     .arg(m_size.height());
+        return false;
+    }
+    GDALRasterBandH first = GDALGetRasterBand(dataset, 1);
+    m_hasOverviews = GDALGetOverviewCount(first) > 0;
+    m_world = geoTransformOf(dataset);
+    m_crs = crsOf(dataset);
+    const bool bytes = GDALGetRasterDataType(first) == GDT_Byte;
+    GDALColorTableH table = GDALGetRasterColorTable(first);
+    if (bytes && bands >= 3) {
+        m_kind = bands >= 4 && GDALGetRasterColorInterpretation(GDALGetRasterBand(dataset, 4)) ==
+                                   GCI_AlphaBand
+                     ? Kind::Rgba
+                     : Kind::Rgb;
+    } else if (bytes && table) {
+        m_kind = Kind::Palette;
+        for (int i = 0; i < 256; ++i) {
+            const GDALColorEntry *entry = GDALGetColorEntry(table, i);
+            m_palette << (entry ? qPremultiply(qRgba(entry->c1, entry->c2, entry->c3, entry->c4))
+                                : qRgb(0, 0, 0));
+        }
+    } else if (bytes) {
+        m_kind = Kind::Gray;
+    } else {
+        // Heights, doses or any other measure: drawn as grey between its extremes.
+        m_kind = Kind::Scaled;
+        double range[2];
+        if (GDALComputeRasterMinMax(first, TRUE, range) != CE_None) range[0] = range[1] = 0;
+        m_minimum = range[0];
+        m_maximum = range[1] > range[0] ? range[1] : range[0] + 1;
+    }
+    return true;
+}
+
+TRasterSource::~TRasterSource() {
+    for (GDALDatasetH dataset : m_idle)
+        GDALClose(dataset);
+}
+
+GDALDatasetH TRasterSource::acquire() const {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_idle.empty()) {
+            GDALDatasetH dataset = m_idle.back();
+            m_idle.pop_back();
+            return dataset;
+        }
+    }
+    // A GDAL dataset serves one thread at a time; each concurrent reader gets its own.
+    return openDataset(m_path);
+}
+
+void TRasterSource::release(GDALDatasetH dataset) const {
+    const std::lock_guard lock(m_mutex);
+    m_idle.push_back(dataset);
+}
+
+QImage TRasterSource::read(const QRect &window, const QSize &size, QString *error,
+                           const Progress &progress) const {
+    if (window.isEmpty() || size.isEmpty() || !QRect(QPoint(), m_size).contains(window)) {
+        *error = tr("outside the raster");
+        return {};
+    }
+    const QuietGdal quiet;
+    GDALDatasetH dataset = acquire();
+    if (!dataset) {
+        *error = QuietGdal::lastError(tr("the raster can no longer be opened"));
+        return {};
+    }
+    QImage image = m_kind == Kind::Scaled ? readScaled(dataset, window, size, progress, error)
+                                          : readBytes(dataset, window, size, progress, error);
+    release(dataset);
+    return image;
+}
+
+QImage TRasterSource::readBytes(GDALDatasetH dataset, const QRect &window, const QSize &size,
+                                const Progress &progress, QString *error) const {
+    // Read straight into the formats the raster paint engine copies without converting (Qt's own
+    // conversion of a large image would spread over its thread pool from this reader thread).
+    const bool colour = m_kind == Kind::Rgb || m_kind == Kind::Rgba;
+    QImage image(size,
+                 m_kind == Kind::Rgb ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    std::vector<GByte> indices(colour ? 0 : size_t(size.width()) * size_t(size.height()));
+    if (image.isNull()) {
+        *error = tr("out of memory");
+        return {};
+    }
+    // A 32-bit pixel 0xAARRGGBB lies in memory as B, G, R, A little-endian, A, R, G, B big-endian;
+    // GDAL writes the bands into those bytes in that order.
+    constexpr bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    static const int kLittle[] = {3, 2, 1, 4}, kBig[] = {4, 1, 2, 3}, kIndex[] = {1};
+    const bool skipAlpha = !little && m_kind == Kind::Rgb;
+    const int *bands = !colour ? kIndex : little ? kLittle : skipAlpha ? kBig + 1 : kBig;
+    GByte *target = !colour ? indices.data() : image.bits() + (skipAlpha ? 1 : 0);
+    const int bandCount = m_kind == Kind::Rgba ? 4 : colour ? 3 : 1;
+    if (m_kind == Kind::Rgb) image.fill(Qt::white);  // the alpha byte GDAL does not write
+    GDALRasterIOExtraArg extra = averaging(progress);
+    if (m_kind == Kind::Palette) extra.eResampleAlg = GRIORA_NearestNeighbour;  // indices
+    if (GDALDatasetRasterIOEx(dataset, GF_Read, window.x(), window.y(), window.width(),
+                              window.height(), target, size.width(), size.height(), GDT_Byte,
+                              bandCount, const_cast<int *>(bands), colour ? 4 : 1,
+                              colour ? image.bytesPerLine() : size.width(), 1, &extra) != CE_None) {
+        *error = QuietGdal::lastError(tr("read error"));
+        return {};
+    }
+    for (int y = 0; y < size.height() && m_kind != Kind::Rgb; ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        const GByte *in = indices.data() + size_t(y) * size_t(size.width());
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = m_kind == Kind::Rgba      ? qPremultiply(line[x])
+                      : m_kind == Kind::Palette ? m_palette[in[x]]
+                                                : qRgb(in[x], in[x], in[x]);
+    }
+    return image;
+}
+
+QImage TRasterSource::readScaled(GDALDatasetH dataset, const QRect &window, const QSize &size,
+                                 const Progress &progress, QString *error) const {
+    std::vector<float> values(size_t(size.width()) * size_t(size.height()));
+    GDALRasterIOExtraArg extra = averaging(progress);
+    if (GDALRasterIOEx(GDALGetRasterBand(dataset, 1), GF_Read, window.x(), window.y(),
+                       window.width(), window.height(), values.data(), size.width(), size.height(),
+                       GDT_Float32, 0, 0, &extra) != CE_None) {
+        *error = QuietGdal::lastError(tr("read error"));
+        return {};
+    }
+    QImage image(size, QImage::Format_RGB32);
+    const double scale = 255 / (m_maximum - m_minimum);
+    for (int y = 0; y < size.height(); ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        const float *in = values.data() + size_t(y) * size_t(size.width());
+        for (int x = 0; x < size.width(); ++x) {
+            const double v = std::isfinite(in[x]) ? (in[x] - m_minimum) * scale : 0;
+            const int grey = int(std::clamp(v, 0.0, 255.0));
+            line[x] = qRgb(grey, grey, grey);
+        }
+    }
+    return image;
+}

@@ -1,0 +1,201 @@
+#include "common/eventually.h"
+#include "mapscene.h"
+#include "oracle.h"
+#include "rasterlayer.h"
+
+#include <gdal.h>
+#include <ogr_srs_api.h>
+
+#include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QFile>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace {
+struct Georeference {
+    const char *crs;      // given to GDAL, none when null
+    double transform[6];  // GDAL's geotransform, none when all zero
+};
+
+// A raster written by GDAL itself; `fill` draws on the first band, one byte a pixel.
+bool writeRaster(const QString &path, const char *driver, QSize size, const Georeference &geo,
+                 const std::function<void(GDALRasterBandH)> &fill = {},
+                 const QList<QByteArray> &options = {}, int bands = 1) {
+    GDALAllRegister();
+    QList<const char *> list;
+    for (const QByteArray &option : options)
+        list << option.constData();
+    list << nullptr;
+    GDALDriverH mem = GDALGetDriverByName(std::strcmp(driver, "GTiff") ? "MEM" : "GTiff");
+    GDALDatasetH dataset =
+        GDALCreate(mem, std::strcmp(driver, "GTiff") ? "" : path.toUtf8(), size.width(),
+                   size.height(), bands, GDT_Byte, const_cast<char **>(list.data()));
+    if (!dataset) return false;
+    if (geo.transform[1] != 0) GDALSetGeoTransform(dataset, const_cast<double *>(geo.transform));
+    if (geo.crs) {
+        OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+        OSRSetFromUserInput(srs, geo.crs);
+        GDALSetSpatialRef(dataset, srs);
+        OSRDestroySpatialReference(srs);
+    }
+    if (fill) fill(GDALGetRasterBand(dataset, 1));
+    bool ok = true;
+    if (std::strcmp(driver, "GTiff")) {
+        GDALDatasetH copy = GDALCreateCopy(GDALGetDriverByName(driver), path.toUtf8(), dataset,
+                                           FALSE, nullptr, nullptr, nullptr);
+        ok = copy != nullptr;
+        GDALClose(copy);
+    }
+    GDALClose(dataset);
+    return ok;
+}
+
+void writeText(const QString &path, const QByteArray &text) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+bool processUntilIdle(const TRasterLayer &layer) {
+    return test::eventually([&] {
+        QCoreApplication::processEvents();
+        return !layer.busy();
+    });
+}
+}  // namespace
+
+// Each way a map can be placed, against gdaltransform reading the same files: raster pixel to
+// WGS84 by GDAL, back to the scene by the map, within a millionth of a pixel.
+TEST(RasterPlacement, AgreesWithGdalForEveryKindOfGeoreference) {
+    QTemporaryDir dir;
+    const QSize size(300, 200);
+    const double cos30 = 0.8660254037844386, sin30 = 0.5;
+    struct Case {
+        QString file;
+        const char *driver;
+        Georeference geo;
+        QByteArray worldFile, projFile;  // companions written beside it, when not empty
+        QString sourceCrs;               // for gdaltransform, when only a companion names it
+    } cases[] = {
+        {"utm.tif", "GTiff", {"EPSG:32633", {616000, 2.5, 0, 5452000, 0, -2.5}}, {}, {}, {}},
+        {"osgb.png", "PNG", {"EPSG:27700", {400000, 1, 0, 300000, 0, -1}}, {}, {}, {}},
+        {"swiss.tif", "GTiff", {"EPSG:2056", {2600000, 0.5, 0, 1200000, 0, -0.5}}, {}, {}, {}},
+        {"mercator.png",
+         "PNG",
+         {nullptr, {}},
+         "10\n0\n0\n-10\n1848000\n6308000\n",
+         "+init=epsg:3857\n",
+         "EPSG:3857"},
+        {"rotated.png",
+         "PNG",
+         {nullptr, {}},
+         QString("%1\n%2\n%2\n%3\n616000\n5452000\n")
+             .arg(2 * cos30, 0, 'g', 17)
+             .arg(2 * sin30, 0, 'g', 17)
+             .arg(-2 * cos30, 0, 'g', 17)
+             .toUtf8(),
+         "+proj=utm +zone=33 +datum=WGS84\n",
+         "EPSG:32633"},
+    };
+    const QByteArray pixels = "0 0\n37.25 81.5\n300 200\n";
+    for (const Case &c : cases) {
+        const QString path = dir.filePath(c.file);
+        ASSERT_TRUE(writeRaster(path, c.driver, size, c.geo)) << c.file.toStdString();
+        const QString stem = path.chopped(4);
+        if (!c.worldFile.isEmpty()) writeText(stem + ".pgw", c.worldFile);
+        if (!c.projFile.isEmpty()) writeText(stem + ".ppr", c.projFile);
+
+        TMapScene scene;
+        ASSERT_TRUE(scene.loadMapImage(path)) << scene.rasterError().toStdString();
+        ASSERT_TRUE(scene.loadCalFile(stem + ".pgw") || scene.useRasterPlacement());
+        ASSERT_TRUE(scene.loadProjFile(stem + ".ppr") || scene.useRasterProjection());
+        QStringList args{"-t_srs", "EPSG:4326"};
+        if (!c.sourceCrs.isEmpty()) args << "-s_srs" << c.sourceCrs;
+        const QStringList toWorld =
+            test::oracle("gdaltransform", QStringList(args) << path, pixels);
+        ASSERT_EQ(toWorld.size(), 9) << "gdaltransform (gdal-bin) is the oracle";
+        QByteArray positions;
+        for (int i = 0; i < 3; ++i)
+            positions += (toWorld[3 * i] + ' ' + toWorld[3 * i + 1] + '\n').toLatin1();
+        const QStringList toPixel =
+            test::oracle("gdaltransform", QStringList(args) << "-i" << path, positions);
+        ASSERT_EQ(toPixel.size(), 9);
+        const QStringList pixel = QString::fromLatin1(pixels).split(QRegularExpression("\\s+"));
+        for (int i = 0; i < 3; ++i) {
+            const std::string where = c.file.toStdString() + " #" + std::to_string(i);
+            double lat, lon, x, y;
+            // 4e-12 degrees is a millionth of the smallest pixel here (0.5 m).
+            ASSERT_TRUE(scene.convToWorld(pixel[2 * i].toDouble(), pixel[2 * i + 1].toDouble(),
+                                          &lat, &lon));
+            EXPECT_NEAR(lon, toWorld[3 * i].toDouble(), 4e-12) << where;
+            EXPECT_NEAR(lat, toWorld[3 * i + 1].toDouble(), 4e-12) << where;
+            // The same direction as GDAL's: a datum shift is not exactly its own inverse.
+            ASSERT_TRUE(
+                scene.convToProj(toWorld[3 * i + 1].toDouble(), toWorld[3 * i].toDouble(), &x, &y));
+            EXPECT_NEAR(x, toPixel[3 * i].toDouble(), 1e-6) << where;
+            EXPECT_NEAR(y, toPixel[3 * i + 1].toDouble(), 1e-6) << where;
+        }
+    }
+
+    // A world file beside a GeoTIFF wins over the GeoTIFF's own placement.
+    writeText(dir.filePath("utm.pgw"), "2.5\n0\n0\n-2.5\n616101.25\n5451998.75\n");
+    TMapScene scene;
+    ASSERT_TRUE(scene.loadMapImage(dir.filePath("utm.tif")));
+    ASSERT_TRUE(scene.useRasterPlacement() && scene.useRasterProjection());
+    double lat, lon, x, y;
+    ASSERT_TRUE(scene.convToWorld(10, 10, &lat, &lon));
+    ASSERT_TRUE(scene.loadCalFile(dir.filePath("utm.pgw")));
+    ASSERT_TRUE(scene.convToProj(lat, lon, &x, &y));
+    EXPECT_NEAR(x, 10 - 100 / 2.5, 1e-6);
+    EXPECT_NEAR(y, 10, 1e-6);
+}
+
+// An 8000 x 8000 raster without overviews viewed at full resolution across its whole width: the
+// tiles are read in the background and kept within the cache's budget, and what is drawn is what
+// GDAL reads at that pixel.
+TEST(RasterLayer, LargeRasterDrawsWithinItsBudgetAndShowsGdalsPixels) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("large.tif");
+    const auto marks = [](GDALRasterBandH band) {
+        GByte square[16 * 16];
+        std::fill(std::begin(square), std::end(square), GByte(200));
+        for (int i = 0; i < 8; ++i)
+            ASSERT_EQ(GDALRasterIO(band, GF_Write, 1000 * i + 3, 900 * i + 5, 16, 16, square, 16,
+                                   16, GDT_Byte, 0, 0),
+                      CE_None);
+    };
+    ASSERT_TRUE(writeRaster(path, "GTiff", QSize(8000, 8000), {"EPSG:32633", {0, 1, 0, 0, 0, -1}},
+                            marks, {"TILED=YES", "COMPRESS=DEFLATE", "SPARSE_OK=TRUE"}, 3));
+    QString error;
+    const auto source = TRasterSource::open(path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    constexpr qint64 kBudget = 2 * 1024 * 1024;  // eight tiles
+    TRasterLayer layer(source, kBudget);
+    ASSERT_TRUE(processUntilIdle(layer));  // the overview image
+
+    QImage view(512, 512, QImage::Format_RGB32);
+    for (int i = 0; i < 8; ++i) {
+        const QRectF window(1000 * i, 900 * i, 512, 512);  // each window holds one mark
+        for (int pass = 0; pass < 2; ++pass) {
+            view.fill(Qt::black);
+            QPainter painter(&view);
+            painter.translate(-window.topLeft());
+            layer.paint(&painter, window, window, 1.0);
+            painter.end();
+            ASSERT_TRUE(processUntilIdle(layer));
+        }
+        EXPECT_LE(layer.cachedBytes(), kBudget);
+        EXPECT_GT(layer.cachedBytes(), 0);
+        const int x = 1000 * i + 10, y = 900 * i + 10;
+        const QStringList gdal = test::oracle(
+            "gdallocationinfo", {"-valonly", path, QString::number(x), QString::number(y)}, "");
+        ASSERT_EQ(gdal.size(), 3) << "gdallocationinfo (gdal-bin) is the oracle";
+        const QRgb shown = view.pixel(x - int(window.x()), y - int(window.y()));
+        EXPECT_EQ(QList<int>({qRed(shown), qGreen(shown), qBlue(shown)}),
+                  QList<int>({gdal[0].toInt(), gdal[1].toInt(), gdal[2].toInt()}));
+        EXPECT_EQ(view.pixel(500, 500), qRgb(0, 0, 0));
+    }
+}
