@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTimer>
 
 #include "appresources.h"
@@ -120,6 +121,13 @@ void MainWindow::ConnectSignals() {
     connect(form->btnQuit, &QPushButton::clicked, this, &MainWindow::OnBtnQuitClicked);
     connect(form->btnShowGps, &QPushButton::clicked, this, &MainWindow::OnBtnShowGspClicked);
     connect(form->MapView, &TMapView::pointSelect, this, &MainWindow::OnPointSelect);
+    // A large map keeps drawing while its overview is read; the status bar says how far it is.
+    connect(&form->MapView->mapScene(), &TMapScene::rasterProgress, this, [this](int percent) {
+        if (percent >= 100)
+            statusBar()->clearMessage();
+        else
+            statusBar()->showMessage(tr("Preparing the map: %1 %").arg(percent));
+    });
     connect(m_device, &MXXDevice::connected, this, &MainWindow::OnDevConnected,
             Qt::QueuedConnection);
     connect(m_device, &MXXDevice::disconnected, this, &MainWindow::OnDevDisconnected,
