@@ -16,6 +16,7 @@ struct bt_agent {
     std::string path;
     std::string device_node;  // the one device this agent answers for
     std::string pin;
+    std::string bluez;  // BlueZ's unique bus name: the only caller the agent answers
     bool registered = false;
 };
 
@@ -29,12 +30,29 @@ bt_agent *agent_of(void *userdata) {
     return static_cast<bt_agent *>(userdata);
 }
 
-// Whether the call's first argument is the object path of the agent's device.
+// Whether BlueZ made the call and its first argument is the object path of the agent's device.
+// Any process on the system bus can call the agent; only BlueZ may learn the PIN.
 bool for_our_device(sd_bus_message *m, bt_agent *agent) {
+    const char *sender = sd_bus_message_get_sender(m);
+    if (!sender || agent->bluez != sender) return false;
     const char *device = nullptr;
     if (sd_bus_message_read(m, "o", &device) < 0 || !device) return false;
     const char *node = std::strrchr(device, '/');
     return node && agent->device_node == node + 1;
+}
+
+std::string owner_of_bluez(sd_bus *bus) {
+    bt_error_scope e;
+    sd_bus_message *reply = nullptr;
+    const char *owner = nullptr;
+    std::string result;
+    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "GetNameOwner", &e.error, &reply, "s",
+                           BT_BLUEZ) >= 0 &&
+        sd_bus_message_read(reply, "s", &owner) >= 0 && owner)
+        result = owner;
+    sd_bus_message_unref(reply);
+    return result;
 }
 
 int reject(sd_bus_message *m) {
@@ -106,6 +124,7 @@ bt_agent_ref bt_agent_open(const char *address_text, const char *pin, int conn_i
     agent->path = "/com/corvanta/survokart/agent" + std::to_string(conn_id);
     agent->device_node = bt_bus_device_node(address_text);
     agent->pin = pin ? pin : "";
+    agent->bluez = owner_of_bluez(agent->bus.get());
     if (sd_bus_add_object_vtable(agent->bus.get(), &agent->object, agent->path.c_str(),
                                  "org.bluez.Agent1", agent_vtable, agent.get()) < 0)
         return nullptr;

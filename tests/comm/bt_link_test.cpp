@@ -151,23 +151,41 @@ TEST(BtLink, AnInstrumentIsRecognisedAsM30AndAnswersACommand) {
 
 class BtAgent : public test::MockBluez {
 protected:
-    // Asks every other client on the bus for a PIN, as BlueZ would: the answer, or the error
-    // name BlueZ's agent interface gave.
-    std::string request_pin(const std::string &agent, const char *device) {
+    // Asks every other client on the bus for a PIN, from `via`: BlueZ's own connection (through a
+    // method added to the mock) or this test's. The answer, or the error name the agent gave.
+    std::string request_pin(const std::string &agent, const char *device, bool via_bluez = true) {
+        if (via_bluez && !m_asking) {
+            EXPECT_EQ(call("org.bluez", "/org/bluez", "org.freedesktop.DBus.Mock", "AddMethod",
+                           "sssss", "com.corvanta.Test", "AskPin", "soo", "s",
+                           "ret = self.connection.call_blocking(args[0], args[1], "
+                           "'org.bluez.Agent1', 'RequestPinCode', 'o', [args[2]])")
+                          .error,
+                      "");
+            m_asking = true;
+        }
+        std::string mock = call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                "org.freedesktop.DBus", "GetNameOwner", "s", "org.bluez")
+                               .text();
         Reply names = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                            "ListNames", "");
         const char *own = nullptr, *name = nullptr;
         sd_bus_get_unique_name(m_bus, &own);
         std::string refused;
         sd_bus_message_enter_container(names.m, 'a', "s");
-        while (sd_bus_message_read(names.m, "s", &name) > 0)
-            if (name[0] == ':' && std::string(name) != own) {
-                Reply r = call(name, agent, "org.bluez.Agent1", "RequestPinCode", "o", device);
-                if (r.error.empty()) return r.text();
-                if (r.error.starts_with("org.bluez.")) refused = r.error;
-            }
+        while (sd_bus_message_read(names.m, "s", &name) > 0) {
+            if (name[0] != ':' || std::string(name) == own || name == mock) continue;
+            Reply r = via_bluez
+                          ? call("org.bluez", "/org/bluez", "com.corvanta.Test", "AskPin", "soo",
+                                 name, agent.c_str(), device)
+                          : call(name, agent, "org.bluez.Agent1", "RequestPinCode", "o", device);
+            if (r.error.empty()) return r.text();
+            if (r.error.starts_with("org.bluez.")) refused = r.error;
+        }
         return refused;
     }
+
+private:
+    bool m_asking = false;
 };
 
 TEST_F(BtAgent, AnswersThePinForTheDeviceBeingConnectedOnlyAndIsGoneAfterTheConnect) {
@@ -181,6 +199,9 @@ TEST_F(BtAgent, AnswersThePinForTheDeviceBeingConnectedOnlyAndIsGoneAfterTheConn
     std::string agent = "/com/corvanta/survokart/agent" + std::to_string(id);
     EXPECT_EQ(request_pin(agent, "/org/bluez/hci0/dev_00_1A_7D_DA_71_13"), "4321");
     EXPECT_EQ(request_pin(agent, "/org/bluez/hci0/dev_11_22_33_44_55_66"),
+              "org.bluez.Error.Rejected");
+    // Any process on the bus can call the agent; only BlueZ gets the PIN.
+    EXPECT_EQ(request_pin(agent, "/org/bluez/hci0/dev_00_1A_7D_DA_71_13", false),
               "org.bluez.Error.Rejected");
 
     comm_disconnect(id);  // ends the connect, which unregisters on its way out
