@@ -303,6 +303,23 @@ TEST_F(CliProcess, CtrlCEndsMonitorAndDownloadAndAFullOutputIsAnError) {
     EXPECT_TRUE(full.readAllStandardError().contains("standard output"));
 }
 
+TEST_F(CliProcess, ALinkThatCannotOpenSaysWhy) {
+    int port = instrument.port();
+    instrument.stop();
+    const std::pair<QString, const char *> cases[] = {
+        {"127.0.0.1:" + QString::number(port), "Connection refused"},
+        {"BLTH/zz/1/9153/2000/0/M30", "not a Bluetooth device address"},
+    };
+    for (const auto &[conn, reason] : cases) {
+        QProcess p;
+        start(p, {"identify", conn});
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitCode(), EXIT_REFUSED);
+        QString err = p.readAllStandardError();
+        EXPECT_TRUE(err.contains(reason)) << err.toStdString();
+    }
+}
+
 }  // namespace
 
 namespace {

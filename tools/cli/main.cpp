@@ -5,6 +5,7 @@
 
 #include <csignal>
 
+#include "comm/log.h"
 #include "commands.h"
 #include "interrupt.h"
 #include "session.h"
@@ -19,6 +20,9 @@ int main(int argc, char **argv) {
     // about the link goes to standard error with the other diagnostics.
     int data_fd = ::dup(STDOUT_FILENO);
     ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    // The library's own error lines say why a link failed (no permission, device gone, bad
+    // address); they go to standard error ahead of the summary line.
+    log_seterror(0, 1, 0, 0, nullptr);
     QFile data;
     data.open(data_fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
     QTextStream out(&data), err(stderr);

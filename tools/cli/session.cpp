@@ -85,7 +85,7 @@ int Session::open(const QString &target, int timeoutMs) {
     QObject::connect(m_device.get(), &MXXDevice::disconnected, &loop, end(Outcome::Ended));
     if (!m_device->connect(conn))
         return fail(EXIT_REFUSED,
-                    Cli::tr("links of this kind cannot be opened here: %1").arg(conn));
+                    Cli::tr("the link %1 cannot be opened (the reason is above)").arg(conn));
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     endWith(loop);
     loop.exec();
