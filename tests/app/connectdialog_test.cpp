@@ -11,6 +11,8 @@
 #include <functional>
 
 #include "app/connectdialog.h"
+#include "comm/bluetooth.h"
+#include "comm/bt_mock.h"
 
 // Readable texts in failure messages.
 inline void PrintTo(const QString &s, std::ostream *os) {
@@ -19,7 +21,7 @@ inline void PrintTo(const QString &s, std::ostream *os) {
 
 namespace {
 
-// USB instruments come from the test until the USB transport lists real ones.
+// USB instruments come from the test: this machine has none to list.
 class ListedSeeker : public MXXSeeker {
 public:
     std::vector<QString> usb;
@@ -167,6 +169,42 @@ TEST_F(ConnectDialogTest, BluetoothWithoutRadioAndNetworkAnswers) {
     });
     EXPECT_TRUE(chosen);
     EXPECT_EQ(dialog.connectionString(), "NETW/10.0.0.8/4444/1000");
+}
+
+// The real seeker's Bluetooth inquiry, with BlueZ played by the mock.
+class ConnectDialogBluez : public test::MockBluez {
+protected:
+    QSharedPointer<ListedSeeker> seeker = QSharedPointer<ListedSeeker>::create();
+    void TearDown() override {
+        bt_ms_set_inquiry_ms(10 * 1280);
+        MockBluez::TearDown();
+    }
+};
+
+TEST_F(ConnectDialogBluez, DiscoverListsInstrumentsAndStaysBusyUntilTheInquiryEnds) {
+    add_adapter();
+    for (const char *address : {"00:11:22:33:44:01", "00:11:22:33:44:02"})
+        update(add_device(address, address[16] == '1' ? "M30-C1" : "M30-C2"), "org.bluez.Device1",
+               "Class", "u", 0xffe050u);
+    bt_ms_set_inquiry_ms(600000);  // still running while the results come in
+    QuietDialog dialog(seeker);
+    auto *tabs = child<QTabWidget>(dialog, "tabWidget");
+    auto *list = child<QListWidget>(dialog, "listBT");
+    auto *discover = child<QPushButton>(dialog, "discoverButton");
+
+    bool chosen = run(dialog, {}, [&] {
+        ASSERT_TRUE(tabs->isTabEnabled(ConnectDialog::BluetoothTab));
+        tabs->setCurrentIndex(ConnectDialog::BluetoothTab);
+        discover->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == 2; }, 30000));
+        EXPECT_EQ(texts(list), (QStringList{"M30-C1", "M30-C2"}));
+        EXPECT_FALSE(discover->isEnabled()) << "a result is not the end of the inquiry";
+        list->setCurrentRow(1);
+        child<QPushButton>(dialog, "connectButton")->click();
+    });
+    EXPECT_TRUE(chosen);
+    EXPECT_TRUE(dialog.connectionString().startsWith("BLTH/00:11:22:33:44:02/"))
+        << dialog.connectionString().toStdString();
 }
 
 }  // namespace
