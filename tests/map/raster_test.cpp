@@ -273,4 +273,35 @@ TEST(RasterLayer, OverviewsOfALargeRasterAreBuiltOnceInTheCache) {
     ASSERT_TRUE(changed);
     EXPECT_FALSE(changed->usesCachedOverviews());
     EXPECT_EQ(corner(*changed), 50);
+    // A map closed while its overviews are being built stops the build and leaves nothing of it.
+    const QString noisy = dir.filePath("noisy.tif");
+    ASSERT_TRUE(writeRaster(noisy, "GTiff", QSize(8000, 8000), {nullptr, {}},
+                            [](GDALRasterBandH band) {
+                                std::vector<GByte> row(8000);
+                                for (int y = 0; y < 8000; ++y) {
+                                    for (int x = 0; x < 8000; ++x)
+                                        row[x] = GByte((x * 31 + y * 17) ^ (x >> 3));
+                                    ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, y, 8000, 1,
+                                                           row.data(), 8000, 1, GDT_Byte, 0, 0),
+                                              CE_None);
+                                }
+                            },
+                            {"TILED=YES"}));
+    const QStringList before = cache.entryList(QDir::Files);
+    auto closed = TRasterSource::open(noisy, &error);
+    ASSERT_TRUE(closed);
+    {
+        TRasterLayer layer(closed);
+        int shown = -1;
+        QObject::connect(&layer, &TRasterLayer::progress, [&](int percent) { shown = percent; });
+        ASSERT_TRUE(test::eventually(
+            [&] {
+                QCoreApplication::processEvents();
+                return shown > 0;
+            },
+            std::chrono::seconds(90)));
+    }
+    // Unless the build won the race and is complete.
+    EXPECT_TRUE(closed->usesCachedOverviews() || cache.entryList(QDir::Files) == before)
+        << cache.entryList(QDir::Files).join(' ').toStdString();
 }
