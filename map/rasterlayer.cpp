@@ -35,6 +35,9 @@ int ceilShift(int value, int level) {
 
 namespace {
 constexpr quint64 kOverviewKey = ~quint64(0);
+constexpr quint64 kBuildKey = ~quint64(1);
+// Building reads every pixel; reading the overview image from what was built is quick.
+constexpr int kBuildShare = 90;
 }  // namespace
 
 TRasterLayer::TRasterLayer(std::shared_ptr<const TRasterSource> source, qint64 cacheBytes,
@@ -44,7 +47,7 @@ TRasterLayer::TRasterLayer(std::shared_ptr<const TRasterSource> source, qint64 c
     while (ceilShift(side, m_overviewLevel) > kOverviewSide)
         ++m_overviewLevel;
     m_topTileLevel = m_overviewLevel - 1;
-    if (!m_source->hasOverviews())
+    if (!m_source->hasOverviews() && !m_source->usesCachedOverviews())
         m_topTileLevel = std::min(m_topTileLevel, kTopLevelWithoutOverviews);
     // One thread reads the overview while the others serve the view's tiles.
     m_reads =
@@ -58,10 +61,13 @@ TRasterLayer::~TRasterLayer() = default;
 
 void TRasterLayer::poll() {
     const int percent = m_reads->progress();
-    if (m_overviewPending && percent != m_shownProgress && percent >= 0)
-        emit progress(m_shownProgress = percent);
+    const int shown = m_progressFrom + percent * m_progressSpan / 100;
+    if (m_overviewPending && shown != m_shownProgress && percent >= 0)
+        emit progress(m_shownProgress = shown);
     for (const TRasterReadQueue::Result &result : m_reads->takeResults()) {
-        if (result.key == kOverviewKey)
+        if (result.key == kBuildKey)
+            overviewsBuilt(result.error);
+        else if (result.key == kOverviewKey)
             overviewLanded(result.image, result.error);
         else
             tileLanded(result);
@@ -81,8 +87,32 @@ void TRasterLayer::startOverview() {
     // Reading a large raster without overviews in the file touches every pixel: in the
     // background, with progress, while the tiles of the view show as they land.
     m_overviewPending = true;
-    m_reads->submit({kOverviewKey, whole, scaled, true});
     m_poll.start();
+    const int side = std::max(size().width(), size().height());
+    if (m_source->hasOverviews() || m_source->usesCachedOverviews() ||
+        side <= kCachedOverviewsAbove)
+        return readOverview();
+    m_progressSpan = kBuildShare;
+    m_reads->submit({kBuildKey, whole, scaled, true, true});
+}
+
+void TRasterLayer::overviewsBuilt(const QString &error) {
+    if (error.isEmpty()) {
+        m_topTileLevel = m_overviewLevel - 1;
+        m_progressFrom = kBuildShare;
+        m_progressSpan = 100 - kBuildShare;
+    } else {
+        // Shown as before, slower at coarse levels: the overview image is read from the raster.
+        qCWarning(lcMap).noquote() << tr("Overviews of the map not built: %1").arg(error);
+        m_progressFrom = 0;
+        m_progressSpan = 100;
+    }
+    readOverview();
+}
+
+void TRasterLayer::readOverview() {
+    const QRect whole(QPoint(), size());
+    m_reads->submit({kOverviewKey, whole, scaledSize(whole, m_overviewLevel), true});
 }
 
 void TRasterLayer::overviewLanded(const QImage &image, const QString &error) {
@@ -190,7 +220,8 @@ void TRasterLayer::dropUnwanted(int level, const QRectF &visible) {
                QRectF(tileRect(level, columnOf(key), rowOf(key))).intersects(visible);
     };
     m_pending.removeIf([&](quint64 key) { return !wanted(key); });
-    m_reads->dropQueued([&](quint64 key) { return key == kOverviewKey || wanted(key); });
+    m_reads->dropQueued(
+        [&](quint64 key) { return key == kOverviewKey || key == kBuildKey || wanted(key); });
 }
 
 void TRasterLayer::tileLanded(const TRasterReadQueue::Result &result) {

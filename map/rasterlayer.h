@@ -30,6 +30,10 @@ public:
     static constexpr qint64 kDefaultCacheBytes = 128 * 1024 * 1024;
     // The overview image has at most this many pixels a side (16 MB at most).
     static constexpr int kOverviewSide = 2048;
+    // A raster without overviews larger than this a side gets them built in the user's cache
+    // (overviewcache.h) before its overview image is read: without them, tiles of a coarse level
+    // would each read millions of pixels.
+    static constexpr int kCachedOverviewsAbove = 2 * kOverviewSide;
 
     explicit TRasterLayer(std::shared_ptr<const TRasterSource> source,
                           qint64 cacheBytes = kDefaultCacheBytes, QObject *parent = nullptr);
@@ -47,13 +51,14 @@ public:
     // Why the overview could not be read; for a small raster, read whole when the layer is made,
     // that means the raster cannot be shown. Empty otherwise.
     QString overviewError() const;
-    // True while tile reads or the overview image are outstanding.
+    // True while tile reads, the overview build or the overview image are outstanding.
     bool busy() const { return !m_pending.isEmpty() || m_overviewPending; }
 
 signals:
     // A tile or the overview landed; the scene repaints the area.
     void areaReady(const QRectF &sceneRect);
-    // The overview image of a large raster is being read: percent done, 100 when it is ready.
+    // The overviews of a large raster are being built or its overview image read: percent done,
+    // 100 when the image is ready.
     void progress(int percent);
 
 private:
@@ -68,15 +73,18 @@ private:
     void poll();
     void tileLanded(const TRasterReadQueue::Result &result);
     void startOverview();
+    void readOverview();
+    void overviewsBuilt(const QString &error);
     void overviewLanded(const QImage &image, const QString &error);
 
     std::shared_ptr<const TRasterSource> m_source;
     int m_overviewLevel = 0;  // the overview image has one pixel per 2^m_overviewLevel
     int m_topTileLevel = 0;   // coarser levels are drawn from the overview image
     QImage m_overview;
-    QString m_overviewError;  // GDAL's reason when the overview could not be read
-    bool m_overviewPending = false;
+    QString m_overviewError;         // GDAL's reason when the overview could not be read
+    bool m_overviewPending = false;  // built and read
     int m_shownProgress = -1;
+    int m_progressFrom = 0, m_progressSpan = 100;  // the share of the whole the running job has
     QCache<quint64, QImage> m_cache;
     QSet<quint64> m_pending;  // tiles being read
     QSet<quint64> m_failed;   // tiles whose read failed are not asked for again

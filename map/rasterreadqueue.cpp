@@ -23,6 +23,7 @@ void TRasterReadQueue::submit(const Job &job) {
         const std::lock_guard lock(m_mutex);
         m_jobs.push_back(job);
     }
+    if (job.reportsProgress) m_progress = -1;  // until the new job reports
     m_jobReady.notify_one();
 }
 
@@ -47,13 +48,17 @@ void TRasterReadQueue::run() {
             m_jobs.pop_front();
         }
         TRasterSource::Progress progress;
-        if (job.reportsProgress)
+        if (job.reportsProgress) {
             progress = [this](double done) {
                 m_progress = std::clamp(int(done * 100), 0, 99);
                 return !m_abort;
             };
+        }
         Result result{job.key, {}, {}};
-        result.image = m_source->read(job.window, job.size, &result.error, progress);
+        if (!job.buildsOverviews)
+            result.image = m_source->read(job.window, job.size, &result.error, progress);
+        else
+            m_source->buildCachedOverviews(&result.error, progress);  // the reason when it failed
         {
             const std::lock_guard lock(m_mutex);
             m_results.push_back(std::move(result));

@@ -22,12 +22,13 @@ public:
         quint64 key = 0;
         QRect window;
         QSize size;
-        bool reportsProgress = false;  // a long read: its share done is published as it goes
+        bool reportsProgress = false;  // a long job: its share done is published as it goes
+        bool buildsOverviews = false;  // builds the cached overviews in place of a read
     };
     struct Result {
         quint64 key = 0;
-        QImage image;   // null when the read failed
-        QString error;  // why it failed
+        QImage image;   // null when the read failed, and for a build
+        QString error;  // why it failed; empty after a build that succeeded
     };
 
     TRasterReadQueue(std::shared_ptr<const TRasterSource> source, int threads);
@@ -40,7 +41,7 @@ public:
     // Drops the queued jobs `wanted` refuses; jobs already being read run to the end.
     void dropQueued(const std::function<bool(quint64 key)> &wanted);
     std::vector<Result> takeResults();
-    // Percent done of the job that reports progress, -1 while none has reported.
+    // Percent done of the job that reports progress last submitted, -1 until it reports.
     int progress() const { return m_progress; }
 
 private:

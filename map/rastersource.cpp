@@ -1,5 +1,7 @@
 #include "rastersource.h"
 
+#include "overviewcache.h"
+
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <gdal.h>
@@ -129,7 +131,8 @@ std::shared_ptr<TRasterSource> TRasterSource::open(const QString &path, QString 
         return nullptr;
     }
     const QuietGdal quiet;
-    std::shared_ptr<TRasterSource> source(new TRasterSource(QFile::encodeName(path)));
+    std::shared_ptr<TRasterSource> source(
+        new TRasterSource(QFile::encodeName(QFileInfo(path).absoluteFilePath())));
     GDALDatasetH dataset = openDataset(source->m_path);
     if (!dataset) {
         *error = openError(source->m_path);
@@ -137,7 +140,52 @@ std::shared_ptr<TRasterSource> TRasterSource::open(const QString &path, QString 
     }
     const bool described = source->describe(dataset, error);
     source->release(dataset);
+    if (described && !source->m_hasOverviews) source->takeCachedOverviews(path);
     return described ? source : nullptr;
+}
+
+void TRasterSource::takeCachedOverviews(const QString &path) {
+    m_cacheEntry = overviewCacheEntry(path);
+    GDALDatasetH cached = overviewCacheOpen(m_cacheEntry);
+    if (!cached) return;
+    switchTo(cached);
+}
+
+bool TRasterSource::usesCachedOverviews() const {
+    const std::lock_guard lock(m_mutex);
+    return m_cached;
+}
+
+bool TRasterSource::buildCachedOverviews(QString *error,
+                                         const std::function<bool(double)> &progress) const {
+    if (usesCachedOverviews()) return true;
+    const QuietGdal quiet;
+    GDALDatasetH source = acquire();
+    if (!source) {
+        *error = QuietGdal::lastError(tr("the raster can no longer be opened"));
+        return false;
+    }
+    const bool built = overviewCacheBuild(source, m_cacheEntry, progress, error);
+    release(source);
+    if (!built) return false;
+    GDALDatasetH cached = overviewCacheOpen(m_cacheEntry);
+    if (!cached) {
+        *error = QuietGdal::lastError(tr("the overviews built could not be opened"));
+        return false;
+    }
+    switchTo(cached);
+    return true;
+}
+
+void TRasterSource::switchTo(GDALDatasetH cached) const {
+    std::vector<GDALDatasetH> former;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_cached = true;
+        former = std::exchange(m_idle, {cached});
+    }
+    for (GDALDatasetH dataset : former)
+        GDALClose(dataset);
 }
 
 bool TRasterSource::describe(GDALDatasetH dataset, QString *error) {
@@ -191,6 +239,7 @@ TRasterSource::~TRasterSource() {
 }
 
 GDALDatasetH TRasterSource::acquire() const {
+    bool cached = false;
     {
         const std::lock_guard lock(m_mutex);
         if (!m_idle.empty()) {
@@ -198,14 +247,25 @@ GDALDatasetH TRasterSource::acquire() const {
             m_idle.pop_back();
             return dataset;
         }
+        cached = m_cached;
     }
-    // A GDAL dataset serves one thread at a time; each concurrent reader gets its own.
-    return openDataset(m_path);
+    // A GDAL dataset serves one thread at a time; each concurrent reader gets its own. Should the
+    // cached overviews have gone (the user emptied the cache), the raster itself still serves.
+    GDALDatasetH dataset = cached ? overviewCacheOpen(m_cacheEntry) : nullptr;
+    return dataset ? dataset : openDataset(m_path);
 }
 
 void TRasterSource::release(GDALDatasetH dataset) const {
-    const std::lock_guard lock(m_mutex);
-    m_idle.push_back(dataset);
+    // A handle on the raster itself, taken before the cached overviews were, is not kept.
+    const bool onRaster = m_path == GDALGetDescription(dataset);
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!(m_cached && onRaster)) {
+            m_idle.push_back(dataset);
+            return;
+        }
+    }
+    GDALClose(dataset);
 }
 
 QImage TRasterSource::read(const QRect &window, const QSize &size, QString *error,

@@ -28,7 +28,16 @@ public:
     static std::shared_ptr<TRasterSource> open(const QString &path, QString *error);
 
     QSize size() const { return m_size; }
+    // Overviews in the raster or beside it, GDAL's own.
     bool hasOverviews() const { return m_hasOverviews; }
+    // True once reads go through overviews built for a raster without any (see overviewcache.h):
+    // from opening when an earlier run built them, or after `buildCachedOverviews`.
+    bool usesCachedOverviews() const;
+    // Builds overviews for a raster without any in the user's cache, once per content of the
+    // file; reads then use them. False with the reason in `error` (never empty) when it failed or
+    // was stopped. Slow: every pixel is read. Any thread; `progress` as for `read`.
+    // Logically const: the pixels read stay the same, only faster to reach.
+    bool buildCachedOverviews(QString *error, const std::function<bool(double)> &progress) const;
     // The raster's own placement (geotransform, world file or .aux.xml GDAL found) in scene
     // coordinates; none when the raster carries none.
     std::optional<TWorldFile> worldFile() const { return m_world; }
@@ -47,6 +56,8 @@ private:
     enum class Kind { Rgb, Rgba, Palette, Gray, Scaled };
     explicit TRasterSource(const QByteArray &path) : m_path(path) {}
     bool describe(GDALDatasetH dataset, QString *error);
+    void takeCachedOverviews(const QString &path);
+    void switchTo(GDALDatasetH cached) const;
     GDALDatasetH acquire() const;
     void release(GDALDatasetH dataset) const;
     QImage readBytes(GDALDatasetH dataset, const QRect &window, const QSize &size,
@@ -55,7 +66,8 @@ private:
                       const Progress &progress, QString *error) const;
 
     // Set while opening, read-only afterwards.
-    QByteArray m_path;
+    QByteArray m_path;     // absolute, as the cached overviews' VRT names it
+    QString m_cacheEntry;  // where the overviews of a raster without any are cached
     QSize m_size;
     bool m_hasOverviews = false;
     std::optional<TWorldFile> m_world;
@@ -66,4 +78,5 @@ private:
 
     mutable std::mutex m_mutex;
     mutable std::vector<GDALDatasetH> m_idle;  // guarded by m_mutex: handles no read is using
+    mutable bool m_cached = false;  // guarded by m_mutex: reads open m_cacheEntry, not m_path
 };

@@ -13,7 +13,10 @@ int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir runtime;  // created 0700, as Qt wants its runtime directory
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-    // Settings written by the view go to a test location, never the user's store.
+    // Settings written by the view and overviews cached for large rasters go to a test location
+    // inside a home of this run, never the user's.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
     QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

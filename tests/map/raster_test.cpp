@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QPainter>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -59,11 +60,14 @@ void writeText(const QString &path, const QByteArray &text) {
     file.write(text);
 }
 
+// Generous: a large raster without overviews gets them built first.
 bool processUntilIdle(const TRasterLayer &layer) {
-    return test::eventually([&] {
-        QCoreApplication::processEvents();
-        return !layer.busy();
-    });
+    return test::eventually(
+        [&] {
+            QCoreApplication::processEvents();
+            return !layer.busy();
+        },
+        std::chrono::seconds(90));
 }
 }  // namespace
 
@@ -198,4 +202,106 @@ TEST(RasterLayer, LargeRasterDrawsWithinItsBudgetAndShowsGdalsPixels) {
                   QList<int>({gdal[0].toInt(), gdal[1].toInt(), gdal[2].toInt()}));
         EXPECT_EQ(view.pixel(500, 500), qRgb(0, 0, 0));
     }
+}
+
+// A 6000 x 6000 raster without overviews: overviews are built once in the background, into the
+// user's cache and nowhere near the raster; the next open uses them without building again, and
+// a raster changed since is never served from the overviews of its former content.
+TEST(RasterLayer, OverviewsOfALargeRasterAreBuiltOnceInTheCache) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("large.tif");
+    const auto square = [](GByte value) {
+        return [value](GDALRasterBandH band) {
+            std::vector<GByte> block(512 * 512, value);
+            ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, 0, 512, 512, block.data(), 512, 512, GDT_Byte,
+                                   0, 0),
+                      CE_None);
+        };
+    };
+    const QList<QByteArray> options{"TILED=YES", "COMPRESS=DEFLATE", "SPARSE_OK=TRUE"};
+    ASSERT_TRUE(writeRaster(path, "GTiff", QSize(6000, 6000), {nullptr, {}}, square(200), options));
+    const QDir cache(QStandardPaths::writableLocation(QStandardPaths::CacheLocation) +
+                     "/overviews");
+    const auto built = [&] { return cache.entryInfoList({"*.ovr"}, QDir::Files); };
+    ASSERT_TRUE(built().isEmpty());
+    // The top left corner of the raster, read 60 times reduced.
+    const auto corner = [](const TRasterSource &source) {
+        QString error;
+        const QImage image = source.read(QRect(0, 0, 6000, 6000), QSize(100, 100), &error);
+        return image.isNull() ? -1 : qGray(image.pixel(2, 2));
+    };
+
+    QString error;
+    auto source = TRasterSource::open(path, &error);
+    ASSERT_TRUE(source) << error.toStdString();
+    EXPECT_FALSE(source->hasOverviews() || source->usesCachedOverviews());
+    {
+        TRasterLayer layer(source);
+        QList<int> progress;
+        QObject::connect(&layer, &TRasterLayer::progress,
+                         [&](int percent) { progress << percent; });
+        ASSERT_TRUE(processUntilIdle(layer));
+        ASSERT_FALSE(progress.isEmpty());
+        EXPECT_EQ(progress.last(), 100);
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+        EXPECT_TRUE(source->usesCachedOverviews());
+        EXPECT_TRUE(layer.overviewError().isEmpty());
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"large.tif"});
+    ASSERT_EQ(built().size(), 1);
+    const QFileInfo overviews = built().first();
+    const QDateTime builtAt = overviews.lastModified();
+    EXPECT_EQ(corner(*source), 200);
+
+    auto again = TRasterSource::open(path, &error);
+    ASSERT_TRUE(again && again->usesCachedOverviews());
+    {
+        TRasterLayer layer(again);
+        ASSERT_TRUE(processUntilIdle(layer));
+    }
+    ASSERT_EQ(built().size(), 1);
+    EXPECT_EQ(built().first().lastModified(), builtAt);
+
+    // The same size and a new time, as a map edited in place.
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(writeRaster(path, "GTiff", QSize(6000, 6000), {nullptr, {}}, square(50), options));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(builtAt.addSecs(60), QFileDevice::FileModificationTime));
+    file.close();
+    auto changed = TRasterSource::open(path, &error);
+    ASSERT_TRUE(changed);
+    EXPECT_FALSE(changed->usesCachedOverviews());
+    EXPECT_EQ(corner(*changed), 50);
+    // A map closed while its overviews are being built stops the build and leaves nothing of it.
+    const QString noisy = dir.filePath("noisy.tif");
+    ASSERT_TRUE(writeRaster(noisy, "GTiff", QSize(8000, 8000), {nullptr, {}},
+                            [](GDALRasterBandH band) {
+                                std::vector<GByte> row(8000);
+                                for (int y = 0; y < 8000; ++y) {
+                                    for (int x = 0; x < 8000; ++x)
+                                        row[x] = GByte((x * 31 + y * 17) ^ (x >> 3));
+                                    ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, y, 8000, 1,
+                                                           row.data(), 8000, 1, GDT_Byte, 0, 0),
+                                              CE_None);
+                                }
+                            },
+                            {"TILED=YES"}));
+    const QStringList before = cache.entryList(QDir::Files);
+    auto closed = TRasterSource::open(noisy, &error);
+    ASSERT_TRUE(closed);
+    {
+        TRasterLayer layer(closed);
+        int shown = -1;
+        QObject::connect(&layer, &TRasterLayer::progress, [&](int percent) { shown = percent; });
+        ASSERT_TRUE(test::eventually(
+            [&] {
+                QCoreApplication::processEvents();
+                return shown > 0;
+            },
+            std::chrono::seconds(90)));
+    }
+    // Unless the build won the race and is complete.
+    EXPECT_TRUE(closed->usesCachedOverviews() || cache.entryList(QDir::Files) == before)
+        << cache.entryList(QDir::Files).join(' ').toStdString();
 }

@@ -1,0 +1,164 @@
+#include "overviewcache.h"
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+#include <gdal.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <filesystem>
+#include <vector>
+
+namespace {
+// Overviews stop at the first level no more than this many pixels a side.
+constexpr int kSmallestOverviewSide = 512;
+
+QString tr(const char *text) {
+    return QCoreApplication::translate("TMapScene", text);
+}
+
+QString gdalError(const QString &fallback) {
+    const char *text = CPLGetLastErrorMsg();
+    return text && *text ? QString::fromUtf8(text) : fallback;
+}
+
+QByteArray hexHash(const QByteArray &data) {
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex().left(20);
+}
+
+// Entries are named "<hash of the path>-<hash of size and time>.vrt": the first part finds the
+// raster's former entries, the second tells them from the current one.
+QString pathPrefix(const QString &entry) {
+    const QString name = QFileInfo(entry).fileName();
+    return name.left(name.indexOf('-') + 1);
+}
+
+GDALDatasetH openVrt(const QString &path) {
+    static const char *const kVrtOnly[] = {"VRT", nullptr};
+    return GDALOpenEx(QFile::encodeName(path).constData(),
+                      GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR, kVrtOnly, nullptr,
+                      nullptr);
+}
+
+int CPL_STDCALL reportProgress(double done, const char *, void *data) {
+    return (*static_cast<const std::function<bool(double)> *>(data))(done) ? TRUE : FALSE;
+}
+
+bool writeVrt(GDALDatasetH source, const QString &path, QString *error) {
+    GDALDatasetH vrt = GDALCreateCopy(GDALGetDriverByName("VRT"), QFile::encodeName(path), source,
+                                      FALSE, nullptr, nullptr, nullptr);
+    if (vrt) GDALClose(vrt);  // written out on closing
+    if (vrt && QFileInfo(path).isFile()) return true;
+    *error = gdalError(tr("the overview index could not be written"));
+    return false;
+}
+
+// A thread-local GDAL setting for the life of the object.
+class LocalOption {
+public:
+    LocalOption(const char *key, const char *value)
+        : m_key(key), m_former(CPLGetThreadLocalConfigOption(key, nullptr)) {
+        CPLSetThreadLocalConfigOption(key, value);
+    }
+    ~LocalOption() {
+        CPLSetThreadLocalConfigOption(m_key, m_former.isNull() ? nullptr : m_former.constData());
+    }
+    LocalOption(const LocalOption &) = delete;
+    LocalOption &operator=(const LocalOption &) = delete;
+
+private:
+    const char *m_key;
+    QByteArray m_former;
+};
+
+bool buildOvr(const QString &vrtPath, const std::function<bool(double)> &progress, QString *error) {
+    GDALDatasetH vrt = openVrt(vrtPath);
+    if (!vrt) {
+        *error = gdalError(tr("the overview index could not be read back"));
+        return false;
+    }
+    const int side = std::max(GDALGetRasterXSize(vrt), GDALGetRasterYSize(vrt));
+    std::vector<int> levels;
+    for (int factor = 2;; factor *= 2) {
+        levels.push_back(factor);
+        if ((side + factor - 1) / factor <= kSmallestOverviewSide) break;
+    }
+    // Compressed: a survey map is mostly flat colour, and the cache is the user's disk.
+    const LocalOption compress("COMPRESS_OVERVIEW", "DEFLATE");
+    const LocalOption bigTiff("BIGTIFF_OVERVIEW", "IF_SAFER");
+    const CPLErr result = GDALBuildOverviews(vrt, "AVERAGE", int(levels.size()), levels.data(), 0,
+                                             nullptr, progress ? reportProgress : nullptr,
+                                             const_cast<std::function<bool(double)> *>(&progress));
+    GDALClose(vrt);
+    if (result == CE_None) return true;
+    *error = gdalError(tr("the overviews could not be built"));
+    return false;
+}
+
+// The complete files take the entry's names, the .ovr first: an entry is taken only with its VRT.
+bool publish(const QString &part, const QString &entry, QString *error) {
+    std::error_code failed;
+    const std::filesystem::path from(QFile::encodeName(part).toStdString());
+    const std::filesystem::path to(QFile::encodeName(entry).toStdString());
+    std::filesystem::rename(from.string() + ".ovr", to.string() + ".ovr", failed);
+    if (!failed) std::filesystem::rename(from, to, failed);
+    if (!failed) return true;
+    *error =
+        tr("the overviews could not be stored: %1").arg(QString::fromStdString(failed.message()));
+    return false;
+}
+
+void removeMatching(QDir folder, const QString &pattern, const QString &keep = {}) {
+    for (const QString &name : folder.entryList({pattern}, QDir::Files))
+        if (keep.isEmpty() || !name.startsWith(keep)) folder.remove(name);
+}
+}  // namespace
+
+QString overviewCacheEntry(const QString &rasterPath) {
+    const QFileInfo raster(rasterPath);
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    if (!raster.isFile() || cache.isEmpty()) return {};
+    const QByteArray state = QByteArray::number(raster.size()) + ' ' +
+                             QByteArray::number(raster.lastModified().toMSecsSinceEpoch());
+    return QDir(cache + QStringLiteral("/overviews"))
+        .filePath(QString::fromLatin1(hexHash(raster.absoluteFilePath().toUtf8()) + '-' +
+                                      hexHash(state) + ".vrt"));
+}
+
+GDALDatasetH overviewCacheOpen(const QString &entry) {
+    if (entry.isEmpty() || !QFileInfo(entry).isFile()) return nullptr;
+    GDALDatasetH dataset = openVrt(entry);
+    if (dataset && GDALGetRasterCount(dataset) > 0 &&
+        GDALGetOverviewCount(GDALGetRasterBand(dataset, 1)) > 0)
+        return dataset;
+    if (dataset) GDALClose(dataset);
+    return nullptr;
+}
+
+bool overviewCacheBuild(GDALDatasetH source, const QString &entry,
+                        const std::function<bool(double)> &progress, QString *error) {
+    const QDir folder = QFileInfo(entry).absoluteDir();
+    if (entry.isEmpty() || !folder.mkpath(QStringLiteral("."))) {
+        *error = tr("no cache folder for the overviews");
+        return false;
+    }
+    // Built under a name of its own, so that a stopped build, or another one of the same raster
+    // running at the same time, never leaves a half-written file under the entry's name.
+    const QString part = QStringLiteral("%1.%2.part.vrt")
+                             .arg(entry.chopped(4))
+                             .arg(QRandomGenerator::global()->generate(), 8, 16, QChar('0'));
+    if (!writeVrt(source, part, error) || !buildOvr(part, progress, error) ||
+        !publish(part, entry, error)) {
+        removeMatching(folder, QFileInfo(part).fileName() + '*');
+        return false;
+    }
+    // The raster's entries of former contents are never taken again.
+    removeMatching(folder, pathPrefix(entry) + '*', QFileInfo(entry).completeBaseName());
+    return true;
+}
