@@ -214,11 +214,11 @@ int bt_ms_write(void *context, const char *data, int length, int *written_out, i
 }
 
 int bt_ms_waitget(void *context, int mask, int *subcode_out) {
-    return comm_socket_waitget(ctx_of(context), mask, subcode_out);
+    return comm_context_waitget(ctx_of(context), mask, subcode_out);
 }
 
 int bt_ms_waitset(void *context, int interest) {
-    return comm_socket_waitset(ctx_of(context), interest);
+    return comm_context_waitset(ctx_of(context), interest);
 }
 
 int bt_ms_waitfor(void **contexts, int count, int timeout_ms) {

@@ -418,15 +418,11 @@ int usbftdi_write(void *context, const char *data, int length, int *written_out,
 }
 
 int usbftdi_waitget(void *context, int mask, int *subcode_out) {
-    ftdi_context *ctx = ctx_of(context);
-    if (subcode_out) *subcode_out = 0;
-    return ctx ? (ctx->result & mask) : 0;
+    return comm_context_waitget(ctx_of(context), mask, subcode_out);
 }
 
 int usbftdi_waitset(void *context, int interest) {
-    ftdi_context *ctx = ctx_of(context);
-    if (ctx) ctx->interest = interest;
-    return 0;
+    return comm_context_waitset(ctx_of(context), interest);
 }
 
 // The library signals the first context's event; with more than one context the others are

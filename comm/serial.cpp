@@ -363,15 +363,11 @@ int serial_write(void *context, const char *data, int length, int *written_out, 
 }
 
 int serial_waitget(void *context, int mask, int *subcode_out) {
-    serial_context *ctx = ctx_of(context);
-    if (subcode_out) *subcode_out = 0;
-    return ctx ? (ctx->result & mask) : 0;
+    return comm_context_waitget(ctx_of(context), mask, subcode_out);
 }
 
 int serial_waitset(void *context, int interest) {
-    serial_context *ctx = ctx_of(context);
-    if (ctx) ctx->interest = interest;
-    return 0;
+    return comm_context_waitset(ctx_of(context), interest);
 }
 
 int serial_waitfor(void **contexts, int count, int timeout_ms) {

@@ -106,16 +106,6 @@ inline int comm_socket_disconnect(comm_socket_link *link) {
     return 0;
 }
 
-inline int comm_socket_waitget(const comm_socket_link *link, int mask, int *subcode_out) {
-    if (subcode_out) *subcode_out = 0;
-    return link ? (link->result & mask) : 0;
-}
-
-inline int comm_socket_waitset(comm_socket_link *link, int interest) {
-    if (link) link->interest = interest;
-    return 0;
-}
-
 // The waitfor operation over contexts of type Context, derived from comm_socket_link.
 template <typename Context>
 int comm_socket_waitfor(void **contexts, int count, int timeout_ms) {

@@ -40,6 +40,20 @@ struct comm_transport_ops {
     int (*waitfor)(void **contexts, int count, int timeout_ms);
 };
 
+// The waitget and waitset operations of a context that keeps its wait interest and last wait
+// result in members `interest` and `result`, as every transport's does.
+template <typename Context>
+int comm_context_waitget(const Context *ctx, int mask, int *subcode_out) {
+    if (subcode_out) *subcode_out = 0;
+    return ctx ? (ctx->result & mask) : 0;
+}
+
+template <typename Context>
+int comm_context_waitset(Context *ctx, int interest) {
+    if (ctx) ctx->interest = interest;
+    return 0;
+}
+
 // Checks that a table names every operation.
 constexpr bool comm_transport_complete(const comm_transport_ops &ops) {
     return ops.init && ops.free && ops.connect && ops.disconnect && ops.read && ops.write &&

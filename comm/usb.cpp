@@ -546,15 +546,11 @@ int usbuniv_write(void *context, const char *data, int length, int *written_out,
 }
 
 int usbuniv_waitget(void *context, int mask, int *subcode_out) {
-    usbuniv_context *ctx = ctx_of(context);
-    if (subcode_out) *subcode_out = 0;
-    return ctx ? (ctx->result & mask) : 0;
+    return comm_context_waitget(ctx_of(context), mask, subcode_out);
 }
 
 int usbuniv_waitset(void *context, int interest) {
-    usbuniv_context *ctx = ctx_of(context);
-    if (ctx) ctx->interest = interest;
-    return 0;
+    return comm_context_waitset(ctx_of(context), interest);
 }
 
 // A time-out of 0 waits without limit.
