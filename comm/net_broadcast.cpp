@@ -111,12 +111,6 @@ void listen_until_woken(net_broadcast_listener &l) {
     log_write(kChannel, "Net broadcast thread is going to shut down.\n");
 }
 
-// The thread's entry; `argument` is a heap copy of the listener reference, which it owns.
-void listener_main(void *argument) {
-    std::unique_ptr<listener_ref> own(static_cast<listener_ref *>(argument));
-    listen_until_woken(**own);
-}
-
 // Under record.lock.
 void stop(net_broadcast_event_reg_rec &record) {
     if (!record.running) return;
@@ -140,9 +134,7 @@ int net_broadcast_register(net_broadcast_event_reg_rec *record, comm_datagram_cb
     stop(*record);
     listener_ref l = open_listener(callback, user);
     if (!l) return -1;
-    auto *argument = new listener_ref(l);
-    if (thread_create(&record->thread, listener_main, 0, argument) != 0) {
-        delete argument;
+    if (thread_create_sharing(&record->thread, l, listen_until_woken) != 0) {
         log_error("Net broadcast thread cannot start\n");
         return -1;
     }

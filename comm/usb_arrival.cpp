@@ -119,10 +119,7 @@ void watch_polling(usb_watch &w) {
     }
 }
 
-// The thread's entry; `argument` is a heap copy of the watch reference, which it owns.
-void watch_main(void *argument) {
-    std::unique_ptr<watch_ref> own(static_cast<watch_ref *>(argument));
-    usb_watch &w = **own;
+void watch(usb_watch &w) {
     if (w.usb)
         watch_hotplug(w);
     else
@@ -177,9 +174,7 @@ int usb_register(usb_event_reg_rec *record, comm_usb_event_cb callback, void *us
     stop(*record);
     watch_ref w = open_watch(*record, callback, user);
     if (!w) return -1;
-    auto *argument = new watch_ref(w);
-    if (thread_create(&record->thread, watch_main, 0, argument) != 0) {
-        delete argument;
+    if (thread_create_sharing(&record->thread, w, watch) != 0) {
         log_error("USB arrival watch thread cannot start\n");
         return -1;
     }
