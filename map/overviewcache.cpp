@@ -10,7 +10,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QLockFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <filesystem>
 #include <vector>
@@ -114,9 +117,57 @@ bool publish(const QString &part, const QString &entry, QString *error) {
     return false;
 }
 
-void removeMatching(QDir folder, const QString &pattern, const QString &keep = {}) {
+void removeMatching(QDir folder, const QString &pattern) {
     for (const QString &name : folder.entryList({pattern}, QDir::Files))
-        if (keep.isEmpty() || !name.startsWith(keep)) folder.remove(name);
+        folder.remove(name);
+}
+
+// A build holds the lock file "<entry>.<random>.part.lock" for its life. QLockFile writes the
+// process into it and holds an flock on it: the lock of a build killed or cut off by a power
+// failure is taken over, while that of a build still running, in this or another process, is
+// not. Only after taking a build's lock are its files removed.
+QString lockName(const QString &stem) {
+    return stem + QStringLiteral(".lock");
+}
+
+bool takeLock(QLockFile &lock) {
+    lock.setStaleLockTime(0);  // a build may run for an hour: stale only when its process is gone
+    return lock.tryLock(0);
+}
+
+// Removes the files of killed builds and the raster's entries of former contents.
+void tidy(QDir folder, const QString &entry) {
+    static const QRegularExpression kPart(
+        QStringLiteral("^([0-9a-f]{20}-[0-9a-f]{20}\\.[0-9a-f]{8}\\.part)\\."));
+    static const QRegularExpression kEntry(QStringLiteral("^[0-9a-f]{20}-[0-9a-f]{20}\\.vrt"));
+    struct Entry {
+        QStringList names;
+    };
+    QHash<QString, QStringList> parts;
+    QHash<QString, Entry> entries;
+    const QString kept = QFileInfo(entry).fileName();
+    const QString raster = pathPrefix(entry);
+    for (const QFileInfo &file : folder.entryInfoList(QDir::Files | QDir::NoSymLinks)) {
+        const QString name = file.fileName();
+        if (const QRegularExpressionMatch part = kPart.match(name); part.hasMatch()) {
+            parts[part.captured(1)] << name;
+        } else if (const QRegularExpressionMatch whole = kEntry.match(name); whole.hasMatch()) {
+            Entry &found = entries[whole.captured()];
+            found.names << name;
+        }
+    }
+    for (auto part = parts.cbegin(); part != parts.cend(); ++part) {
+        QLockFile lock(lockName(folder.filePath(part.key())));
+        if (!takeLock(lock)) continue;
+        for (const QString &name : part.value())
+            if (folder.filePath(name) != lock.fileName()) folder.remove(name);
+    }
+    for (auto found = entries.cbegin(); found != entries.cend(); ++found) {
+        // The raster's entries of former contents are never taken again.
+        if (found.key() != kept && found.key().startsWith(raster))
+            for (const QString &name : found->names)
+                folder.remove(name);
+    }
 }
 }  // namespace
 
@@ -150,15 +201,22 @@ bool overviewCacheBuild(GDALDatasetH source, const QString &entry,
     }
     // Built under a name of its own, so that a stopped build, or another one of the same raster
     // running at the same time, never leaves a half-written file under the entry's name.
-    const QString part = QStringLiteral("%1.%2.part.vrt")
+    const QString stem = QStringLiteral("%1.%2.part")
                              .arg(entry.chopped(4))
                              .arg(QRandomGenerator::global()->generate(), 8, 16, QChar('0'));
-    if (!writeVrt(source, part, error) || !buildOvr(part, progress, error) ||
-        !publish(part, entry, error)) {
-        removeMatching(folder, QFileInfo(part).fileName() + '*');
-        return false;
+    {
+        QLockFile lock(lockName(stem));
+        if (!takeLock(lock)) {
+            *error = tr("the cache folder %1 cannot be written").arg(folder.path());
+            return false;
+        }
+        const QString part = stem + QStringLiteral(".vrt");
+        if (!writeVrt(source, part, error) || !buildOvr(part, progress, error) ||
+            !publish(part, entry, error)) {
+            removeMatching(folder, QFileInfo(part).fileName() + '*');
+            return false;
+        }
     }
-    // The raster's entries of former contents are never taken again.
-    removeMatching(folder, pathPrefix(entry) + '*', QFileInfo(entry).completeBaseName());
+    tidy(folder, entry);
     return true;
 }

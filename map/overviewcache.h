@@ -23,6 +23,7 @@ GDALDatasetH overviewCacheOpen(const QString &entry);
 
 // Builds `entry` for the raster open as `source` (opened by its absolute path). `progress`
 // hears the share done and stops the build by returning false. A build that fails or is stopped
-// leaves nothing a later open would take; the raster's former entries are removed on success.
+// leaves nothing a later open would take. On success the files of builds killed before and the
+// raster's former entries are removed.
 bool overviewCacheBuild(GDALDatasetH source, const QString &entry,
                         const std::function<bool(double)> &progress, QString *error);
