@@ -4,6 +4,9 @@
 #include <cpl_error.h>
 #include <gdal.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -15,6 +18,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -135,13 +139,18 @@ bool takeLock(QLockFile &lock) {
     return lock.tryLock(0);
 }
 
-// Removes the files of killed builds and the raster's entries of former contents.
-void tidy(QDir folder, const QString &entry) {
+// Removes the files of killed builds, the raster's entries of former contents, and then the
+// least recently used entries until the cache fits `budget`; never `entry` itself. An entry open
+// now was touched when opened; should it go all the same, its open handles read on (an unlinked
+// file lives until closed) and new ones fall back to the raster itself.
+void tidy(QDir folder, const QString &entry, qint64 budget) {
     static const QRegularExpression kPart(
         QStringLiteral("^([0-9a-f]{20}-[0-9a-f]{20}\\.[0-9a-f]{8}\\.part)\\."));
     static const QRegularExpression kEntry(QStringLiteral("^[0-9a-f]{20}-[0-9a-f]{20}\\.vrt"));
     struct Entry {
         QStringList names;
+        qint64 bytes = 0;
+        QDateTime used;  // the VRT's modification time, touched on every open
     };
     QHash<QString, QStringList> parts;
     QHash<QString, Entry> entries;
@@ -154,6 +163,8 @@ void tidy(QDir folder, const QString &entry) {
         } else if (const QRegularExpressionMatch whole = kEntry.match(name); whole.hasMatch()) {
             Entry &found = entries[whole.captured()];
             found.names << name;
+            found.bytes += file.size();
+            if (name == whole.captured() || found.used.isNull()) found.used = file.lastModified();
         }
     }
     for (auto part = parts.cbegin(); part != parts.cend(); ++part) {
@@ -162,11 +173,25 @@ void tidy(QDir folder, const QString &entry) {
         for (const QString &name : part.value())
             if (folder.filePath(name) != lock.fileName()) folder.remove(name);
     }
+    std::vector<std::pair<QDateTime, const Entry *>> byUse;
+    qint64 total = 0;
     for (auto found = entries.cbegin(); found != entries.cend(); ++found) {
-        // The raster's entries of former contents are never taken again.
-        if (found.key() != kept && found.key().startsWith(raster))
+        if (found.key() == kept) {
+            total += found->bytes;
+        } else if (found.key().startsWith(raster)) {
+            // The raster's entries of former contents are never taken again.
             for (const QString &name : found->names)
                 folder.remove(name);
+        } else {
+            total += found->bytes;
+            byUse.emplace_back(found->used, &found.value());
+        }
+    }
+    std::sort(byUse.begin(), byUse.end());
+    for (auto oldest = byUse.cbegin(); total > budget && oldest != byUse.cend(); ++oldest) {
+        for (const QString &name : oldest->second->names)
+            folder.remove(name);
+        total -= oldest->second->bytes;
     }
 }
 }  // namespace
@@ -186,14 +211,19 @@ GDALDatasetH overviewCacheOpen(const QString &entry) {
     if (entry.isEmpty() || !QFileInfo(entry).isFile()) return nullptr;
     GDALDatasetH dataset = openVrt(entry);
     if (dataset && GDALGetRasterCount(dataset) > 0 &&
-        GDALGetOverviewCount(GDALGetRasterBand(dataset, 1)) > 0)
+        GDALGetOverviewCount(GDALGetRasterBand(dataset, 1)) > 0) {
+        // Its last use, for the budget: access times are not kept on most mounts (noatime,
+        // relatime), and the .ovr's time tells when it was built.
+        utimensat(AT_FDCWD, QFile::encodeName(entry).constData(), nullptr, AT_SYMLINK_NOFOLLOW);
         return dataset;
+    }
     if (dataset) GDALClose(dataset);
     return nullptr;
 }
 
 bool overviewCacheBuild(GDALDatasetH source, const QString &entry,
-                        const std::function<bool(double)> &progress, QString *error) {
+                        const std::function<bool(double)> &progress, QString *error,
+                        qint64 budget) {
     const QDir folder = QFileInfo(entry).absoluteDir();
     if (entry.isEmpty() || !folder.mkpath(QStringLiteral("."))) {
         *error = tr("no cache folder for the overviews");
@@ -217,6 +247,6 @@ bool overviewCacheBuild(GDALDatasetH source, const QString &entry,
             return false;
         }
     }
-    tidy(folder, entry);
+    tidy(folder, entry, budget);
     return true;
 }

@@ -78,13 +78,13 @@ protected:
 
     // The entry of the raster at `path` (a small one written when there is none) built; empty
     // when that failed.
-    static QString build(const QString &path) {
+    static QString build(const QString &path, qint64 budget = kOverviewCacheBudget) {
         if (!QFileInfo::exists(path) && !writeSmall(path)) return {};
         GDALDatasetH source = GDALOpen(QFile::encodeName(path), GA_ReadOnly);
         if (!source) return {};
         const QString entry = overviewCacheEntry(path);
         QString error;
-        const bool built = overviewCacheBuild(source, entry, {}, &error);
+        const bool built = overviewCacheBuild(source, entry, {}, &error, budget);
         GDALClose(source);
         EXPECT_TRUE(built) << error.toStdString();
         return built ? entry : QString();
@@ -365,4 +365,35 @@ TEST_F(OverviewCache, KilledBuildsLeaveNothingWhileRunningOnesKeepTheirFiles) {
     expected.sort();
     EXPECT_EQ(folder().entryList(QDir::Files, QDir::Name).join(' ').toStdString(),
               expected.join(' ').toStdString());
+}
+
+// Beyond its budget the cache loses the entries opened least recently first, never the one just
+// built.
+TEST_F(OverviewCache, BeyondItsBudgetTheLeastRecentlyOpenedEntriesGoFirst) {
+    QTemporaryDir dir;
+    QStringList entries;
+    for (const char *name : {"a.tif", "b.tif", "c.tif"})
+        entries << build(dir.filePath(name));
+    ASSERT_FALSE(entries.contains(QString()));
+    // Opened three, two and one hour ago, and the first once more now.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int i = 0; i < 3; ++i) {
+        QFile vrt(entries[i]);
+        ASSERT_TRUE(
+            vrt.open(QIODevice::ReadWrite) &&
+            vrt.setFileTime(now.addSecs(3600 * (i - 3)), QFileDevice::FileModificationTime));
+    }
+    GDALDatasetH opened = overviewCacheOpen(entries[0]);
+    ASSERT_TRUE(opened);
+    GDALClose(opened);
+    const auto bytes = [](const QString &entry) {
+        return QFileInfo(entry).size() + QFileInfo(entry + ".ovr").size();
+    };
+    // Room for two entries and a half.
+    entries << build(dir.filePath("d.tif"), bytes(entries[0]) * 5 / 2);
+    ASSERT_FALSE(entries.last().isEmpty());
+    QList<bool> kept;
+    for (const QString &entry : entries)
+        kept << (QFileInfo::exists(entry) && QFileInfo::exists(entry + ".ovr"));
+    EXPECT_EQ(kept, QList<bool>({true, false, false, true}));
 }
