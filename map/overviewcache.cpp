@@ -4,14 +4,21 @@
 #include <cpl_error.h>
 #include <gdal.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QLockFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -114,9 +121,78 @@ bool publish(const QString &part, const QString &entry, QString *error) {
     return false;
 }
 
-void removeMatching(QDir folder, const QString &pattern, const QString &keep = {}) {
+void removeMatching(QDir folder, const QString &pattern) {
     for (const QString &name : folder.entryList({pattern}, QDir::Files))
-        if (keep.isEmpty() || !name.startsWith(keep)) folder.remove(name);
+        folder.remove(name);
+}
+
+// A build holds the lock file "<entry>.<random>.part.lock" for its life. QLockFile writes the
+// process into it and holds an flock on it: the lock of a build killed or cut off by a power
+// failure is taken over, while that of a build still running, in this or another process, is
+// not. Only after taking a build's lock are its files removed.
+QString lockName(const QString &stem) {
+    return stem + QStringLiteral(".lock");
+}
+
+bool takeLock(QLockFile &lock) {
+    lock.setStaleLockTime(0);  // a build may run for an hour: stale only when its process is gone
+    return lock.tryLock(0);
+}
+
+// Removes the files of killed builds, the raster's entries of former contents, and then the
+// least recently used entries until the cache fits `budget`; never `entry` itself. An entry open
+// now was touched when opened; should it go all the same, its open handles read on (an unlinked
+// file lives until closed) and new ones fall back to the raster itself.
+void tidy(QDir folder, const QString &entry, qint64 budget) {
+    static const QRegularExpression kPart(
+        QStringLiteral("^([0-9a-f]{20}-[0-9a-f]{20}\\.[0-9a-f]{8}\\.part)\\."));
+    static const QRegularExpression kEntry(QStringLiteral("^[0-9a-f]{20}-[0-9a-f]{20}\\.vrt"));
+    struct Entry {
+        QStringList names;
+        qint64 bytes = 0;
+        QDateTime used;  // the VRT's modification time, touched on every open
+    };
+    QHash<QString, QStringList> parts;
+    QHash<QString, Entry> entries;
+    const QString kept = QFileInfo(entry).fileName();
+    const QString raster = pathPrefix(entry);
+    for (const QFileInfo &file : folder.entryInfoList(QDir::Files | QDir::NoSymLinks)) {
+        const QString name = file.fileName();
+        if (const QRegularExpressionMatch part = kPart.match(name); part.hasMatch()) {
+            parts[part.captured(1)] << name;
+        } else if (const QRegularExpressionMatch whole = kEntry.match(name); whole.hasMatch()) {
+            Entry &found = entries[whole.captured()];
+            found.names << name;
+            found.bytes += file.size();
+            if (name == whole.captured() || found.used.isNull()) found.used = file.lastModified();
+        }
+    }
+    for (auto part = parts.cbegin(); part != parts.cend(); ++part) {
+        QLockFile lock(lockName(folder.filePath(part.key())));
+        if (!takeLock(lock)) continue;
+        for (const QString &name : part.value())
+            if (folder.filePath(name) != lock.fileName()) folder.remove(name);
+    }
+    std::vector<std::pair<QDateTime, const Entry *>> byUse;
+    qint64 total = 0;
+    for (auto found = entries.cbegin(); found != entries.cend(); ++found) {
+        if (found.key() == kept) {
+            total += found->bytes;
+        } else if (found.key().startsWith(raster)) {
+            // The raster's entries of former contents are never taken again.
+            for (const QString &name : found->names)
+                folder.remove(name);
+        } else {
+            total += found->bytes;
+            byUse.emplace_back(found->used, &found.value());
+        }
+    }
+    std::sort(byUse.begin(), byUse.end());
+    for (auto oldest = byUse.cbegin(); total > budget && oldest != byUse.cend(); ++oldest) {
+        for (const QString &name : oldest->second->names)
+            folder.remove(name);
+        total -= oldest->second->bytes;
+    }
 }
 }  // namespace
 
@@ -135,14 +211,19 @@ GDALDatasetH overviewCacheOpen(const QString &entry) {
     if (entry.isEmpty() || !QFileInfo(entry).isFile()) return nullptr;
     GDALDatasetH dataset = openVrt(entry);
     if (dataset && GDALGetRasterCount(dataset) > 0 &&
-        GDALGetOverviewCount(GDALGetRasterBand(dataset, 1)) > 0)
+        GDALGetOverviewCount(GDALGetRasterBand(dataset, 1)) > 0) {
+        // Its last use, for the budget: access times are not kept on most mounts (noatime,
+        // relatime), and the .ovr's time tells when it was built.
+        utimensat(AT_FDCWD, QFile::encodeName(entry).constData(), nullptr, AT_SYMLINK_NOFOLLOW);
         return dataset;
+    }
     if (dataset) GDALClose(dataset);
     return nullptr;
 }
 
 bool overviewCacheBuild(GDALDatasetH source, const QString &entry,
-                        const std::function<bool(double)> &progress, QString *error) {
+                        const std::function<bool(double)> &progress, QString *error,
+                        qint64 budget) {
     const QDir folder = QFileInfo(entry).absoluteDir();
     if (entry.isEmpty() || !folder.mkpath(QStringLiteral("."))) {
         *error = tr("no cache folder for the overviews");
@@ -150,15 +231,22 @@ bool overviewCacheBuild(GDALDatasetH source, const QString &entry,
     }
     // Built under a name of its own, so that a stopped build, or another one of the same raster
     // running at the same time, never leaves a half-written file under the entry's name.
-    const QString part = QStringLiteral("%1.%2.part.vrt")
+    const QString stem = QStringLiteral("%1.%2.part")
                              .arg(entry.chopped(4))
                              .arg(QRandomGenerator::global()->generate(), 8, 16, QChar('0'));
-    if (!writeVrt(source, part, error) || !buildOvr(part, progress, error) ||
-        !publish(part, entry, error)) {
-        removeMatching(folder, QFileInfo(part).fileName() + '*');
-        return false;
+    {
+        QLockFile lock(lockName(stem));
+        if (!takeLock(lock)) {
+            *error = tr("the cache folder %1 cannot be written").arg(folder.path());
+            return false;
+        }
+        const QString part = stem + QStringLiteral(".vrt");
+        if (!writeVrt(source, part, error) || !buildOvr(part, progress, error) ||
+            !publish(part, entry, error)) {
+            removeMatching(folder, QFileInfo(part).fileName() + '*');
+            return false;
+        }
     }
-    // The raster's entries of former contents are never taken again.
-    removeMatching(folder, pathPrefix(entry) + '*', QFileInfo(entry).completeBaseName());
+    tidy(folder, entry, budget);
     return true;
 }

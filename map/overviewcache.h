@@ -18,11 +18,17 @@ typedef void *GDALDatasetH;
 // user has no cache folder.
 QString overviewCacheEntry(const QString &rasterPath);
 
-// The entry opened, when complete; null otherwise.
+// The entry opened, when complete, and its use recorded; null otherwise.
 GDALDatasetH overviewCacheOpen(const QString &entry);
+
+// The cache's total size, kept by removing the least recently opened entries.
+constexpr qint64 kOverviewCacheBudget = qint64(2) << 30;
 
 // Builds `entry` for the raster open as `source` (opened by its absolute path). `progress`
 // hears the share done and stops the build by returning false. A build that fails or is stopped
-// leaves nothing a later open would take; the raster's former entries are removed on success.
+// leaves nothing a later open would take. On success the files of builds killed before, the
+// raster's former entries and, beyond `budget` bytes in all, the least recently opened entries
+// are removed; never the entry just built.
 bool overviewCacheBuild(GDALDatasetH source, const QString &entry,
-                        const std::function<bool(double)> &progress, QString *error);
+                        const std::function<bool(double)> &progress, QString *error,
+                        qint64 budget = kOverviewCacheBudget);

@@ -1,6 +1,7 @@
 #include "common/eventually.h"
 #include "mapscene.h"
 #include "oracle.h"
+#include "overviewcache.h"
 #include "rasterlayer.h"
 
 #include <gdal.h>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QFile>
+#include <QLockFile>
 #include <QPainter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -59,6 +61,35 @@ void writeText(const QString &path, const QByteArray &text) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(text);
 }
+
+// Overviews cached for this run's rasters, none before each test and none left after it.
+class OverviewCache : public ::testing::Test {
+protected:
+    void SetUp() override { folder().removeRecursively(); }
+    void TearDown() override { folder().removeRecursively(); }
+
+    static QDir folder() {
+        return QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + "/overviews");
+    }
+
+    static bool writeSmall(const QString &path) {
+        return writeRaster(path, "GTiff", QSize(1100, 1100), {nullptr, {}});
+    }
+
+    // The entry of the raster at `path` (a small one written when there is none) built; empty
+    // when that failed.
+    static QString build(const QString &path, qint64 budget = kOverviewCacheBudget) {
+        if (!QFileInfo::exists(path) && !writeSmall(path)) return {};
+        GDALDatasetH source = GDALOpen(QFile::encodeName(path), GA_ReadOnly);
+        if (!source) return {};
+        const QString entry = overviewCacheEntry(path);
+        QString error;
+        const bool built = overviewCacheBuild(source, entry, {}, &error, budget);
+        GDALClose(source);
+        EXPECT_TRUE(built) << error.toStdString();
+        return built ? entry : QString();
+    }
+};
 
 // Generous: a large raster without overviews gets them built first.
 bool processUntilIdle(const TRasterLayer &layer) {
@@ -207,7 +238,7 @@ TEST(RasterLayer, LargeRasterDrawsWithinItsBudgetAndShowsGdalsPixels) {
 // A 6000 x 6000 raster without overviews: overviews are built once in the background, into the
 // user's cache and nowhere near the raster; the next open uses them without building again, and
 // a raster changed since is never served from the overviews of its former content.
-TEST(RasterLayer, OverviewsOfALargeRasterAreBuiltOnceInTheCache) {
+TEST_F(OverviewCache, OverviewsOfALargeRasterAreBuiltOnceInTheCache) {
     QTemporaryDir dir;
     const QString path = dir.filePath("large.tif");
     const auto square = [](GByte value) {
@@ -304,4 +335,65 @@ TEST(RasterLayer, OverviewsOfALargeRasterAreBuiltOnceInTheCache) {
     // Unless the build won the race and is complete.
     EXPECT_TRUE(closed->usesCachedOverviews() || cache.entryList(QDir::Files) == before)
         << cache.entryList(QDir::Files).join(' ').toStdString();
+}
+
+// The files of builds killed mid-way, by a former version without lock files or by a power cut,
+// go with the next build that succeeds, whichever raster they were of; those of a build still
+// running stay.
+TEST_F(OverviewCache, KilledBuildsLeaveNothingWhileRunningOnesKeepTheirFiles) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("map.tif");
+    ASSERT_TRUE(writeSmall(path));
+    const QString base = overviewCacheEntry(path).chopped(4);
+    const QString other = folder().filePath(QString(20, 'a') + '-' + QString(20, 'b'));
+    const QString running = base + ".0000a11e.part";
+    ASSERT_TRUE(folder().mkpath("."));
+    for (const QString &stem :
+         {base + ".0000dead.part", base + ".0000beef.part", other + ".00000bad.part", running}) {
+        writeText(stem + ".vrt", "<VRTDataset/>");
+        writeText(stem + ".vrt.ovr", QByteArray(4096, 'x'));
+    }
+    writeText(base + ".0000beef.part.lock", "4242\nsurvokart\n\n\nformer-boot\n");
+    QLockFile lock(running + ".lock");
+    ASSERT_TRUE(lock.tryLock(0));
+    const QString entry = build(path);
+    ASSERT_FALSE(entry.isEmpty());
+    QStringList expected{entry, entry + ".ovr", running + ".lock", running + ".vrt",
+                         running + ".vrt.ovr"};
+    for (QString &name : expected)
+        name = QFileInfo(name).fileName();
+    expected.sort();
+    EXPECT_EQ(folder().entryList(QDir::Files, QDir::Name).join(' ').toStdString(),
+              expected.join(' ').toStdString());
+}
+
+// Beyond its budget the cache loses the entries opened least recently first, never the one just
+// built.
+TEST_F(OverviewCache, BeyondItsBudgetTheLeastRecentlyOpenedEntriesGoFirst) {
+    QTemporaryDir dir;
+    QStringList entries;
+    for (const char *name : {"a.tif", "b.tif", "c.tif"})
+        entries << build(dir.filePath(name));
+    ASSERT_FALSE(entries.contains(QString()));
+    // Opened three, two and one hour ago, and the first once more now.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int i = 0; i < 3; ++i) {
+        QFile vrt(entries[i]);
+        ASSERT_TRUE(
+            vrt.open(QIODevice::ReadWrite) &&
+            vrt.setFileTime(now.addSecs(3600 * (i - 3)), QFileDevice::FileModificationTime));
+    }
+    GDALDatasetH opened = overviewCacheOpen(entries[0]);
+    ASSERT_TRUE(opened);
+    GDALClose(opened);
+    const auto bytes = [](const QString &entry) {
+        return QFileInfo(entry).size() + QFileInfo(entry + ".ovr").size();
+    };
+    // Room for two entries and a half.
+    entries << build(dir.filePath("d.tif"), bytes(entries[0]) * 5 / 2);
+    ASSERT_FALSE(entries.last().isEmpty());
+    QList<bool> kept;
+    for (const QString &entry : entries)
+        kept << (QFileInfo::exists(entry) && QFileInfo::exists(entry + ".ovr"));
+    EXPECT_EQ(kept, QList<bool>({true, false, false, true}));
 }
