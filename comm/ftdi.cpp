@@ -256,15 +256,14 @@ uint16_t checksum(const uint16_t *words) {
     return value;
 }
 
-// The EEPROM calls need an open device and an image that holds the checksummed part at least.
-bool eeprom_usable(const ftdi_context *ctx, const void *image, int size) {
+// The EEPROM calls need an open device and an image of at least `least` bytes.
+bool eeprom_usable(const ftdi_context *ctx, const void *image, int size, int least) {
     if (!ctx || !ctx->handle || !image) {
         log_error("FTDI EEPROM access needs an open device!\n");
         return false;
     }
-    if (size < FTDI_EEPROM_BYTES / 2) {
-        log_error("FTDI EEPROM image of %d bytes is too short (at least %d)!\n", size,
-                  FTDI_EEPROM_BYTES / 2);
+    if (size < least) {
+        log_error("FTDI EEPROM image of %d bytes is too short (at least %d)!\n", size, least);
         return false;
     }
     return true;
@@ -491,7 +490,7 @@ int usbftdi_list_devices(char *descriptions_out, char *strings_out, int max, int
 // caller gets as much of it as its buffer holds.
 int ftdi_read_eeprom(void *context, void *image, int size) {
     ftdi_context *ctx = ctx_of(context);
-    if (!eeprom_usable(ctx, image, size)) return -1;
+    if (!eeprom_usable(ctx, image, size, FTDI_EEPROM_BYTES / 2)) return -1;
     uint16_t words[FTDI_EEPROM_BYTES / 2] = {};
     for (DWORD i = 0; i < FTDI_EEPROM_BYTES / 2; ++i) {
         unsigned short w = 0;
@@ -514,18 +513,21 @@ int ftdi_read_eeprom(void *context, void *image, int size) {
     return 0;
 }
 
+// The erase clears the whole EEPROM, so only a whole image is written: a shorter one would leave
+// the rest erased, the checksum word among it.
 int ftdi_write_eeprom(void *context, const void *image, int size) {
     ftdi_context *ctx = ctx_of(context);
-    if (!eeprom_usable(ctx, image, size)) return -1;
+    if (!eeprom_usable(ctx, image, size, FTDI_EEPROM_BYTES)) return -1;
     uint16_t words[FTDI_EEPROM_BYTES / 2] = {};
-    const int n = std::min(size, FTDI_EEPROM_BYTES) / 2;
-    std::memcpy(words, image, static_cast<size_t>(n) * 2);
+    std::memcpy(words, image, sizeof words);
     FT_STATUS status = FT_EraseEE(ctx->handle);
-    for (int i = 0; i < n && status == 0; ++i)
+    int i = 0;
+    for (; i < FTDI_EEPROM_BYTES / 2 && status == 0; ++i)
         status = FT_WriteEE(ctx->handle, static_cast<DWORD>(i), words[i]);
     if (status != 0) {
         log_error("FTDI could not write EEPROM data!\n");
         log_library_error();
+        if (i > 0) log_error("FTDI EEPROM left erased from word %d on!\n", i - 1);
     }
     return static_cast<int>(status);
 }

@@ -32,6 +32,8 @@ int usbftdi_list_devices(char *descriptions_out, char *strings_out, int max, int
                          const char *description_filter, const char *serial_filter, int vid,
                          int pid);
 
-// EEPROM image access on an open device. Read checks the checksum; 0, -1 or the library's status.
+// EEPROM image access on an open device: 0, else -1 or the library's status. Read checks the
+// checksum and fills as much of a short buffer (64 bytes at least) as it holds; write takes only a
+// whole image of FTDI_EEPROM_BYTES and computes no checksum.
 int ftdi_read_eeprom(void *context, void *image, int size);
 int ftdi_write_eeprom(void *context, const void *image, int size);

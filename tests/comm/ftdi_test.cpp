@@ -170,6 +170,14 @@ TEST_F(Ftdi, EepromChecksumIsCheckedAndShortImagesRefused) {
     EXPECT_EQ(comm_ftdi_read_eeprom(id, back, 63), -1);
     EXPECT_EQ(comm_ftdi_write_eeprom(id, image, 10), -1);
     EXPECT_TRUE(log.has("is too short"));
+    // Half an image would leave the rest erased, the checksum word too: nothing is touched.
+    uint16_t kept[64];
+    std::memcpy(kept, dev->eeprom, sizeof kept);
+    dev->take_calls();
+    EXPECT_EQ(comm_ftdi_write_eeprom(id, image, 64), -1);
+    EXPECT_EQ(dev->take_calls(), Calls{});
+    EXPECT_EQ(std::memcmp(dev->eeprom, kept, sizeof kept), 0);
+    EXPECT_TRUE(log.has("FTDI EEPROM image of 64 bytes")) << log.text();
     EXPECT_EQ(comm_ftdi_read_eeprom(id + 1, back, 128), -1);  // no such link
     comm_disconnect(id);
 }
