@@ -62,6 +62,8 @@ FT_STATUS (*FT_SetTimeouts)(FT_HANDLE, DWORD, DWORD);
 FT_STATUS (*FT_SetBaudRate)(FT_HANDLE, DWORD);
 FT_STATUS (*FT_SetDataCharacteristics)(FT_HANDLE, unsigned char, unsigned char, unsigned char);
 FT_STATUS (*FT_SetFlowControl)(FT_HANDLE, unsigned short, unsigned char, unsigned char);
+// The vendor's library finds a device under other ids than FTDI's own only once told them.
+FT_STATUS (*FT_SetVIDPID)(DWORD, DWORD);
 // Our adapter's account of a failure; absent from the vendor's library.
 const char *(*library_error)();
 
@@ -82,7 +84,7 @@ bool resolve_all() {
            resolve(FT_EraseEE, "FT_EraseEE") && resolve(FT_Purge, "FT_Purge") &&
            resolve(FT_SetTimeouts, "FT_SetTimeouts") && resolve(FT_SetBaudRate, "FT_SetBaudRate") &&
            resolve(FT_SetDataCharacteristics, "FT_SetDataCharacteristics") &&
-           resolve(FT_SetFlowControl, "FT_SetFlowControl");
+           resolve(FT_SetFlowControl, "FT_SetFlowControl") && resolve(FT_SetVIDPID, "FT_SetVIDPID");
 }
 
 // The vendor's library, else our adapter: in the library folder beside the program (installed
@@ -180,6 +182,21 @@ bool step(FT_STATUS status, const char *what, const ftdi_context &ctx) {
     log_error(what, ctx.serial);
     log_library_error();
     return false;
+}
+
+bool tell_ids(int vid, int pid) {
+    if (FT_SetVIDPID(static_cast<DWORD>(vid) & 0xffff, static_cast<DWORD>(pid) & 0xffff) == 0)
+        return true;
+    log_error("FTDI library refused the USB ids %.4x:%.4x!\n", static_cast<unsigned>(vid) & 0xffff,
+              static_cast<unsigned>(pid) & 0xffff);
+    log_library_error();
+    return false;
+}
+
+// A device is listed under the ids asked for, or under FTDI's own when the user wants those.
+bool listed_id(DWORD id, int vid, int pid) {
+    DWORD asked = (static_cast<DWORD>(vid) & 0xffff) << 16 | (static_cast<DWORD>(pid) & 0xffff);
+    return id == asked || (ftdi_generic_id(id) && ftdi_generic_ids_wanted());
 }
 
 unsigned char word_length(int databits) {
@@ -352,6 +369,7 @@ int usbftdi_free(void **context) {
 int usbftdi_connect(void *context) {
     ftdi_context *ctx = ctx_of(context);
     if (!ctx || load_ftdi_dll() != 0) return -1;
+    if (!tell_ids(FTDI_INSTRUMENT_VENDOR, FTDI_INSTRUMENT_PRODUCT)) return -1;
     if (!step(FT_OpenEx(ctx->serial, FT_OPEN_BY_SERIAL_NUMBER, &ctx->handle),
               "Could not open device '%s'!\n", *ctx)) {
         ctx->handle = nullptr;
@@ -457,7 +475,7 @@ int usbftdi_list_devices(char *descriptions_out, char *strings_out, int max, int
         !filter_fits(description_filter, FT_DESCRIPTION_BYTES, "description"))
         return -1;
     DWORD n = 0;
-    if (load_ftdi_dll() != 0) return -1;
+    if (load_ftdi_dll() != 0 || !tell_ids(vid, pid)) return -1;
     if (FT_CreateDeviceInfoList(&n) != 0) {
         log_error("FTDI devices could not be listed!\n");
         log_library_error();
@@ -472,14 +490,15 @@ int usbftdi_list_devices(char *descriptions_out, char *strings_out, int max, int
             continue;
         serial[FT_SERIAL_BYTES - 1] = '\0';  // the library's texts are not trusted to end
         description[FT_DESCRIPTION_BYTES - 1] = '\0';
-        if (!description[0] || !comm_filter_matches(description, description_filter) ||
+        if (!listed_id(id, vid, pid) || !description[0] ||
+            !comm_filter_matches(description, description_filter) ||
             !comm_filter_matches(serial, serial_filter))
             continue;
         if (descriptions_out)
             std::snprintf(descriptions_out + count * 64, 64, "%.63s", description);
         if (strings_out)
-            std::snprintf(strings_out + count * 128, 128, "USBF/%s/%.4x/%.4x", serial,
-                          static_cast<unsigned>(vid) & 0xffff, static_cast<unsigned>(pid) & 0xffff);
+            std::snprintf(strings_out + count * 128, 128, "USBF/%s/%.4x/%.4x", serial, id >> 16,
+                          id & 0xffff);
         ++count;
     }
     if (count_out) *count_out = count;
