@@ -4,6 +4,9 @@
 
 #include <pthread.h>
 
+#include <cstdlib>
+#include <cstring>
+
 namespace d2xx {
 
 using DWORD = unsigned int;
@@ -33,6 +36,22 @@ constexpr DWORD FT_EVENT_RXCHAR = 1;
 constexpr unsigned short FT_FLOW_RTS_CTS = 0x100;
 constexpr int FT_SERIAL_BYTES = 16;
 constexpr int FT_DESCRIPTION_BYTES = 64;
+
+// Ours, not the vendor's: FTDI's own USB ids (vendor << 16 | product), which ordinary USB-serial
+// cables carry. Devices under them are left alone unless SURVOKART_FTDI_GENERIC_IDS=1: opening
+// one through libftdi1 takes it from its kernel driver, and so from the programs using its tty.
+constexpr DWORD FTDI_GENERIC_IDS[] = {0x04036001, 0x04036010, 0x04036011, 0x04036014, 0x04036015};
+
+inline bool ftdi_generic_ids_wanted() {
+    const char *v = std::getenv("SURVOKART_FTDI_GENERIC_IDS");
+    return v && std::strcmp(v, "1") == 0;
+}
+
+inline bool ftdi_generic_id(DWORD id) {
+    for (DWORD g : FTDI_GENERIC_IDS)
+        if (g == id) return true;
+    return false;
+}
 
 // What FT_SetEventNotification takes as its event.
 struct EVENT_HANDLE {

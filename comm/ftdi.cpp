@@ -62,6 +62,8 @@ FT_STATUS (*FT_SetTimeouts)(FT_HANDLE, DWORD, DWORD);
 FT_STATUS (*FT_SetBaudRate)(FT_HANDLE, DWORD);
 FT_STATUS (*FT_SetDataCharacteristics)(FT_HANDLE, unsigned char, unsigned char, unsigned char);
 FT_STATUS (*FT_SetFlowControl)(FT_HANDLE, unsigned short, unsigned char, unsigned char);
+// The vendor's library finds a device under other ids than FTDI's own only once told them.
+FT_STATUS (*FT_SetVIDPID)(DWORD, DWORD);
 // Our adapter's account of a failure; absent from the vendor's library.
 const char *(*library_error)();
 
@@ -82,7 +84,7 @@ bool resolve_all() {
            resolve(FT_EraseEE, "FT_EraseEE") && resolve(FT_Purge, "FT_Purge") &&
            resolve(FT_SetTimeouts, "FT_SetTimeouts") && resolve(FT_SetBaudRate, "FT_SetBaudRate") &&
            resolve(FT_SetDataCharacteristics, "FT_SetDataCharacteristics") &&
-           resolve(FT_SetFlowControl, "FT_SetFlowControl");
+           resolve(FT_SetFlowControl, "FT_SetFlowControl") && resolve(FT_SetVIDPID, "FT_SetVIDPID");
 }
 
 // The vendor's library, else our adapter: in the library folder beside the program (installed
@@ -182,6 +184,21 @@ bool step(FT_STATUS status, const char *what, const ftdi_context &ctx) {
     return false;
 }
 
+bool tell_ids(int vid, int pid) {
+    if (FT_SetVIDPID(static_cast<DWORD>(vid) & 0xffff, static_cast<DWORD>(pid) & 0xffff) == 0)
+        return true;
+    log_error("FTDI library refused the USB ids %.4x:%.4x!\n", static_cast<unsigned>(vid) & 0xffff,
+              static_cast<unsigned>(pid) & 0xffff);
+    log_library_error();
+    return false;
+}
+
+// A device is listed under the ids asked for, or under FTDI's own when the user wants those.
+bool listed_id(DWORD id, int vid, int pid) {
+    DWORD asked = (static_cast<DWORD>(vid) & 0xffff) << 16 | (static_cast<DWORD>(pid) & 0xffff);
+    return id == asked || (ftdi_generic_id(id) && ftdi_generic_ids_wanted());
+}
+
 unsigned char word_length(int databits) {
     return databits >= 5 && databits <= 7 ? static_cast<unsigned char>(databits) : 8;
 }
@@ -256,15 +273,14 @@ uint16_t checksum(const uint16_t *words) {
     return value;
 }
 
-// The EEPROM calls need an open device and an image that holds the checksummed part at least.
-bool eeprom_usable(const ftdi_context *ctx, const void *image, int size) {
+// The EEPROM calls need an open device and an image of at least `least` bytes.
+bool eeprom_usable(const ftdi_context *ctx, const void *image, int size, int least) {
     if (!ctx || !ctx->handle || !image) {
         log_error("FTDI EEPROM access needs an open device!\n");
         return false;
     }
-    if (size < FTDI_EEPROM_BYTES / 2) {
-        log_error("FTDI EEPROM image of %d bytes is too short (at least %d)!\n", size,
-                  FTDI_EEPROM_BYTES / 2);
+    if (size < least) {
+        log_error("FTDI EEPROM image of %d bytes is too short (at least %d)!\n", size, least);
         return false;
     }
     return true;
@@ -353,6 +369,7 @@ int usbftdi_free(void **context) {
 int usbftdi_connect(void *context) {
     ftdi_context *ctx = ctx_of(context);
     if (!ctx || load_ftdi_dll() != 0) return -1;
+    if (!tell_ids(FTDI_INSTRUMENT_VENDOR, FTDI_INSTRUMENT_PRODUCT)) return -1;
     if (!step(FT_OpenEx(ctx->serial, FT_OPEN_BY_SERIAL_NUMBER, &ctx->handle),
               "Could not open device '%s'!\n", *ctx)) {
         ctx->handle = nullptr;
@@ -458,7 +475,7 @@ int usbftdi_list_devices(char *descriptions_out, char *strings_out, int max, int
         !filter_fits(description_filter, FT_DESCRIPTION_BYTES, "description"))
         return -1;
     DWORD n = 0;
-    if (load_ftdi_dll() != 0) return -1;
+    if (load_ftdi_dll() != 0 || !tell_ids(vid, pid)) return -1;
     if (FT_CreateDeviceInfoList(&n) != 0) {
         log_error("FTDI devices could not be listed!\n");
         log_library_error();
@@ -473,14 +490,15 @@ int usbftdi_list_devices(char *descriptions_out, char *strings_out, int max, int
             continue;
         serial[FT_SERIAL_BYTES - 1] = '\0';  // the library's texts are not trusted to end
         description[FT_DESCRIPTION_BYTES - 1] = '\0';
-        if (!description[0] || !comm_filter_matches(description, description_filter) ||
+        if (!listed_id(id, vid, pid) || !description[0] ||
+            !comm_filter_matches(description, description_filter) ||
             !comm_filter_matches(serial, serial_filter))
             continue;
         if (descriptions_out)
             std::snprintf(descriptions_out + count * 64, 64, "%.63s", description);
         if (strings_out)
-            std::snprintf(strings_out + count * 128, 128, "USBF/%s/%.4x/%.4x", serial,
-                          static_cast<unsigned>(vid) & 0xffff, static_cast<unsigned>(pid) & 0xffff);
+            std::snprintf(strings_out + count * 128, 128, "USBF/%s/%.4x/%.4x", serial, id >> 16,
+                          id & 0xffff);
         ++count;
     }
     if (count_out) *count_out = count;
@@ -491,7 +509,7 @@ int usbftdi_list_devices(char *descriptions_out, char *strings_out, int max, int
 // caller gets as much of it as its buffer holds.
 int ftdi_read_eeprom(void *context, void *image, int size) {
     ftdi_context *ctx = ctx_of(context);
-    if (!eeprom_usable(ctx, image, size)) return -1;
+    if (!eeprom_usable(ctx, image, size, FTDI_EEPROM_BYTES / 2)) return -1;
     uint16_t words[FTDI_EEPROM_BYTES / 2] = {};
     for (DWORD i = 0; i < FTDI_EEPROM_BYTES / 2; ++i) {
         unsigned short w = 0;
@@ -514,18 +532,21 @@ int ftdi_read_eeprom(void *context, void *image, int size) {
     return 0;
 }
 
+// The erase clears the whole EEPROM, so only a whole image is written: a shorter one would leave
+// the rest erased, the checksum word among it.
 int ftdi_write_eeprom(void *context, const void *image, int size) {
     ftdi_context *ctx = ctx_of(context);
-    if (!eeprom_usable(ctx, image, size)) return -1;
+    if (!eeprom_usable(ctx, image, size, FTDI_EEPROM_BYTES)) return -1;
     uint16_t words[FTDI_EEPROM_BYTES / 2] = {};
-    const int n = std::min(size, FTDI_EEPROM_BYTES) / 2;
-    std::memcpy(words, image, static_cast<size_t>(n) * 2);
+    std::memcpy(words, image, sizeof words);
     FT_STATUS status = FT_EraseEE(ctx->handle);
-    for (int i = 0; i < n && status == 0; ++i)
+    int i = 0;
+    for (; i < FTDI_EEPROM_BYTES / 2 && status == 0; ++i)
         status = FT_WriteEE(ctx->handle, static_cast<DWORD>(i), words[i]);
     if (status != 0) {
         log_error("FTDI could not write EEPROM data!\n");
         log_library_error();
+        if (i > 0) log_error("FTDI EEPROM left erased from word %d on!\n", i - 1);
     }
     return static_cast<int>(status);
 }

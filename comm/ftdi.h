@@ -10,6 +10,9 @@ extern const comm_transport_ops usbftdi_ops;
 // The library tried when SURVOKART_D2XX_LIBRARY names none.
 constexpr const char *FTDI_DEFAULT_LIBRARY = "libftd2xx.so";
 constexpr int FTDI_EEPROM_BYTES = 128;
+// The instruments' own USB ids, which the library is told before it opens a device.
+constexpr int FTDI_INSTRUMENT_VENDOR = 0x1781;
+constexpr int FTDI_INSTRUMENT_PRODUCT = 0x0c44;
 
 // Loads the library once per process: 0, or -1 when it (or one of its entry points) is missing.
 int load_ftdi_dll();
@@ -26,12 +29,16 @@ int usbftdi_waitget(void *context, int mask, int *subcode_out);
 int usbftdi_waitset(void *context, int interest);
 int usbftdi_waitfor(void **contexts, int count, int timeout_ms);
 
-// Lists attached devices whose description and serial match the filters ("?" matches any
-// character). descriptions_out gets 64-byte entries, strings_out 128-byte connection strings.
+// Lists attached devices under the USB ids vid:pid (and FTDI's own ids when
+// SURVOKART_FTDI_GENERIC_IDS=1) whose description and serial match the filters ("?" matches any
+// character). descriptions_out gets 64-byte entries, strings_out 128-byte connection strings that
+// carry each device's own ids.
 int usbftdi_list_devices(char *descriptions_out, char *strings_out, int max, int *count_out,
                          const char *description_filter, const char *serial_filter, int vid,
                          int pid);
 
-// EEPROM image access on an open device. Read checks the checksum; 0, -1 or the library's status.
+// EEPROM image access on an open device: 0, else -1 or the library's status. Read checks the
+// checksum and fills as much of a short buffer (64 bytes at least) as it holds; write takes only a
+// whole image of FTDI_EEPROM_BYTES and computes no checksum.
 int ftdi_read_eeprom(void *context, void *image, int size);
 int ftdi_write_eeprom(void *context, const void *image, int size);

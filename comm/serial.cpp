@@ -26,6 +26,9 @@ struct serial_context {
     // by free when no thread uses the context any more; writers use it only while connected.
     int fd = -1;
     int wake_fd = -1;  // eventfd; written by disconnect, never read
+    // Whether this link set exclusive mode: the mode belongs to the port, not to a descriptor, so
+    // a link refused after open() (root passes TIOCEXCL) must leave another link's mode alone.
+    bool exclusive = false;
     // Set before the reader starts.
     int conn_id = 0;
     char path[256] = {};
@@ -111,7 +114,7 @@ int lock_port(serial_context &ctx) {
                   err == EWOULDBLOCK ? "in use by another program" : std::strerror(err));
         return -1;
     }
-    ::ioctl(ctx.fd, TIOCEXCL);
+    ctx.exclusive = ::ioctl(ctx.fd, TIOCEXCL) == 0;
     return 0;
 }
 
@@ -161,7 +164,8 @@ void close_port(serial_context &ctx) {
     // Output still queued is dropped: a real port's close would otherwise wait for it to drain,
     // for up to half a minute when flow control holds it back.
     ::tcflush(ctx.fd, TCOFLUSH);
-    ::ioctl(ctx.fd, TIOCNXCL);
+    if (ctx.exclusive) ::ioctl(ctx.fd, TIOCNXCL);
+    ctx.exclusive = false;
     ::close(ctx.fd);
     ctx.fd = -1;
 }

@@ -28,13 +28,6 @@ namespace {
 
 using namespace d2xx;
 
-struct usb_id {
-    int vendor, product;
-};
-// FTDI's own ids, which the vendor's library finds unasked, and the instruments' own, which it
-// finds once told of them (FT_SetVIDPID, which the transport does not call).
-constexpr usb_id KNOWN_IDS[] = {{0x0403, 0x6001}, {0x0403, 0x6010}, {0x0403, 0x6011},
-                                {0x0403, 0x6014}, {0x0403, 0x6015}, {0x1781, 0x0c44}};
 // One USB read of the reader thread waits at most this long, so that a close is not held up
 // by a silent chip (which normally answers every latency period with its status bytes).
 constexpr int READER_USB_TIMEOUT_MS = 100;
@@ -45,6 +38,28 @@ constexpr int WRITE_CHUNK = 4096;  // libftdi's own write chunk: one USB transfe
 constexpr int EEPROM_USB_TIMEOUT_MS = 5000;
 // A vendor request from host to device; libftdi's macro for it mixes enumerations.
 constexpr uint8_t VENDOR_OUT = 0x40;
+
+// The ids FT_SetVIDPID told (vendor << 16 | product), 0 before. Unlike the vendor's library, which
+// cannot open a device its kernel driver holds, libftdi1 detaches that driver: so FTDI's own ids,
+// those of ordinary USB-serial cables, are looked for only when the user asks for them.
+std::atomic<DWORD> told_id{0};
+
+std::vector<DWORD> ids_looked_for() {
+    const DWORD told = told_id;
+    std::vector<DWORD> ids;
+    if (told) ids.push_back(told);
+    if (ftdi_generic_ids_wanted())
+        for (DWORD id : FTDI_GENERIC_IDS)
+            if (id != told) ids.push_back(id);
+    return ids;
+}
+
+int vendor_of(DWORD id) {
+    return static_cast<int>(id >> 16);
+}
+int product_of(DWORD id) {
+    return static_cast<int>(id & 0xffff);
+}
 
 // The text of the calling thread's last failure, for the host's log.
 thread_local char last_error[256];
@@ -152,11 +167,11 @@ void read_loop(device *d) {
     }
 }
 
-// Opens the device with that serial or description among those of the known ids.
+// Opens the device with that serial or description among those of the ids looked for.
 int open_usb(ftdi_context *f, const char *description, const char *serial) {
     int r = -3;
-    for (usb_id id : KNOWN_IDS) {
-        r = ftdi_usb_open_desc(f, id.vendor, id.product, description, serial);
+    for (DWORD id : ids_looked_for()) {
+        r = ftdi_usb_open_desc(f, vendor_of(id), product_of(id), description, serial);
         if (r != -3) break;  // -3: no such device with this id
     }
     return r;
@@ -261,9 +276,9 @@ FT_EXPORT FT_STATUS FT_CreateDeviceInfoList(DWORD *count) {
     ftdi_context *f = ftdi_new();
     if (!f) return fail(FT_INSUFFICIENT_RESOURCES, "FT_CreateDeviceInfoList", "no USB context");
     std::vector<listed> now;
-    for (usb_id id : KNOWN_IDS) {
+    for (DWORD id : ids_looked_for()) {
         ftdi_device_list *found = nullptr;
-        if (ftdi_usb_find_all(f, &found, id.vendor, id.product) < 0) {
+        if (ftdi_usb_find_all(f, &found, vendor_of(id), product_of(id)) < 0) {
             FT_STATUS s = fail(FT_IO_ERROR, "FT_CreateDeviceInfoList", ftdi_get_error_string(f));
             ftdi_free(f);
             return s;
@@ -276,6 +291,14 @@ FT_EXPORT FT_STATUS FT_CreateDeviceInfoList(DWORD *count) {
     std::lock_guard g(listing_lock);
     listing = std::move(now);
     *count = static_cast<DWORD>(listing.size());
+    return FT_OK;
+}
+
+// The one id besides FTDI's own that listing and opening look for, as in the vendor's library.
+FT_EXPORT FT_STATUS FT_SetVIDPID(DWORD vendor, DWORD product) {
+    if (vendor > 0xffff || product > 0xffff)
+        return fail(FT_INVALID_PARAMETER, "FT_SetVIDPID", "not a USB id");
+    told_id = vendor << 16 | product;
     return FT_OK;
 }
 
@@ -310,7 +333,8 @@ FT_EXPORT FT_STATUS FT_OpenEx(void *arg, DWORD flags, FT_HANDLE *handle) {
     int r =
         flags == FT_OPEN_BY_SERIAL_NUMBER ? open_usb(f, nullptr, text) : open_usb(f, text, nullptr);
     if (r < 0) {
-        FT_STATUS s = fail(open_status(r), "FT_OpenEx", ftdi_get_error_string(f));
+        const char *why = ftdi_get_error_string(f);  // none when no id was looked for
+        FT_STATUS s = fail(open_status(r), "FT_OpenEx", why ? why : "device not found");
         ftdi_free(f);
         return s;
     }

@@ -168,12 +168,20 @@ FT_STATUS FT_CreateDeviceInfoList(DWORD *count) {
     return FT_OK;
 }
 
+// Lists every device whatever it is told, as the vendor's library lists FTDI's own ids unasked.
+FT_STATUS FT_SetVIDPID(DWORD vendor, DWORD product) {
+    std::lock_guard g(state.lock);
+    note("FT_SetVIDPID %#x %#x", vendor, product);
+    return FT_OK;
+}
+
 FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD *flags, DWORD *type, DWORD *id, DWORD *location,
                                  void *serial, void *description, void **handle) {
     std::lock_guard g(state.lock);
     if (index >= state.devices.size()) return FT_DEVICE_NOT_FOUND;
     const fake_d2xx_device &d = state.devices[index];
-    *flags = *type = *id = *location = 0;
+    *flags = *type = *location = 0;
+    *id = d.id;
     *handle = nullptr;
     std::memset(serial, 'X', 16);  // a careless driver leaves no end marker
     std::memcpy(serial, d.serial.data(), std::min<size_t>(d.serial.size() + 1, 16));

@@ -13,7 +13,8 @@
 
 struct fake_d2xx_device {
     std::string serial;
-    std::string description;  // copied into the library's 64-byte field without an end marker
+    std::string description;   // copied into the library's 64-byte field without an end marker
+    unsigned id = 0x17810c44;  // USB vendor << 16 | product: an instrument unless told otherwise
 };
 
 struct fake_d2xx {

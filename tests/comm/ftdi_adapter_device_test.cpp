@@ -40,8 +40,12 @@ int ftdi_set_interface(ftdi_context *, ftdi_interface) {
 const char *ftdi_get_error_string(ftdi_context *f) {
     return f->error_str;
 }
-int ftdi_usb_open_desc(ftdi_context *f, int, int product, const char *, const char *serial) {
-    if (product != 0x6001 || !serial || std::strcmp(serial, "FT12AB") != 0) return -3;
+// The instrument, or an ordinary USB-serial cable under FTDI's own ids.
+int ftdi_usb_open_desc(ftdi_context *f, int vendor, int product, const char *, const char *serial) {
+    bool instrument =
+        vendor == 0x1781 && product == 0x0c44 && serial && !std::strcmp(serial, "FT12AB");
+    bool cable = vendor == 0x0403 && product == 0x6001 && serial && !std::strcmp(serial, "A9CABLE");
+    if (!instrument && !cable) return -3;
     f->usb_dev = reinterpret_cast<libusb_device_handle *>(&token);
     return 0;
 }
@@ -138,6 +142,19 @@ TEST_F(FtdiAdapterDevice, EchoesFramesAndEndsWhenUnplugged) {
     EXPECT_TRUE(other.wait_for(COMM_EVENT_CONNECT_FAILED));
     EXPECT_TRUE(log.has("Could not set data characteristics 'FT12AB'!\nFTDI library: "))
         << log.text();
+}
+
+// Opening the cable would take it from its kernel driver, which the user has to ask for.
+TEST_F(FtdiAdapterDevice, OpensACableUnderFtdisOwnIdsOnlyWhenAsked) {
+    int id = 0;
+    ASSERT_EQ(comm_connect(&id, "USBF/A9CABLE", Recorder::callback, 4096, 50, &rec), 0);
+    EXPECT_TRUE(rec.wait_for(COMM_EVENT_CONNECT_FAILED));
+    comm_disconnect(id);
+    ::setenv("SURVOKART_FTDI_GENERIC_IDS", "1", 1);
+    ASSERT_EQ(comm_connect(&id, "USBF/A9CABLE", Recorder::callback, 4096, 50, &other), 0);
+    EXPECT_TRUE(other.wait_for(COMM_EVENT_CONNECTED));
+    comm_disconnect(id);
+    ::unsetenv("SURVOKART_FTDI_GENERIC_IDS");
 }
 
 // libftdi writes no single word of the checksummed area, which is all the transport writes.

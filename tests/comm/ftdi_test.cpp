@@ -24,7 +24,10 @@ protected:
         dev = fake_d2xx_load(FAKE_D2XX_LIBRARY);  // the transport loads the same one
         ASSERT_NE(dev, nullptr);
         std::lock_guard g(dev->lock);
-        dev->devices = {{"FT12AB", "M30 Dosimeter"}, {"FT99ZZ", "Other"}, {"FT77", ""}};
+        dev->devices = {{"FT12AB", "M30 Dosimeter"},
+                        {"FT99ZZ", "Other"},
+                        {"FT77", ""},
+                        {"A9CABLE", "FT232R USB UART", 0x04036001}};  // an ordinary cable
         dev->present = true;
         dev->to_host.clear();
         dev->calls.clear();
@@ -65,12 +68,13 @@ TEST(FtdiMissing, EveryOperationFailsWithOneLogLine) {
 }
 
 TEST_F(Ftdi, OpensAsTheStringSaysAndEchoesFrames) {
-    EXPECT_EQ(open_and_close("USBF/FT12AB"), (Calls{"FT_OpenEx flags 1", "FT_Purge 3"}));
+    const std::string told = "FT_SetVIDPID 0x1781 0xc44";  // the instruments' ids, for the vendor's
+    EXPECT_EQ(open_and_close("USBF/FT12AB"), (Calls{told, "FT_OpenEx flags 1", "FT_Purge 3"}));
     EXPECT_EQ(open_and_close("USBS/FT12AB/38400/8/1/0/0"),
-              (Calls{"FT_OpenEx flags 1", "FT_Purge 3", "FT_SetBaudRate 38400",
+              (Calls{told, "FT_OpenEx flags 1", "FT_Purge 3", "FT_SetBaudRate 38400",
                      "FT_SetDataCharacteristics 8 0 0", "FT_SetFlowControl 0 0 0"}));
     EXPECT_EQ(open_and_close("USBS/FT12AB/9600/7/2/2/1"),
-              (Calls{"FT_OpenEx flags 1", "FT_Purge 3", "FT_SetBaudRate 9600",
+              (Calls{told, "FT_OpenEx flags 1", "FT_Purge 3", "FT_SetBaudRate 9600",
                      "FT_SetDataCharacteristics 7 1 2", "FT_SetFlowControl 0x100 0 0"}));
 
     Recorder other;
@@ -116,21 +120,36 @@ TEST_F(Ftdi, UnpluggedDeviceEndsTheLinkAndFailsItsWrites) {
     comm_disconnect(id);
 }
 
-TEST_F(Ftdi, ListsMatchingDevicesAndRefusesImpossibleFilters) {
+// Opening an ordinary USB-serial cable through libftdi1 would take it from its kernel driver, so
+// it is listed only when the user asks for FTDI's own ids; every device under its own ids.
+TEST_F(Ftdi, ListsInstrumentsUnderTheirIdsAndRefusesImpossibleFilters) {
     char descriptions[4 * 64];
     char strings[4 * 128];
     int count = 0;
+    dev->take_calls();
     ASSERT_EQ(
-        comm_list_devices_ftdi(descriptions, strings, 4, &count, nullptr, nullptr, 0x403, 0x6001),
+        comm_list_devices_ftdi(descriptions, strings, 4, &count, nullptr, nullptr, 0x1781, 0x0c44),
         0);
-    ASSERT_EQ(count, 2);  // the device without a description is left out
+    EXPECT_EQ(dev->take_calls(), Calls{"FT_SetVIDPID 0x1781 0xc44"});
+    ASSERT_EQ(count, 2);  // neither the device without a description nor the cable
     EXPECT_STREQ(descriptions, "M30 Dosimeter");
-    EXPECT_STREQ(strings + 128, "USBF/FT99ZZ/0403/6001");
-    ASSERT_EQ(comm_list_devices_ftdi(descriptions, strings, 4, &count, "M30?Dos", "FT??AB", 1, 2),
+    EXPECT_STREQ(strings + 128, "USBF/FT99ZZ/1781/0c44");
+    ::setenv("SURVOKART_FTDI_GENERIC_IDS", "1", 1);
+    int listed =
+        comm_list_devices_ftdi(descriptions, strings, 4, &count, "FT232R", nullptr, 0x1781, 0x0c44);
+    ::unsetenv("SURVOKART_FTDI_GENERIC_IDS");
+    ASSERT_EQ(listed, 0);
+    EXPECT_EQ(count, 1);
+    EXPECT_STREQ(strings, "USBF/A9CABLE/0403/6001");
+
+    ASSERT_EQ(comm_list_devices_ftdi(descriptions, strings, 4, &count, "M30?Dos", "FT??AB", 0x1781,
+                                     0x0c44),
               0);
     EXPECT_EQ(count, 1);
-    EXPECT_STREQ(strings, "USBF/FT12AB/0001/0002");
-    EXPECT_EQ(comm_list_devices_ftdi(descriptions, strings, 1, &count, nullptr, nullptr, 1, 2), 0);
+    EXPECT_STREQ(strings, "USBF/FT12AB/1781/0c44");
+    EXPECT_EQ(
+        comm_list_devices_ftdi(descriptions, strings, 1, &count, nullptr, nullptr, 0x1781, 0x0c44),
+        0);
     EXPECT_EQ(count, 1);  // limited to the room given
 
     EXPECT_EQ(comm_list_devices_ftdi(descriptions, strings, 4, &count, nullptr,
@@ -170,6 +189,14 @@ TEST_F(Ftdi, EepromChecksumIsCheckedAndShortImagesRefused) {
     EXPECT_EQ(comm_ftdi_read_eeprom(id, back, 63), -1);
     EXPECT_EQ(comm_ftdi_write_eeprom(id, image, 10), -1);
     EXPECT_TRUE(log.has("is too short"));
+    // Half an image would leave the rest erased, the checksum word too: nothing is touched.
+    uint16_t kept[64];
+    std::memcpy(kept, dev->eeprom, sizeof kept);
+    dev->take_calls();
+    EXPECT_EQ(comm_ftdi_write_eeprom(id, image, 64), -1);
+    EXPECT_EQ(dev->take_calls(), Calls{});
+    EXPECT_EQ(std::memcmp(dev->eeprom, kept, sizeof kept), 0);
+    EXPECT_TRUE(log.has("FTDI EEPROM image of 64 bytes")) << log.text();
     EXPECT_EQ(comm_ftdi_read_eeprom(id + 1, back, 128), -1);  // no such link
     comm_disconnect(id);
 }

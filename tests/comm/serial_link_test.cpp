@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -168,6 +169,29 @@ TEST_F(SerialLink, RefusedOpensReportConnectFailedAndNameThePathAndReason) {
     Recorder third;
     comm_disconnect(open(pty.conn_string(), 50, &third));
     EXPECT_TRUE(third.saw(COMM_EVENT_CONNECTED));
+}
+
+// Root passes TIOCEXCL, so a second link of this program gets as far as the lock before it is
+// refused; leaving, it must not clear the exclusive mode that the first link set.
+TEST_F(SerialLink, RefusedSecondOpenLeavesTheFirstLinksExclusiveModeSet) {
+    int watch = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    auto exclusive = [watch] {
+        int on = -1;
+        EXPECT_EQ(::ioctl(watch, TIOCGEXCL, &on), 0);
+        return on;
+    };
+    int first = open(pty.conn_string());
+    ASSERT_TRUE(rec.wait_for(COMM_EVENT_CONNECTED));
+    EXPECT_EQ(exclusive(), 1);
+    Recorder second;
+    int other = open(pty.conn_string(), 50, &second);
+    ASSERT_TRUE(second.wait_for(COMM_EVENT_CONNECT_FAILED));
+    comm_disconnect(other);
+    EXPECT_EQ(exclusive(), 1);
+    comm_disconnect(first);
+    EXPECT_EQ(exclusive(), 0);
+    ::close(watch);
 }
 
 TEST_F(SerialLink, DisconnectWakesAWaitingReader) {
