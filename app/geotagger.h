@@ -48,7 +48,8 @@ public:
     static QString sidecarPath(const QString &picture);
     // The one line of a sidecar: latitude, longitude, altitude in whole metres, a line feed.
     static QByteArray sidecarText(double latitude, double longitude, double altitude);
-    // Replaces `path` with `text` as a whole or leaves it untouched; false with the reason.
+    // Replaces `path` with `text` as a whole or leaves it untouched; false with the reason. Only a
+    // regular file of this user is replaced, never followed: a link, FIFO or device is refused.
     static bool writeSidecar(const QString &path, const QByteArray &text, QString *error);
 
 signals:
