@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "map/format.h"
@@ -60,15 +59,19 @@ std::optional<Geotagger::Fix> Geotagger::currentFix() const {
     return m_fix;
 }
 
+QStringList Geotagger::knownPictures() const {
+    QStringList names(m_known.cbegin(), m_known.cend());
+    names.sort();
+    return names;
+}
+
 void Geotagger::scan(bool tag) {
-    std::printf("Check dir:%d\n", tag ? 1 : 0);
-    std::fflush(stdout);
     if (m_folder.isEmpty()) return;
     const QStringList names =
         QDir(m_folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System, QDir::Unsorted);
     for (const QString &name : names) {
         if (!isPicture(name) || m_known.contains(name)) continue;
-        m_known.append(name);  // before the report, whose event loop may scan again
+        m_known.insert(name);  // before the report, whose event loop may scan again
         if (tag) this->tag(m_folder + QLatin1Char('/') + name);
     }
 }
@@ -89,7 +92,10 @@ void Geotagger::tag(const QString &picture) {
 }
 
 bool Geotagger::isPicture(const QString &fileName) {
-    return QFileInfo(fileName).completeSuffix().toUpper() == QLatin1String("JPG");
+    // Plain string work: a folder of thousands of pictures is checked name by name on every change.
+    const qsizetype dot = fileName.indexOf(QLatin1Char('.'));
+    return dot >= 0 && QStringView(fileName).mid(dot + 1).compare(QLatin1String("jpg"),
+                                                                  Qt::CaseInsensitive) == 0;
 }
 
 QString Geotagger::sidecarPath(const QString &picture) {

@@ -9,6 +9,7 @@
 
 #include <QFileSystemWatcher>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -29,7 +30,8 @@ public:
     // Watches `folder` from now on (nothing when empty) and records the pictures already there.
     void setFolder(const QString &folder);
     QString folder() const { return m_folder; }
-    QStringList knownPictures() const { return m_known; }
+    // The pictures recorded so far, sorted by name.
+    QStringList knownPictures() const;
 
     // The latest live position of any instrument, in degrees and metres, taken as of now.
     void setFix(double latitude, double longitude, double altitude);
@@ -65,7 +67,7 @@ private:
 
     QFileSystemWatcher m_watcher;
     QString m_folder;
-    QStringList m_known;  // file names seen in m_folder; never shrinks while it is watched
+    QSet<QString> m_known;  // file names seen in m_folder; never shrinks while it is watched
     std::optional<Fix> m_fix;
     std::function<Clock::time_point()> m_now = [] { return Clock::now(); };
 };
