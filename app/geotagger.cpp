@@ -129,7 +129,7 @@ bool Geotagger::writeSidecar(const QString &path, const QByteArray &text, QStrin
             return fail(tr("GPS information was not saved: %1 is not a regular file").arg(shown));
         if (st.st_uid != ::geteuid())
             return fail(tr("GPS information was not saved: %1 belongs to another user").arg(shown));
-        mode = st.st_mode & 07777;
+        mode = st.st_mode & 0777;
     } else if (errno != ENOENT) {
         return notSaved(errnoText(errno));
     }
