@@ -9,6 +9,7 @@
 
 #include <QFileSystemWatcher>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -29,7 +30,8 @@ public:
     // Watches `folder` from now on (nothing when empty) and records the pictures already there.
     void setFolder(const QString &folder);
     QString folder() const { return m_folder; }
-    QStringList knownPictures() const { return m_known; }
+    // The pictures recorded so far, sorted by name.
+    QStringList knownPictures() const;
 
     // The latest live position of any instrument, in degrees and metres, taken as of now.
     void setFix(double latitude, double longitude, double altitude);
@@ -48,7 +50,8 @@ public:
     static QString sidecarPath(const QString &picture);
     // The one line of a sidecar: latitude, longitude, altitude in whole metres, a line feed.
     static QByteArray sidecarText(double latitude, double longitude, double altitude);
-    // Replaces `path` with `text` as a whole or leaves it untouched; false with the reason.
+    // Replaces `path` with `text` as a whole or leaves it untouched; false with the reason. Only a
+    // regular file of this user is replaced, never followed: a link, FIFO or device is refused.
     static bool writeSidecar(const QString &path, const QByteArray &text, QString *error);
 
 signals:
@@ -64,7 +67,7 @@ private:
 
     QFileSystemWatcher m_watcher;
     QString m_folder;
-    QStringList m_known;  // file names seen in m_folder; never shrinks while it is watched
+    QSet<QString> m_known;  // file names seen in m_folder; never shrinks while it is watched
     std::optional<Fix> m_fix;
     std::function<Clock::time_point()> m_now = [] { return Clock::now(); };
 };

@@ -5,6 +5,13 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 Q_LOGGING_CATEGORY(lcParams, "survokart.params")
 
 // The parameter file is plain UTF-8 text with one `key=value` per line, keys being the section
@@ -68,18 +75,32 @@ QString SimpleParamsSerializer::load(const QStringList &path, const QString &key
 }
 
 bool SimpleParamsSerializer::readFile(const QString &fileName) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_error = tr("Cannot open %1: %2").arg(fileName, file.errorString());
+    // The user may pick anything: a FIFO would block the open until someone writes to it, and a
+    // device such as /dev/zero never ends and says its size is 0. So the open does not wait, only
+    // a regular file is read, and never more than the limit.
+    const int fd =
+        ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        m_error = tr("Cannot open %1: %2").arg(fileName, reason);
         return false;
     }
-    if (file.size() > kMaxFileSize) {
-        m_error = tr("%1 is too large for a parameter file.").arg(fileName);
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);  // cannot fail for a read fd
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_error = tr("%1 is not a regular file. Choose a parameter file saved by Survokart.")
+                      .arg(fileName);
         return false;
     }
-    const QByteArray contents = file.readAll();
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // reads of a file may wait again
+    const QByteArray contents = file.read(kMaxFileSize + 1);
     if (file.error() != QFileDevice::NoError) {
         m_error = tr("Cannot read %1: %2").arg(fileName, file.errorString());
+        return false;
+    }
+    if (contents.size() > kMaxFileSize) {
+        m_error = tr("%1 is too large for a parameter file.").arg(fileName);
         return false;
     }
     const int skipped = parse(contents);

@@ -4,6 +4,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include "app/geotagger.h"
 #include "field.h"
 
@@ -81,6 +83,43 @@ TEST(Geotagger, FollowsAChangedFolderAtOnce) {
     EXPECT_EQ(tagged[0][1].toString(), second.path() + "/new.gps");
     EXPECT_FALSE(QFile::exists(first.path() + "/left.gps"));
     EXPECT_FALSE(QFile::exists(second.path() + "/old.gps"));
+}
+
+// Anyone who can write to the picture folder may prepare the sidecar's name.
+TEST(Geotagger, NeverWritesThroughWhatIsPreparedUnderTheSidecarsName) {
+    QTemporaryDir dir, outside;
+    const QString d = dir.path() + "/";
+    const QString keys = outside.filePath("authorized_keys");
+    touch(keys, "ssh-ed25519 AAAA me\n");
+    ASSERT_TRUE(QFile::link(keys, d + "IMG_0001.gps"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(d + "IMG_0002.gps").constData(), 0600), 0);
+    Geotagger tagger;
+    QSignalSpy tagged(&tagger, &Geotagger::tagged);
+    QSignalSpy failed(&tagger, &Geotagger::failed);
+    tagger.setFix(49.5, 16.25, 310.6);
+    tagger.setFolder(dir.path());
+
+    touch(d + "IMG_0001.jpg");
+    touch(d + "IMG_0002.jpg");
+    ASSERT_TRUE(spin([&] { return failed.count() + tagged.count() == 2; }));
+    EXPECT_EQ(contents(keys), "ssh-ed25519 AAAA me\n");
+    EXPECT_EQ(QFileInfo(d + "IMG_0001.gps").symLinkTarget(), keys);
+    struct stat fifo;
+    EXPECT_TRUE(::lstat(QFile::encodeName(d + "IMG_0002.gps").constData(), &fifo) == 0 &&
+                S_ISFIFO(fifo.st_mode));
+    QStringList messages;
+    for (const QList<QVariant> &f : failed)
+        messages << f[1].toString();
+    messages.sort();
+    EXPECT_EQ(messages,
+              (QStringList{
+                  "GPS information was not saved: " + d + "IMG_0001.gps is not a regular file",
+                  "GPS information was not saved: " + d + "IMG_0002.gps is not a regular file"}));
+    // Nothing left behind beside them.
+    EXPECT_EQ(QDir(dir.path())
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                             QDir::Name),
+              (QStringList{"IMG_0001.gps", "IMG_0001.jpg", "IMG_0002.gps", "IMG_0002.jpg"}));
 }
 
 }  // namespace
