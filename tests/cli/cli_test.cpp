@@ -3,12 +3,17 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <thread>
@@ -101,6 +106,34 @@ TEST_F(Cli, DownloadAllAsGeoJsonListsEveryPointWithAFix) {
     // Oldest first.
     EXPECT_LE(features.first().toObject()["properties"].toObject()["time"].toString(),
               features.last().toObject()["properties"].toObject()["time"].toString());
+}
+
+// Whatever someone put under NAME.partial (a link to another file, a FIFO) is neither written
+// through, blocked on, nor removed.
+TEST_F(Cli, OutputRefusesALinkOrFifoUnderThePartialName) {
+    QTemporaryDir dir;
+    const QString victim = dir.filePath("notes.txt");
+    QFile notes(victim);
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && notes.write("mine\n") == 5);
+    notes.close();
+    const QString linked = dir.filePath("a.csv"), piped = dir.filePath("b.csv");
+    ASSERT_TRUE(QFile::link(victim, linked + ".partial"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(piped + ".partial").constData(), 0600), 0);
+    // A reader at the other end, so that a writer that opens the FIFO is not stuck there.
+    const int reader =
+        ::open(QFile::encodeName(piped + ".partial").constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    for (const QString &file : {linked, piped}) {
+        Outcome r = cli({"download", target, "--all", "--format", "csv", "-o", file});
+        EXPECT_EQ(r.code, EXIT_FILE) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(file + ".partial")) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(file));
+    }
+    EXPECT_TRUE(QFileInfo(linked + ".partial").isSymLink());
+    EXPECT_EQ(QFileInfo(piped + ".partial").isFile(), false);
+    ASSERT_TRUE(notes.open(QIODevice::ReadOnly));
+    EXPECT_EQ(notes.readAll(), "mine\n");
+    ::close(reader);
 }
 
 TEST_F(Cli, DownloadKeepsTheNewestWindow) {

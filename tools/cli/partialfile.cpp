@@ -1,23 +1,47 @@
 #include "partialfile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-PartialFile::PartialFile(const QString &path) : m_path(path), m_file(path + ".partial") {}
+PartialFile::PartialFile(const QString &path) : m_path(path), m_partial(path + ".partial") {}
 
 PartialFile::~PartialFile() {
-    if (m_done) return;
+    if (m_done || !m_opened) return;  // what was there before open is not ours to remove
     m_file.close();
-    m_file.remove();
+    QFile::remove(m_partial);
 }
 
 bool PartialFile::open() {
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return true;
-    m_error = m_file.errorString();
-    return false;
+    // Anyone who can write to the folder may have put something under NAME.partial: a link must
+    // not carry the write elsewhere, a FIFO must not block it. Emptied only once known regular.
+    const int fd = ::open(QFile::encodeName(m_partial).constData(),
+                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int err = errno;
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_error =
+            fd < 0 && err != ELOOP && err != ENXIO
+                ? QString::fromLocal8Bit(std::strerror(err))
+                : QCoreApplication::translate("PartialFile",
+                                              "it is a link or not a regular file; remove it or "
+                                              "choose another output name");
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    if (::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, 0) != 0 ||
+        !m_file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return false;
+    }
+    m_opened = true;
+    return true;
 }
 
 bool PartialFile::write(const QByteArray &bytes) {
@@ -42,7 +66,7 @@ bool PartialFile::close() {
 bool PartialFile::commit() {
     if (!close()) return false;
     // rename(2) replaces an existing NAME in one step, which QFile::rename does not.
-    if (std::rename(QFile::encodeName(m_file.fileName()).constData(),
+    if (std::rename(QFile::encodeName(m_partial).constData(),
                     QFile::encodeName(m_path).constData()) != 0) {
         m_error = QString::fromLocal8Bit(std::strerror(errno));
         return false;

@@ -11,7 +11,7 @@ public:
     explicit PartialFile(const QString &path);
     ~PartialFile();  // removes the partial file unless it was committed or kept
 
-    // Creates (or empties) NAME.partial.
+    // Creates (or empties) NAME.partial; refuses a link or anything but a regular file there.
     bool open();
     bool write(const QByteArray &bytes);
     // Closes and renames to NAME, replacing what was there.
@@ -19,7 +19,7 @@ public:
     // Closes and leaves NAME.partial; NAME is untouched.
     bool keep();
 
-    QString partialPath() const { return m_file.fileName(); }
+    QString partialPath() const { return m_partial; }
     // Why the last step failed.
     QString errorString() const { return m_error; }
 
@@ -27,7 +27,9 @@ private:
     bool close();
 
     QString m_path;
-    QFile m_file;
+    QString m_partial;
+    QFile m_file;  // opened on the descriptor that was checked, so it has no name of its own
     QString m_error;
+    bool m_opened = false;  // NAME.partial is ours to remove
     bool m_done = false;
 };
