@@ -51,3 +51,6 @@ bt_ms_connector bt_ms_set_connector(bt_ms_connector connector);
 // How long an inquiry listens, in ms; the default is ten inquiry units of 1.28 s. Returns the
 // previous length. Call while no inquiry runs.
 int bt_ms_set_inquiry_ms(int ms);
+// How long one call to BlueZ may take before it gives up, in ms; 5000 by default. Returns the
+// previous length. Call while nothing Bluetooth runs.
+int bt_ms_set_call_timeout_ms(int ms);

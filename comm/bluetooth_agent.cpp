@@ -25,6 +25,10 @@ namespace {
 constexpr const char *kManagerPath = "/org/bluez";
 constexpr const char *kManagerIface = "org.bluez.AgentManager1";
 constexpr const char *kRejected = "org.bluez.Error.Rejected";
+// The agent can neither show nor enter anything of a person's. Legacy pairing asks for the PIN
+// whatever the capability says; Secure Simple Pairing then stays with the kernel's "just works"
+// instead of coming here for a passkey or a confirmation the agent would refuse.
+constexpr const char *kCapability = "NoInputNoOutput";
 
 bt_agent *agent_of(void *userdata) {
     return static_cast<bt_agent *>(userdata);
@@ -65,15 +69,11 @@ int on_request_pin(sd_bus_message *m, void *userdata, sd_bus_error *) {
     return sd_bus_reply_method_return(m, "s", agent->pin.c_str());
 }
 
-// Confirmation, authorisation and service requests: granted for the device being connected only.
-int on_device_request(sd_bus_message *m, void *userdata, sd_bus_error *) {
-    if (!for_our_device(m, agent_of(userdata))) return reject(m);
-    return sd_bus_reply_method_return(m, "");
-}
-
-// A numeric passkey is not what these instruments use: refused.
-int on_request_passkey(sd_bus_message *m, void *, sd_bus_error *) {
-    return reject(m);
+// Passkeys, confirmations and authorisations are a person's to grant, and nobody is asked: while
+// this agent is the default one, granting them would let any device pair or reach local services
+// such as keyboard input. An outgoing RFCOMM link needs none of them.
+int on_refused(sd_bus_message *m, void *, sd_bus_error *) {
+    return sd_bus_reply_method_errorf(m, kRejected, "This agent only gives a preset PIN");
 }
 
 int on_notice(sd_bus_message *m, void *, sd_bus_error *) {
@@ -84,12 +84,12 @@ const sd_bus_vtable agent_vtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_METHOD("Release", "", "", on_notice, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("RequestPinCode", "o", "s", on_request_pin, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("DisplayPinCode", "os", "", on_notice, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("RequestPasskey", "o", "u", on_request_passkey, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("DisplayPasskey", "ouq", "", on_notice, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("RequestConfirmation", "ou", "", on_device_request, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("RequestAuthorization", "o", "", on_device_request, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("AuthorizeService", "os", "", on_device_request, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("DisplayPinCode", "os", "", on_refused, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("RequestPasskey", "o", "u", on_refused, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("DisplayPasskey", "ouq", "", on_refused, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("RequestConfirmation", "ou", "", on_refused, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("RequestAuthorization", "o", "", on_refused, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("AuthorizeService", "os", "", on_refused, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("Cancel", "", "", on_notice, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END,
 };
@@ -99,7 +99,7 @@ int manager_call(bt_agent *agent, const char *method, bool with_capability) {
     int r =
         with_capability
             ? sd_bus_call_method(agent->bus.get(), BT_BLUEZ, kManagerPath, kManagerIface, method,
-                                 &e.error, nullptr, "os", agent->path.c_str(), "KeyboardDisplay")
+                                 &e.error, nullptr, "os", agent->path.c_str(), kCapability)
             : sd_bus_call_method(agent->bus.get(), BT_BLUEZ, kManagerPath, kManagerIface, method,
                                  &e.error, nullptr, "o", agent->path.c_str());
     if (r < 0) log_write("BT", "NetBT agent %s failed: %s\n", method, e.text());

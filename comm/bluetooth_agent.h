@@ -16,8 +16,8 @@ struct bt_agent_deleter {
 using bt_agent_ref = std::unique_ptr<bt_agent, bt_agent_deleter>;
 
 // Registers an agent that answers PIN requests for the device at `address_text` (canonical
-// "XX:XX:XX:XX:XX:XX") with `pin`, and refuses every other device. Null without BlueZ: the link
-// may still open when the device is paired already.
+// "XX:XX:XX:XX:XX:XX") with `pin`, and refuses every other device and every other request. Null
+// without BlueZ: the link may still open when the device is paired already.
 bt_agent_ref bt_agent_open(const char *address_text, const char *pin, int conn_id);
 
 // What to poll for on the agent's bus, valid right after bt_agent_process (what is queued

@@ -1,12 +1,25 @@
 // BlueZ on the system bus: the connection and the adapter lookup.
 #include "bluetooth_bus.h"
 
+#include <atomic>
 #include <cctype>
+
+#include "bluetooth.h"
+
+namespace {
+
+std::atomic<int> call_timeout_ms{5000};  // the longest a BlueZ call may take
+
+}  // namespace
+
+int bt_ms_set_call_timeout_ms(int ms) {
+    return call_timeout_ms.exchange(ms);
+}
 
 bt_bus_ref bt_bus_open() {
     sd_bus *bus = nullptr;
     if (sd_bus_open_system(&bus) < 0) return nullptr;
-    sd_bus_set_method_call_timeout(bus, BT_CALL_USEC);
+    sd_bus_set_method_call_timeout(bus, static_cast<uint64_t>(call_timeout_ms.load()) * 1000);
     return bt_bus_ref(bus);
 }
 

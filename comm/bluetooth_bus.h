@@ -12,7 +12,6 @@
 constexpr const char *BT_BLUEZ = "org.bluez";
 constexpr const char *BT_ADAPTER_IFACE = "org.bluez.Adapter1";
 constexpr const char *BT_DEVICE_IFACE = "org.bluez.Device1";
-constexpr uint64_t BT_CALL_USEC = 5'000'000;  // the longest a BlueZ call may take
 
 struct bt_bus_closer {
     void operator()(sd_bus *bus) const { sd_bus_flush_close_unref(bus); }
@@ -83,7 +82,8 @@ int bt_bus_read_objects(sd_bus *bus, Take take) {
     return r;
 }
 
-// A fresh connection to the system bus (DBUS_SYSTEM_BUS_ADDRESS when set); null without one.
+// A fresh connection to the system bus (DBUS_SYSTEM_BUS_ADDRESS when set), whose calls give up
+// after the call time-out; null without one.
 bt_bus_ref bt_bus_open();
 
 // The object path of BlueZ's first powered adapter; empty when there is none or no BlueZ.

@@ -10,16 +10,17 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 
 #include "bluetooth.h"
 #include "bluetooth_bus.h"
 #include "conn_string.h"
 #include "log.h"
 #include "poll_wait.h"
+#include "thread.h"
 
 namespace {
 
@@ -31,46 +32,75 @@ constexpr int kConnectTimeoutMs = 60000;
 
 std::atomic<int> inquiry_ms{kDefaultInquiryMs};
 
-// The one inquiry record, reused by every discovery.
+// One inquiry, shared by its thread and the caller's side. A cancel lets the thread go without
+// waiting for it (it may sit in a BlueZ call for seconds), so the thread holds its own reference
+// and touches nothing else of the caller's.
 //
-// Threads: `control` serialises discover, cancel and wait, and guards `thread` and `cancel_fd`.
-// While the inquiry thread runs it alone writes `count`, `results` and `overflow_logged`;
-// callers read them only after joining it. The thread learns of a cancel through `cancel` and
-// `cancel_fd`, and announces its end through `done` under `done_lock`. The fields set by
-// discover (filter, callback, user) are written before the thread starts.
-struct inquiry_rec {
-    std::mutex control;
-    std::thread thread;
+// Threads: the fields set by discover (cancel_fd, filter, callback, user) are written before the
+// thread starts. The thread learns of a cancel through `cancel` and `cancel_fd`. `ended`,
+// `count`, `results` and `overflow_logged` are guarded by `deliver_lock`, which every callback
+// runs under: once `ended` is set no result is added and no callback starts. `done` says, under
+// `done_lock`, that the thread is past its last look at the record.
+struct inquiry_run {
     int cancel_fd = -1;
     std::atomic<bool> cancel{false};
-    std::mutex done_lock;
-    std::condition_variable done_cond;
-    bool done = true;
     int class_filter = 0;
     comm_bt_result_cb callback = nullptr;
     void *user = nullptr;
+
+    std::mutex deliver_lock;
+    bool ended = false;
     int count = 0;
     comm_bt_inquiry_result_t results[BT_MAX_RESULTS] = {};
     bool overflow_logged = false;
 
-    // Joins an ended or cancelled inquiry; call under `control`.
-    void join() {
-        if (thread.joinable()) thread.join();
+    std::mutex done_lock;
+    std::condition_variable done_cond;
+    bool done = false;
+
+    ~inquiry_run() {
         if (cancel_fd >= 0) ::close(cancel_fd);
-        cancel_fd = -1;
     }
-    // Ends a running inquiry at once and joins it; call under `control`.
-    void stop() {
-        if (!thread.joinable()) return;
-        cancel = true;
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(cancel_fd, &one, sizeof one);
-        join();
-    }
-    // A program that ends during an inquiry stops it rather than abort on a joinable thread.
+};
+using run_ref = std::shared_ptr<inquiry_run>;
+
+// Ends what the caller hears of an inquiry: unless it has ended already, `tell` gives the
+// callback its final call (flag 1). Once this returns no callback runs and none will start.
+void end_delivery(inquiry_run &r, bool tell) {
+    std::lock_guard g(r.deliver_lock);
+    if (r.ended) return;
+    r.ended = true;
+    if (tell && r.callback) r.callback(r.results, r.count, 1, r.user);
+}
+
+// Wakes the thread and lets it finish on its own.
+void let_go(inquiry_run &r) {
+    r.cancel = true;
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(r.cancel_fd, &one, sizeof one);
+}
+
+bool is_done(inquiry_run &r) {
+    std::lock_guard g(r.done_lock);
+    return r.done;
+}
+
+// The latest inquiry, reused by every discovery; `control` serialises discover, cancel and wait
+// and guards the other fields.
+struct inquiry_rec {
+    std::mutex control;
+    thread_t thread;
+    run_ref run;
+
+    // At exit an inquiry thread may still sit in a BlueZ call: exit does not wait for it, since
+    // it touches only its own record and its own bus, and the process ends it. Its callback is
+    // stopped without a final call, as the caller's objects may be gone by now.
     ~inquiry_rec() {
         std::lock_guard g(control);
-        stop();
+        if (!run) return;
+        end_delivery(*run, false);
+        let_go(*run);
+        thread_join_within(&thread, 0);
     }
 };
 inquiry_rec inquiry;
@@ -111,7 +141,7 @@ void copy_text(char *field, size_t size, const std::string &text) {
 // The index of the result for the device: a listed device is updated (class when non-zero, name
 // when given); a new one must have a class, match the filter when one is set, and find room.
 // -1 when it is refused.
-int add_result(inquiry_rec &q, const device_props &d) {
+int add_result(inquiry_run &q, const device_props &d) {
     for (int i = 0; i < q.count; ++i) {
         comm_bt_inquiry_result_t &r = q.results[i];
         if (strcasecmp(r.address, d.address.c_str()) != 0) continue;
@@ -143,7 +173,7 @@ int add_result(inquiry_rec &q, const device_props &d) {
 // One inquiry on the inquiry thread: its bus, its adapter, and the device objects BlueZ has
 // reported since the last look.
 struct scan {
-    inquiry_rec &q;
+    inquiry_run &q;
     sd_bus *bus;
     std::string devices_prefix;  // "<adapter path>/"
     std::set<std::string> heard;
@@ -152,6 +182,8 @@ struct scan {
         return path && std::strncmp(path, devices_prefix.c_str(), devices_prefix.size()) == 0;
     }
     void consider(const device_props &d) {
+        std::lock_guard g(q.deliver_lock);
+        if (q.ended) return;
         if (add_result(q, d) >= 0 && q.callback) q.callback(q.results, q.count, 0, q.user);
     }
 };
@@ -179,6 +211,7 @@ void refresh_heard(scan &s) {
     std::set<std::string> heard;
     heard.swap(s.heard);
     for (const std::string &path : heard) {
+        if (s.q.cancel) return;  // each call may take seconds with a slow BlueZ
         bt_error_scope e;
         sd_bus_message *reply = nullptr;
         if (sd_bus_call_method(s.bus, BT_BLUEZ, path.c_str(), "org.freedesktop.DBus.Properties",
@@ -249,7 +282,7 @@ void listen(scan &s, int cancel_fd) {
     }
 }
 
-void run_inquiry(inquiry_rec &q, int cancel_fd) {
+void run_inquiry(inquiry_run &q) {
     bt_bus_ref bus = bt_bus_open();
     std::string adapter = bt_bus_powered_adapter(bus.get());
     if (adapter.empty()) {
@@ -259,23 +292,18 @@ void run_inquiry(inquiry_rec &q, int cancel_fd) {
     scan s{q, bus.get(), adapter + "/", {}};
     if (!start_discovery(s, adapter)) return;
     take_cached(s);
-    listen(s, cancel_fd);
+    listen(s, q.cancel_fd);
     bt_error_scope e;
     sd_bus_call_method(s.bus, BT_BLUEZ, adapter.c_str(), BT_ADAPTER_IFACE, "StopDiscovery",
                        &e.error, nullptr, "");
 }
 
-void inquiry_thread_proc(inquiry_rec *q, int cancel_fd) {
-    run_inquiry(*q, cancel_fd);
-    if (q->callback) q->callback(q->results, q->count, 1, q->user);
-    std::lock_guard g(q->done_lock);
-    q->done = true;
-    q->done_cond.notify_all();
-}
-
-bool inquiry_done(inquiry_rec &q) {
+void inquiry_thread_proc(inquiry_run &q) {
+    run_inquiry(q);
+    end_delivery(q, true);
     std::lock_guard g(q.done_lock);
-    return q.done;
+    q.done = true;
+    q.done_cond.notify_all();
 }
 
 }  // namespace
@@ -298,31 +326,36 @@ int comm_bt_is_available() {
 int comm_bt_discover(comm_bt_result_cb callback, int class_filter, void *user) {
     inquiry_rec &q = inquiry;
     std::lock_guard g(q.control);
-    if (q.thread.joinable() && !inquiry_done(q)) {
+    if (q.run && !q.run->cancel && !is_done(*q.run)) {
         log_write("BT", "NetBT inquiry already running\n");
         return -1;
     }
-    q.join();
-    q.cancel_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (q.cancel_fd < 0) return -1;
-    q.cancel = false;
-    {
-        std::lock_guard d(q.done_lock);
-        q.done = false;
+    // A cancelled inquiry may still be finishing a BlueZ call: it goes on with its own record.
+    thread_join_within(&q.thread, 0);
+    auto run = std::make_shared<inquiry_run>();
+    run->cancel_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (run->cancel_fd < 0) return -1;
+    run->class_filter = class_filter;
+    run->callback = callback;
+    run->user = user;
+    if (thread_create_sharing(&q.thread, run, inquiry_thread_proc) != 0) {
+        log_error("NetBT inquiry thread cannot start\n");
+        return -1;
     }
-    q.class_filter = class_filter;
-    q.callback = callback;
-    q.user = user;
-    q.count = 0;
-    q.overflow_logged = false;
-    q.thread = std::thread(inquiry_thread_proc, &q, q.cancel_fd);
+    q.run = std::move(run);
     return 0;
 }
 
+// Returns at once, whatever BlueZ is doing: the callback gets its final call (flag 1) here, on the
+// cancelling thread, unless the inquiry has ended already, and no call follows once this returns.
+// The thread finishes its BlueZ call and StopDiscovery on its own.
 int comm_bt_discover_cancel() {
     inquiry_rec &q = inquiry;
     std::lock_guard g(q.control);
-    q.stop();
+    if (!q.run) return 0;
+    end_delivery(*q.run, true);
+    let_go(*q.run);
+    thread_join_within(&q.thread, 0);
     return 0;
 }
 
@@ -334,22 +367,28 @@ int comm_bt_discover_wait(char *out, int *count_out) {
     inquiry_rec &q = inquiry;
     if (count_out) *count_out = 0;
     if (!out || !count_out) return -1;
+    run_ref run;
     {
-        std::unique_lock l(q.done_lock);
-        if (!q.done_cond.wait_for(l, kWaitJoin, [&] { return q.done; })) {
+        std::lock_guard g(q.control);
+        run = q.run;
+    }
+    if (!run) return 0;
+    {
+        std::unique_lock l(run->done_lock);
+        if (!run->done_cond.wait_for(l, kWaitJoin, [&] { return run->done; })) {
             log_write("BT", "NetBT inquiry still running\n");
             return -1;
         }
     }
     std::lock_guard g(q.control);
-    if (!inquiry_done(q)) return -1;  // a new inquiry started meanwhile
-    q.join();
-    for (int i = 0; i < q.count; ++i) {
-        const comm_bt_inquiry_result_t &r = q.results[i];
+    if (q.run != run) return -1;  // a new inquiry started meanwhile
+    std::lock_guard d(run->deliver_lock);
+    for (int i = 0; i < run->count; ++i) {
+        const comm_bt_inquiry_result_t &r = run->results[i];
         char *line = out + static_cast<size_t>(i) * COMM_CONN_STRING_SIZE;
         comm_make_conn_string_bt(line, r.address, r.name, r.class_of_device, kChannel, kPin,
                                  kConnectTimeoutMs);
     }
-    *count_out = q.count;
+    *count_out = run->count;
     return 0;
 }

@@ -51,7 +51,8 @@ BTDeviceList btDevices(const comm_bt_inquiry_result_t *results, int count) {
     return devices;
 }
 
-// Runs on the inquiry thread; the seeker cancels the inquiry (joining the thread) before it goes.
+// Runs on the inquiry thread, its last call possibly on the thread that cancels; the seeker
+// cancels the inquiry before it goes, and no call comes once the cancel has returned.
 int onBtResults(comm_bt_inquiry_result_t *results, int count, int flag, void *user) {
     auto *seeker = static_cast<MXXSeeker *>(user);
     BTDeviceList devices = btDevices(results, std::max(count, 0));

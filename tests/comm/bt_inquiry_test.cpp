@@ -1,6 +1,8 @@
 // Bluetooth availability and inquiry against python-dbusmock's BlueZ, and without BlueZ at all.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <mutex>
 
@@ -57,6 +59,7 @@ protected:
     void TearDown() override {
         comm_bt_discover_cancel();
         bt_ms_set_inquiry_ms(10 * 1280);
+        bt_ms_set_call_timeout_ms(5000);
         MockBluez::TearDown();
     }
 };
@@ -113,6 +116,49 @@ TEST_F(BtInquiry, AvailableOnlyWithAPoweredAdapter) {
     EXPECT_EQ(comm_bt_is_available(), 1);
     update(adapter, "org.bluez.Adapter1", "Powered", "b", 0);
     EXPECT_EQ(comm_bt_is_available(), 0);
+}
+
+// A slow BlueZ holds the inquiry thread in a call; the connect dialog cancels from the GUI thread.
+TEST_F(BtInquiry, CancelReturnsWhileBluezIsStuckAndNothingIsHeardAfterIt) {
+    add_adapter();
+    set_class(add_device("00:11:22:33:44:01", "M30-C1"), kM30Class);
+    std::string stuck = add_device("00:11:22:33:44:02", "M30-C2");
+    std::string entered = m_dir + "/entered", release = m_dir + "/release";
+    // The mock is one thread: while this waits, every call to BlueZ waits.
+    std::string wait = "open('" + entered + "', 'w').close()\nwhile not os.path.exists('" +
+                       release + "'): time.sleep(0.01)\nret = self.props[args[0]]";
+    ASSERT_EQ(call("org.bluez", stuck, "org.freedesktop.DBus.Mock", "AddMethod", "sssss",
+                   "org.freedesktop.DBus.Properties", "GetAll", "s", "a{sv}", wait.c_str())
+                  .error,
+              "");
+    bt_ms_set_inquiry_ms(600000);
+    bt_ms_set_call_timeout_ms(600000);  // the stuck call outlasts the guard below
+    ASSERT_EQ(comm_bt_discover(Results::callback, 0, &results), 0);
+    ASSERT_TRUE(test::eventually([&] { return results.names().size() == 1; }));
+    set_class(stuck, kM30Class);  // the thread reads the device again, and waits
+    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(entered); }));
+
+    auto cancel = std::async(std::launch::async, comm_bt_discover_cancel);
+    struct Releaser {
+        std::string path;
+        ~Releaser() { std::ofstream{path}; }
+    } releaser{release};  // before the future waits for the cancel, however the test ends
+    ASSERT_EQ(cancel.wait_for(test::kDeadline), std::future_status::ready);
+    std::vector<int> told = results.flags();
+    EXPECT_EQ(told, (std::vector<int>{0, 1}));  // its end comes with the cancel
+
+    // A new inquiry while the old thread still waits for BlueZ.
+    Results next;
+    bt_ms_set_inquiry_ms(200);
+    ASSERT_EQ(comm_bt_discover(Results::callback, 0, &next), 0);
+    std::ofstream{release};
+    EXPECT_EQ(waited_strings(),
+              (std::vector<std::string>{"BLTH/00:11:22:33:44:01/1/9153/60000/16769104/M30-C1",
+                                        "BLTH/00:11:22:33:44:02/1/9153/60000/16769104/M30-C2"}));
+    EXPECT_EQ(next.flags().back(), 1);
+    // Both threads have made their last call to BlueZ; the cancelled one has nothing to say.
+    ASSERT_TRUE(test::eventually([&] { return calls("/org/bluez/hci0", "StopDiscovery") == 2; }));
+    EXPECT_EQ(results.flags(), told);
 }
 
 TEST(BtWithoutBus, EveryFunctionReturnsCleanly) {

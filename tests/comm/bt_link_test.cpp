@@ -151,18 +151,37 @@ TEST(BtLink, AnInstrumentIsRecognisedAsM30AndAnswersACommand) {
 
 class BtAgent : public test::MockBluez {
 protected:
-    // Asks every other client on the bus for a PIN, from `via`: BlueZ's own connection (through a
-    // method added to the mock) or this test's. The answer, or the error name the agent gave.
-    std::string request_pin(const std::string &agent, const char *device, bool via_bluez = true) {
-        if (via_bluez && !m_asking) {
+    // Calls Agent1 `method` at `agent` on every other client of the bus from BlueZ's own
+    // connection, through a method added to the mock; `args` are the "av" of its arguments. The
+    // answer as text, or the error name the agent gave.
+    template <typename... Args>
+    std::string ask(const std::string &agent, const char *method, const char *signature,
+                    Args... args) {
+        if (!m_asking) {
             EXPECT_EQ(call("org.bluez", "/org/bluez", "org.freedesktop.DBus.Mock", "AddMethod",
-                           "sssss", "com.corvanta.Test", "AskPin", "soo", "s",
-                           "ret = self.connection.call_blocking(args[0], args[1], "
-                           "'org.bluez.Agent1', 'RequestPinCode', 'o', [args[2]])")
+                           "sssss", "com.corvanta.Test", "Ask", "ssssav", "s",
+                           "ret = str(self.connection.call_blocking(args[0], args[1], "
+                           "'org.bluez.Agent1', args[2], args[3], args[4]))")
                           .error,
                       "");
             m_asking = true;
         }
+        return ask_each([&](const char *name) {
+            return call("org.bluez", "/org/bluez", "com.corvanta.Test", "Ask", "ssssav", name,
+                        agent.c_str(), method, signature, args...);
+        });
+    }
+    // Asks for a PIN from BlueZ's connection or this test's.
+    std::string request_pin(const std::string &agent, const char *device, bool via_bluez = true) {
+        if (via_bluez) return ask(agent, "RequestPinCode", "o", 1, "o", device);
+        return ask_each([&](const char *name) {
+            return call(name, agent, "org.bluez.Agent1", "RequestPinCode", "o", device);
+        });
+    }
+
+private:
+    template <typename Send>
+    std::string ask_each(Send send) {
         std::string mock = call("org.freedesktop.DBus", "/org/freedesktop/DBus",
                                 "org.freedesktop.DBus", "GetNameOwner", "s", "org.bluez")
                                .text();
@@ -174,17 +193,13 @@ protected:
         sd_bus_message_enter_container(names.m, 'a', "s");
         while (sd_bus_message_read(names.m, "s", &name) > 0) {
             if (name[0] != ':' || std::string(name) == own || name == mock) continue;
-            Reply r = via_bluez
-                          ? call("org.bluez", "/org/bluez", "com.corvanta.Test", "AskPin", "soo",
-                                 name, agent.c_str(), device)
-                          : call(name, agent, "org.bluez.Agent1", "RequestPinCode", "o", device);
+            Reply r = send(name);
             if (r.error.empty()) return r.text();
             if (r.error.starts_with("org.bluez.")) refused = r.error;
         }
         return refused;
     }
 
-private:
     bool m_asking = false;
 };
 
@@ -208,6 +223,29 @@ TEST_F(BtAgent, AnswersThePinForTheDeviceBeingConnectedOnlyAndIsGoneAfterTheConn
     EXPECT_EQ(rec.codes(), std::vector<unsigned>{COMM_EVENT_CONNECT_FAILED});
     EXPECT_EQ(calls("/org/bluez", "UnregisterAgent"), 1);
     EXPECT_EQ(request_pin(agent, "/org/bluez/hci0/dev_00_1A_7D_DA_71_13"), "");
+}
+
+// While a link opens the agent is BlueZ's default one: anything it grants, it grants for every
+// pairing and service request, with nobody asked. The device being connected gets its PIN only.
+TEST_F(BtAgent, RefusesEveryRequestButThePinEvenForTheDeviceBeingConnected) {
+    add_adapter();
+    Recorder rec;
+    LinkScope link(connect_never);
+    int id = open(std::string("BLTH/") + kAddress + "/1/4321/60000/0/M", rec);
+    ASSERT_TRUE(test::eventually([&] { return calls("/org/bluez", "RequestDefaultAgent") == 1; }));
+    std::string agent = "/com/corvanta/survokart/agent" + std::to_string(id);
+    const char *device = "/org/bluez/hci0/dev_00_1A_7D_DA_71_13";
+    const char *hid = "00001124-0000-1000-8000-00805f9b34fb";
+    const std::string rejected = "org.bluez.Error.Rejected";
+
+    EXPECT_EQ(ask(agent, "RequestPasskey", "o", 1, "o", device), rejected);
+    EXPECT_EQ(ask(agent, "DisplayPinCode", "os", 2, "o", device, "s", "0000"), rejected);
+    EXPECT_EQ(ask(agent, "DisplayPasskey", "ouq", 3, "o", device, "u", 123456u, "q", 0), rejected);
+    EXPECT_EQ(ask(agent, "RequestConfirmation", "ou", 2, "o", device, "u", 123456u), rejected);
+    EXPECT_EQ(ask(agent, "RequestAuthorization", "o", 1, "o", device), rejected);
+    EXPECT_EQ(ask(agent, "AuthorizeService", "os", 2, "o", device, "s", hid), rejected);
+    EXPECT_EQ(request_pin(agent, device), "4321");
+    comm_disconnect(id);
 }
 
 }  // namespace

@@ -129,9 +129,9 @@ protected:
     }
 
     sd_bus *m_bus = nullptr;  // the test's own connection, main thread only
+    std::string m_dir;        // the test's own files, removed with it
 
 private:
-    std::string m_dir;
     pid_t m_daemon = -1;
     pid_t m_mock = -1;
 };
