@@ -15,6 +15,7 @@
 #include <cmath>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 Q_LOGGING_CATEGORY(lcMap, "survokart.map")
@@ -100,13 +101,21 @@ void TMapView::loadAll(const QString &imagePath) {
     }
     // Detached: a file that stalls its reader (a hung network folder) must not hold up closing.
     // The thread owns all it touches; a superseded load's result is dropped.
-    std::thread([loads = m_loads, number, imagePath] {
-        TMapFiles files = TMapFiles::read(imagePath);
-        const std::lock_guard lock(loads->mutex);
-        if (number != loads->latest || !loads->view) return;
-        loads->result = std::move(files);
-        QMetaObject::invokeMethod(loads->view, &TMapView::applyLoad, Qt::QueuedConnection);
-    }).detach();
+    try {
+        std::thread([loads = m_loads, number, imagePath] {
+            TMapFiles files = TMapFiles::read(imagePath);
+            const std::lock_guard lock(loads->mutex);
+            if (number != loads->latest || !loads->view) return;
+            loads->result = std::move(files);
+            QMetaObject::invokeMethod(loads->view, &TMapView::applyLoad, Qt::QueuedConnection);
+        }).detach();
+    } catch (const std::system_error &error) {
+        m_loading = false;
+        reportError(tr("Could not load raster image file!\n") +
+                    tr("%1: no thread to read it could be started (%2)")
+                        .arg(imagePath, QString::fromLocal8Bit(error.what())));
+        emit mapLoaded();
+    }
 }
 
 void TMapView::applyLoad() {
