@@ -121,6 +121,11 @@ void MainWindow::ConnectSignals() {
     connect(form->btnQuit, &QPushButton::clicked, this, &MainWindow::OnBtnQuitClicked);
     connect(form->btnShowGps, &QPushButton::clicked, this, &MainWindow::OnBtnShowGspClicked);
     connect(form->MapView, &TMapView::pointSelect, this, &MainWindow::OnPointSelect);
+    // The map loads in the background; the scene is rebuilt on it once it is there.
+    connect(form->MapView, &TMapView::mapLoaded, this, [this] {
+        form->MapView->createScene();
+        form->MapView->centerScreen();
+    });
     // A large map keeps drawing while its overview is read; the status bar says how far it is.
     connect(&form->MapView->mapScene(), &TMapScene::rasterProgress, this, [this](int percent) {
         if (percent >= 100)

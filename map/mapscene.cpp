@@ -13,6 +13,11 @@
 #include <QFileInfo>
 #include <QGraphicsPixmapItem>
 #include <QRegularExpression>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
 #include <cmath>
 
 TMapScene::TMapScene(QObject *parent)
@@ -36,13 +41,22 @@ namespace {
 constexpr qint64 kCompanionLimit = 64 * 1024;
 
 std::optional<QByteArray> readCompanion(const QString &path, QString *error) {
-    // Only regular files: opening a FIFO would block until someone writes to it.
-    if (!QFileInfo(path).isFile()) {
+    // Opened without waiting for a writer, as a FIFO would have it, and read only when the file
+    // opened is a regular one: no gap between looking and reading for a swap to slip into.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = qt_error_string(errno);
+        return std::nullopt;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
         *error = TMapScene::tr("not a regular file");
         return std::nullopt;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         *error = file.errorString();
         return std::nullopt;
     }
@@ -57,12 +71,48 @@ std::optional<QByteArray> readCompanion(const QString &path, QString *error) {
     }
     return text;
 }
+
+QList<TMapFiles::Companion> readCompanions(const QStringList &stems, const QStringList &suffixes) {
+    QList<TMapFiles::Companion> companions;
+    for (const QString &stem : stems) {
+        for (const QString &suffix : suffixes) {
+            TMapFiles::Companion companion;
+            companion.path = stem + suffix;
+            companion.text = readCompanion(companion.path, &companion.error);
+            companion.exists = companion.text || QFileInfo::exists(companion.path);
+            companions << companion;
+        }
+    }
+    return companions;
+}
 }  // namespace
 
+TMapFiles TMapFiles::read(const QString &imagePath) {
+    TMapFiles files;
+    files.imagePath = QFileInfo(imagePath).absoluteFilePath();
+    files.raster = TMapScene::openMapImage(files.imagePath, &files.rasterError);
+    files.imageExists = files.raster || QFileInfo::exists(files.imagePath);
+    // GIS tools name the companions of "area.v2.png" after everything up to the last dot
+    // ("area.v2.pgw"); older tools cut at the first dot ("area.pgw"). Both are looked for, in
+    // that order.
+    const QFileInfo info(imagePath);
+    const QString dir = info.path() + QLatin1Char('/');
+    QStringList stems{dir + info.completeBaseName(), dir + info.baseName()};
+    stems.removeDuplicates();
+    files.calibration = readCompanions(stems, {QStringLiteral(".pgw"), QStringLiteral(".jgw")});
+    files.projection = readCompanions(
+        stems, {QStringLiteral(".ppr"), QStringLiteral(".jpr"), QStringLiteral(".prj")});
+    return files;
+}
+
 bool TMapScene::loadCalFile(const QString &path) {
-    std::optional<QByteArray> text = readCompanion(path, &m_calError);
-    if (!text) return false;
-    QBuffer buffer(&*text);
+    const std::optional<QByteArray> text = readCompanion(path, &m_calError);
+    return text && loadCalText(*text);
+}
+
+bool TMapScene::loadCalText(const QByteArray &text) {
+    QByteArray copy = text;
+    QBuffer buffer(&copy);
     buffer.open(QIODevice::ReadOnly);
     const std::optional<TWorldFile> world = TWorldFile::parse(buffer);
     if (!world) {
@@ -76,25 +126,40 @@ bool TMapScene::loadCalFile(const QString &path) {
 
 bool TMapScene::loadProjFile(const QString &path) {
     const std::optional<QByteArray> text = readCompanion(path, &m_projError);
-    if (!text) return false;
+    return text && loadProjText(*text);
+}
+
+bool TMapScene::loadProjText(const QByteArray &text) {
     // WKT ("PROJCS[...]" of a .prj) may be spread over lines; a PROJ string is the first line.
-    const QString whole = QString::fromUtf8(*text).trimmed();
+    const QString whole = QString::fromUtf8(text).trimmed();
     static const QRegularExpression wkt(QStringLiteral("^[A-Za-z_]+\\s*\\["));
     const QString definition =
-        wkt.match(whole).hasMatch() ? whole : QString::fromUtf8(text->left(text->indexOf('\n')));
+        wkt.match(whole).hasMatch() ? whole : QString::fromUtf8(text.left(text.indexOf('\n')));
     m_projError.clear();
     m_geo = TGeoTransform::create(definition, &m_projError);
     return m_geo != nullptr;
 }
 
 bool TMapScene::loadMapImage(const QString &path) {
+    QString error;
+    std::shared_ptr<TRasterSource> source = openMapImage(path, &error);
+    return useMapImage(std::move(source), error);
+}
+
+std::shared_ptr<TRasterSource> TMapScene::openMapImage(const QString &path, QString *error) {
     // GDAL's JPEG reader, like Qt's, fills data cut short with grey and only warns.
     if (!jpegCompleteOrOtherFormat(path)) {
-        m_rasterError = tr("the JPEG data is damaged or cut short");
+        *error = tr("the JPEG data is damaged or cut short");
+        return nullptr;
+    }
+    return TRasterSource::open(path, error);
+}
+
+bool TMapScene::useMapImage(std::shared_ptr<TRasterSource> source, const QString &error) {
+    if (!source) {
+        m_rasterError = error;
         return false;
     }
-    std::shared_ptr<TRasterSource> source = TRasterSource::open(path, &m_rasterError);
-    if (!source) return false;
     auto layer = std::make_unique<TRasterLayer>(std::move(source));
     if (!layer->overviewError().isEmpty()) {
         m_rasterError = layer->overviewError();

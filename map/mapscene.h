@@ -9,12 +9,34 @@
 #include <QImage>
 #include <QList>
 #include <memory>
+#include <optional>
 
 class QGraphicsPixmapItem;
 class TRasterItem;
 class TRasterLayer;
+class TRasterSource;
 class TTrackItem;
 class TTrackStore;
+
+// What loading a map reads from its folder: the raster opened and the text of each world and
+// projection file looked for, in the order they are looked for. Read on any thread, so that a slow
+// or stalled folder never holds up the window, then applied to a scene on the GUI thread.
+struct TMapFiles {
+    struct Companion {
+        QString path;
+        bool exists = false;
+        std::optional<QByteArray> text;  // none when it could not be read, with the reason
+        QString error;
+    };
+    QString imagePath;  // absolute
+    bool imageExists = false;
+    std::shared_ptr<TRasterSource> raster;  // null when refused, with the reason
+    QString rasterError;
+    QList<Companion> calibration;  // world files
+    QList<Companion> projection;   // projection definitions
+
+    static TMapFiles read(const QString &imagePath);
+};
 
 // The map's scene: the raster in pixel coordinates, its georeference and the track drawn over it.
 // Knows nothing of the widget that shows it, so loading, projecting, colouring and picking run
@@ -38,11 +60,19 @@ public:
     QString rasterError() const { return m_rasterError; }
 
     bool loadCalFile(const QString &path);
+    bool loadCalText(const QByteArray &text);
     // A PROJ string on the first line (the rest is ignored), or a WKT definition over any number
     // of lines (".prj").
     bool loadProjFile(const QString &path);
-    // Any raster GDAL reads, of any size; it replaces the map only when it opened.
+    bool loadProjText(const QByteArray &text);
+    // A raster of a map format (rastersource.h), of any size; it replaces the map only when it
+    // opened.
     bool loadMapImage(const QString &path);
+    // The opening half of loadMapImage, for any thread: null with the reason in `error`.
+    static std::shared_ptr<TRasterSource> openMapImage(const QString &path, QString *error);
+    // The other half: takes `source` as the map; null, or a raster that cannot be shown, is
+    // refused with `error` or the reason.
+    bool useMapImage(std::shared_ptr<TRasterSource> source, const QString &error);
     // Takes the placement, or the coordinate system, the raster carries itself (GeoTIFF tags, a
     // world file or .aux.xml GDAL found). False when it carries none, or, with the reason, when
     // what it carries is refused.

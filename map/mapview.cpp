@@ -8,12 +8,15 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMouseEvent>
-#include <QProgressDialog>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTouchEvent>
 #include <QWheelEvent>
 #include <cmath>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 Q_LOGGING_CATEGORY(lcMap, "survokart.map")
 
@@ -23,7 +26,16 @@ QSettings settingsStore() {
 }
 }  // namespace
 
-TMapView::TMapView(QWidget *parent) : QGraphicsView(parent) {
+// Between the view and the threads that load for it.
+struct TMapView::Loads {
+    std::mutex mutex;
+    TMapView *view = nullptr;         // guarded by mutex: null once the view is gone
+    quint64 latest = 0;               // guarded by mutex: the load whose result is wanted
+    std::optional<TMapFiles> result;  // guarded by mutex: the latest load's, not yet applied
+};
+
+TMapView::TMapView(QWidget *parent) : QGraphicsView(parent), m_loads(std::make_shared<Loads>()) {
+    m_loads->view = this;
     if (!scene.wgs84Error().isEmpty())
         reportError(tr("LatLong projection error:") + scene.wgs84Error());
     setScene(&scene);
@@ -38,6 +50,10 @@ TMapView::TMapView(QWidget *parent) : QGraphicsView(parent) {
 }
 
 TMapView::~TMapView() {
+    {
+        const std::lock_guard lock(m_loads->mutex);
+        m_loads->view = nullptr;
+    }
     saveSettings();
     setScene(nullptr);
 }
@@ -70,83 +86,90 @@ void TMapView::showError(const QString &message) {
 void TMapView::loadAll(const QString &imagePath) {
     // No map is chosen until the user picks one in Settings: nothing failed, so nothing to report.
     m_noMapChosen = imagePath.trimmed().isEmpty();
+    m_loading = !m_noMapChosen;
     viewport()->update();
+    quint64 number;
+    {
+        const std::lock_guard lock(m_loads->mutex);
+        number = ++m_loads->latest;
+        m_loads->result.reset();
+    }
     if (m_noMapChosen) {
         scene.setMapImage(QImage());
+        emit mapLoaded();
         return;
     }
-    QProgressDialog progress(tr("Loading map image..."), tr("Loading"), 0, 100, this,
-                             Qt::WindowTitleHint);
-    progress.setCancelButton(nullptr);
-    progress.setMinimumDuration(0);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setValue(100);
-    progress.show();
-    progress.resize(500, 180);
-    QCoreApplication::processEvents();
-
-    loadImage(imagePath);
-    const QStringList stems = companionStems(imagePath);
-    loadCalibration(stems, imagePath);
-    loadProjection(stems, imagePath);
+    // Detached: a file that stalls its reader (a hung network folder) must not hold up closing.
+    // The thread owns all it touches; a superseded load's result is dropped.
+    try {
+        std::thread([loads = m_loads, number, imagePath] {
+            TMapFiles files = TMapFiles::read(imagePath);
+            const std::lock_guard lock(loads->mutex);
+            if (number != loads->latest || !loads->view) return;
+            loads->result = std::move(files);
+            QMetaObject::invokeMethod(loads->view, &TMapView::applyLoad, Qt::QueuedConnection);
+        }).detach();
+    } catch (const std::system_error &error) {
+        m_loading = false;
+        reportError(tr("Could not load raster image file!\n") +
+                    tr("%1: no thread to read it could be started (%2)")
+                        .arg(imagePath, QString::fromLocal8Bit(error.what())));
+        emit mapLoaded();
+    }
 }
 
-QStringList TMapView::companionStems(const QString &imagePath) {
-    // GIS tools name the companions of "area.v2.png" after everything up to the last dot
-    // ("area.v2.pgw"); older tools cut at the first dot ("area.pgw"). Both are looked for, in
-    // that order.
-    const QFileInfo info(imagePath);
-    const QString dir = info.path() + QLatin1Char('/');
-    QStringList stems{dir + info.completeBaseName(), dir + info.baseName()};
-    stems.removeDuplicates();
-    return stems;
+void TMapView::applyLoad() {
+    std::optional<TMapFiles> files;
+    {
+        const std::lock_guard lock(m_loads->mutex);
+        files = std::exchange(m_loads->result, std::nullopt);
+    }
+    if (!files) return;  // superseded after it was posted
+    m_loading = false;
+    viewport()->update();
+    loadImage(*files);
+    loadCalibration(*files);
+    loadProjection(*files);
+    emit mapLoaded();
 }
 
-QStringList TMapView::candidates(const QStringList &stems, const QStringList &suffixes) {
-    QStringList paths;
-    for (const QString &stem : stems)
-        for (const QString &suffix : suffixes)
-            paths << stem + suffix;
-    return paths;
-}
-
-void TMapView::loadImage(const QString &imagePath) {
-    const QString path = QFileInfo(imagePath).absoluteFilePath();
-    if (scene.loadMapImage(path)) return;
+void TMapView::loadImage(const TMapFiles &files) {
+    if (scene.useMapImage(files.raster, files.rasterError)) return;
     scene.setMapImage(QImage());
-    reportError(tr("Could not load raster image file!\n") + failureOf(path, scene.rasterError()));
+    reportError(tr("Could not load raster image file!\n") +
+                failureOf(files.imagePath, files.imageExists, scene.rasterError()));
 }
 
-QString TMapView::failureOf(const QString &path, const QString &rejection) const {
-    if (!QFileInfo::exists(path)) return tr("%1: not found").arg(path);
+QString TMapView::failureOf(const QString &path, bool exists, const QString &rejection) const {
+    if (!exists) return tr("%1: not found").arg(path);
     return tr("%1: %2").arg(path, rejection);
 }
 
 // The companion files win over what the raster carries itself: the operator wrote them on purpose,
 // often to correct a GeoTIFF's own georeferencing.
-void TMapView::loadCalibration(const QStringList &stems, const QString &imagePath) {
+void TMapView::loadCalibration(const TMapFiles &files) {
     QStringList failures;
-    for (const QString &path :
-         candidates(stems, {QStringLiteral(".pgw"), QStringLiteral(".jgw")})) {
-        if (loadCalFile(path)) return;
-        failures << failureOf(path, scene.calError());
+    for (const TMapFiles::Companion &file : files.calibration) {
+        if (file.text && scene.loadCalText(*file.text)) return;
+        failures << failureOf(file.path, file.exists, file.text ? scene.calError() : file.error);
     }
     if (scene.useRasterPlacement()) return;
-    if (!scene.calError().isEmpty()) failures << failureOf(imagePath, scene.calError());
+    if (!scene.calError().isEmpty()) failures << failureOf(files.imagePath, true, scene.calError());
     reportError(tr("Could not load calibration file!\n") + failures.join(QLatin1Char('\n')));
 }
 
-void TMapView::loadProjection(const QStringList &stems, const QString &imagePath) {
+void TMapView::loadProjection(const TMapFiles &files) {
     QStringList failures;
-    for (const QString &path : candidates(
-             stems, {QStringLiteral(".ppr"), QStringLiteral(".jpr"), QStringLiteral(".prj")})) {
-        if (loadProjFile(path)) return;
+    for (const TMapFiles::Companion &file : files.projection) {
+        if (file.text && scene.loadProjText(*file.text)) return;
         // A GIS tool's .prj is looked for too, but mostly there is none: only its refusal is news.
-        if (!path.endsWith(QLatin1String(".prj")) || QFileInfo::exists(path))
-            failures << failureOf(path, scene.projError());
+        if (!file.path.endsWith(QLatin1String(".prj")) || file.exists)
+            failures << failureOf(file.path, file.exists,
+                                  file.text ? scene.projError() : file.error);
     }
     if (scene.useRasterProjection()) return;
-    if (!scene.projError().isEmpty()) failures << failureOf(imagePath, scene.projError());
+    if (!scene.projError().isEmpty())
+        failures << failureOf(files.imagePath, true, scene.projError());
     reportError(tr("Could not load projection definition file!\n") +
                 failures.join(QLatin1Char('\n')));
 }
@@ -418,7 +441,8 @@ QStringList TMapView::selectedPointText() const {
 }
 
 QString TMapView::mapHint() const {
-    return m_noMapChosen ? tr("No map chosen: choose a map image in Settings.") : QString();
+    if (m_noMapChosen) return tr("No map chosen: choose a map image in Settings.");
+    return m_loading ? tr("Loading the map...") : QString();
 }
 
 void TMapView::paintOverlays(QPainter *painter) {
@@ -442,7 +466,7 @@ void TMapView::paintOverlays(QPainter *painter) {
     if (!legendBox.isEmpty())
         TMapLegend::build(scene.thresholds(), scene.colors(), m_valueUnit)
             .paint(painter, legendBox);
-    if (m_noMapChosen) {
+    if (!mapHint().isEmpty()) {
         const TOverlayPanel hint = panelOf({mapHint()});
         QRect box(QPoint(), hint.size(fontMetrics()));
         box.moveCenter(area.center());

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QGraphicsView>
 #include <QLoggingCategory>
+#include <memory>
 
 // Map loading failures, as the user was shown them.
 Q_DECLARE_LOGGING_CATEGORY(lcMap)
@@ -25,7 +26,11 @@ public:
     void saveSettings();
     void loadSettings();
 
+    // Loads the map, its world file and its projection on a thread of its own and returns at
+    // once; mapLoaded follows when they are applied and any failure shown. A newer load
+    // supersedes one still running. An empty path, no map chosen, applies at once.
     void loadAll(const QString &imagePath);
+    bool isLoading() const { return m_loading; }
     bool loadCalFile(const QString &path) { return scene.loadCalFile(path); }
     bool loadProjFile(const QString &path) { return scene.loadProjFile(path); }
     bool loadMapImage(const QString &path) { return scene.loadMapImage(path); }
@@ -73,13 +78,14 @@ public:
     // The selected point's reading with its unit, its time and its device, as shown beside it;
     // empty while no point is selected.
     QStringList selectedPointText() const;
-    // The note drawn over the map area while no map is chosen; empty otherwise.
+    // The note drawn over the map area while no map is chosen or a map loads; empty otherwise.
     QString mapHint() const;
 
     TMapScene &mapScene() { return scene; }
     double zoom() const { return scaleFactor; }
 
 signals:
+    void mapLoaded();
     void pointSelect(double latitude, double longitude, double altitude, double dose_rate,
                      int found);
 
@@ -99,12 +105,12 @@ private:
     // Logs one failure on one line, then shows it.
     void reportError(const QString &message);
     void applyScale(double factor);
-    void loadImage(const QString &imagePath);
-    static QStringList companionStems(const QString &imagePath);
-    static QStringList candidates(const QStringList &stems, const QStringList &suffixes);
-    void loadCalibration(const QStringList &stems, const QString &imagePath);
-    void loadProjection(const QStringList &stems, const QString &imagePath);
-    QString failureOf(const QString &path, const QString &rejection) const;
+    struct Loads;
+    void applyLoad();
+    void loadImage(const TMapFiles &files);
+    void loadCalibration(const TMapFiles &files);
+    void loadProjection(const TMapFiles &files);
+    QString failureOf(const QString &path, bool exists, const QString &rejection) const;
     void paintOverlays(QPainter *painter);
     void pinch(QTouchEvent *event);
 
@@ -128,5 +134,7 @@ private:
     double pinchStartDistance = 0;
     // The panels' starting unit until a point or the main window says otherwise.
     int m_valueUnit = 0;
-    bool m_noMapChosen = false;  // set by loadAll with an empty path, e.g. at the first start
+    bool m_noMapChosen = false;      // set by loadAll with an empty path, e.g. at the first start
+    bool m_loading = false;          // a load runs whose result is still to be applied
+    std::shared_ptr<Loads> m_loads;  // shared with the threads that load
 };

@@ -48,9 +48,12 @@ QString pathPrefix(const QString &entry) {
 
 GDALDatasetH openVrt(const QString &path) {
     static const char *const kVrtOnly[] = {"VRT", nullptr};
+    // GDAL looks at no folder itself (rastersource.cpp): the entry's overviews are named to it.
+    const QByteArray ovr = QFile::encodeName(QFileInfo(path).fileName() + QLatin1String(".ovr"));
+    const char *const siblings[] = {ovr.constData(), nullptr};
     return GDALOpenEx(QFile::encodeName(path).constData(),
                       GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR, kVrtOnly, nullptr,
-                      nullptr);
+                      siblings);
 }
 
 int CPL_STDCALL reportProgress(double done, const char *, void *data) {

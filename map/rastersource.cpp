@@ -4,10 +4,14 @@
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_http.h>
+#include <cpl_string.h>
 #include <gdal.h>
 #include <ogr_srs_api.h>
 
+#include <sys/stat.h>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
@@ -20,10 +24,14 @@ constexpr qint64 kGdalCacheBytes = 64 * 1024 * 1024;
 
 constexpr int kLargestSide = 1 << 30;
 
-// Drivers that open other files, URLs or services named inside the map file.
-const char *const kRefusedDrivers[] = {"VRT",   "WMS",    "WMTS",     "WCS",    "DAAS",
-                                       "EEDAI", "OGCAPI", "PLMOSAIC", "STACIT", "STACTA",
-                                       "HTTP",  "NGW",    "ESRIC",    "GTI"};
+// Formats that keep their pixels and placement inside the file itself. Anything else (VRT, MRF,
+// WMS, ... and whatever a later GDAL adds) may name other files or addresses to read or write.
+struct MapFormat {
+    const char *driver;
+    const char *name;  // as the user knows it
+};
+const MapFormat kMapFormats[] = {
+    {"GTiff", "GeoTIFF"}, {"PNG", "PNG"}, {"JPEG", "JPEG"}, {"WEBP", "WebP"}};
 
 QString tr(const char *text) {
     return QCoreApplication::translate("TMapScene", text);
@@ -45,42 +53,98 @@ struct QuietGdal {
     }
 };
 
-bool refused(const char *driverName) {
-    return std::any_of(std::begin(kRefusedDrivers), std::end(kRefusedDrivers),
-                       [&](const char *name) { return qstricmp(driverName, name) == 0; });
+bool allowed(const char *driverName) {
+    return std::any_of(
+        std::begin(kMapFormats), std::end(kMapFormats),
+        [&](const MapFormat &format) { return qstricmp(driverName, format.driver) == 0; });
+}
+
+CPLHTTPResult *refuseHttp(const char *, CSLConstList, GDALProgressFunc, void *,
+                          CPLHTTPFetchWriteFunc, void *, void *) {
+    auto *result = static_cast<CPLHTTPResult *>(CPLCalloc(1, sizeof(CPLHTTPResult)));
+    result->nStatus = 1;
+    result->pszErrBuf = CPLStrdup("network access is switched off");
+    return result;
+}
+
+// Once for the process, before the first dataset: whatever format or file system a GDAL brings,
+// it reaches no network and probes no side file the opener did not name.
+void setUpGdal() {
+    // Side files are only those an open names in its list of siblings.
+    CPLSetConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR");
+    // /vsicurl/ and the cloud file systems built on it open no name but this one.
+    CPLSetConfigOption("CPL_VSIL_CURL_ALLOWED_FILENAME", "/vsicurl/refused");
+    // Any request that gets past that goes to a proxy that is not there: port 1 on loopback.
+    CPLSetConfigOption("GDAL_HTTP_PROXY", "127.0.0.1:1");
+    // Requests through GDAL's own HTTP layer are refused before any connection.
+    CPLHTTPSetFetchCallback(refuseHttp, nullptr);
+    GDALAllRegister();
+    GDALSetCacheMax64(kGdalCacheBytes);
 }
 
 // The raster drivers a map may be opened with, as GDALOpenEx takes them.
 const std::vector<const char *> &allowedDrivers() {
     static const std::vector<const char *> drivers = [] {
-        GDALAllRegister();
-        GDALSetCacheMax64(kGdalCacheBytes);
+        setUpGdal();
         std::vector<const char *> names;
-        for (int i = 0; i < GDALGetDriverCount(); ++i) {
-            GDALDriverH driver = GDALGetDriver(i);
-            const char *name = GDALGetDriverShortName(driver);
-            if (!GDALGetMetadataItem(driver, GDAL_DCAP_RASTER, nullptr)) continue;
-            if (!refused(name)) names.push_back(name);
-        }
+        for (const MapFormat &format : kMapFormats)
+            if (GDALGetDriverByName(format.driver)) names.push_back(format.driver);
         names.push_back(nullptr);
         return names;
     }();
     return drivers;
 }
 
-GDALDatasetH openDataset(const QByteArray &path) {
-    return GDALOpenEx(path.constData(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
-                      allowedDrivers().data(), nullptr, nullptr);
+QString formatNames() {
+    QStringList names;
+    for (const MapFormat &format : kMapFormats)
+        if (GDALGetDriverByName(format.driver)) names << QString::fromLatin1(format.name);
+    return names.join(QLatin1String(", "));
 }
 
-// Why GDAL did not open the file: its own words, or that the file is of a refused kind.
+// A regular file, or a link to one; neither stat blocks, whatever the name is.
+bool isRegular(const QByteArray &path) {
+    struct stat info;
+    return ::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The side files GDAL may read beside `path`: its .aux.xml and its world files, and only those
+// that are regular files. Overviews (.ovr), masks (.msk) and other side files are datasets GDAL
+// would open with any driver, so they are left out: overviews are built in the cache instead.
+CPLStringList siblingsOf(const QByteArray &path) {
+    const QFileInfo map(QFile::decodeName(path));
+    const QString ext = map.suffix().toLower();
+    QStringList worldExts{QStringLiteral("wld")};
+    if (ext.size() >= 2) worldExts << ext.left(1) + ext.right(1) + 'w' << ext + 'w';
+    const QString stem = map.completeBaseName() + '.';
+    CPLStringList siblings;
+    for (const QString &name :
+         map.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System)) {
+        const bool side =
+            name == map.fileName() + QLatin1String(".aux.xml") ||
+            (name.startsWith(stem) && worldExts.contains(name.mid(stem.size()).toLower()));
+        if (side && isRegular(QFile::encodeName(map.dir().filePath(name))))
+            siblings.AddString(QFile::encodeName(name).constData());
+    }
+    return siblings;
+}
+
+GDALDatasetH openDataset(const QByteArray &path) {
+    const CPLStringList siblings = siblingsOf(path);
+    return GDALOpenEx(path.constData(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
+                      allowedDrivers().data(), nullptr, siblings.List());
+}
+
+// Why GDAL did not open the file: its own words, or that the file is of a format a map may not be.
 QString openError(const QByteArray &path) {
     const QString said = QuietGdal::lastError(tr("not a raster image GDAL can read"));
-    GDALDriverH driver = GDALIdentifyDriverEx(path.constData(), GDAL_OF_RASTER, nullptr, nullptr);
-    if (driver && refused(GDALGetDriverShortName(driver)))
-        return tr("%1 files name other files or services to read, which a map may not")
-            .arg(QString::fromUtf8(GDALGetDriverLongName(driver)));
-    return said;
+    const char *const noSiblings[] = {nullptr};
+    GDALDriverH driver = GDALIdentifyDriverEx(path.constData(), GDAL_OF_RASTER, nullptr,
+                                              const_cast<char **>(noSiblings));
+    if (driver && !allowed(GDALGetDriverShortName(driver)))
+        return tr("%1 is not a map format: maps open as %2")
+            .arg(QString::fromUtf8(GDALGetDriverLongName(driver)), formatNames());
+    return tr("%1 (maps open as %2)").arg(said, formatNames());
 }
 
 std::optional<TWorldFile> geoTransformOf(GDALDatasetH dataset) {

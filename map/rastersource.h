@@ -14,17 +14,18 @@
 
 typedef void *GDALDatasetH;
 
-// A georeferenced raster read through GDAL: any format GDAL reads, of any size, read a window at a
-// time. Opening reads only the header; pixels are read on demand by `read`, from any thread.
+// A georeferenced raster read through GDAL: GeoTIFF, PNG, JPEG or WebP, of any size, read a window
+// at a time. Opening reads only the header; pixels are read on demand by `read`, from any thread.
 class TRasterSource {
 public:
     ~TRasterSource();
     TRasterSource(const TRasterSource &) = delete;
     TRasterSource &operator=(const TRasterSource &) = delete;
 
-    // Null with GDAL's reason in `error` when the file is not a raster GDAL may open. Drivers that
-    // reach out to the network or to other files (VRT, WMS, ...) are refused: a map file must not
-    // make the program read anything but itself and its side files.
+    // Null with GDAL's reason in `error` when the file is not a raster GDAL may open. Only formats
+    // that keep everything in the file are taken, and GDAL sees only the regular files among the
+    // map's .aux.xml and world files: a map file must not make the program read anything but
+    // itself and its side files, nor wait on a FIFO named as one.
     static std::shared_ptr<TRasterSource> open(const QString &path, QString *error);
 
     QSize size() const { return m_size; }

@@ -2,7 +2,9 @@
 #include "mapview.h"
 
 #include <gtest/gtest.h>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QImageWriter>
 #include <QScrollBar>
@@ -11,9 +13,17 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cmath>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 // Errors and repaints recorded instead of shown.
@@ -30,6 +40,13 @@ protected:
     }
 };
 
+// Loads as the window does, on a thread of the view's, and waits until the map is applied.
+void load(TMapView &view, const QString &path) {
+    QSignalSpy loaded(&view, &TMapView::mapLoaded);
+    view.loadAll(path);
+    ASSERT_TRUE(!loaded.isEmpty() || loaded.wait(60000)) << path.toStdString();
+}
+
 void copyDemo(const QTemporaryDir &dir, const QString &stem, const QStringList &suffixes) {
     const QString demo = QStringLiteral(DEMO_MAP).chopped(4);
     for (const QString &suffix : suffixes)
@@ -41,7 +58,7 @@ struct ShownView {
     TestView view;
     ShownView() {
         view.resize(400, 300);
-        view.loadAll(DEMO_MAP);
+        load(view, DEMO_MAP);
         view.setTrackR(10);
         view.setColor({10, 20, 30, 40, 50}, {QColor(0, 160, 0), QColor(160, 220, 0),
                                              QColor(255, 220, 0), QColor(255, 130, 0), Qt::red});
@@ -70,14 +87,14 @@ TEST(MapView, LoadsCompanionFilesAndReportsEachFailure) {
     QTemporaryDir dir;
     copyDemo(dir, "area.v2", {".png.png", ".pgw.jgw", ".ppr.jpr"});  // fallbacks, dotted name
     TestView view;
-    view.loadAll(dir.filePath("area.v2.png"));
+    load(view, dir.filePath("area.v2.png"));
     EXPECT_TRUE(view.errors.isEmpty()) << view.errors.join('|').toStdString();
     double x, y;
     EXPECT_TRUE(view.convToProj(49.2, 16.6, &x, &y));
 
     // Every message names the files it concerns, and why each was not taken.
     const QString missing = dir.filePath("none.png"), stem = dir.filePath("none");
-    view.loadAll(missing);
+    load(view, missing);
     EXPECT_EQ(view.errors.join('|').toStdString(),
               QStringList({"Could not load raster image file!\n" + missing + ": not found",
                            "Could not load calibration file!\n" + stem + ".pgw: not found\n" +
@@ -94,7 +111,7 @@ TEST(MapView, LoadsCompanionFilesAndReportsEachFailure) {
     ppr.write("+proj=nonsense\n");
     ppr.close();
     view.errors.clear();
-    view.loadAll(dir.filePath("bad.png"));
+    load(view, dir.filePath("bad.png"));
     ASSERT_EQ(view.errors.size(), 3);
     EXPECT_TRUE(view.errors[2].startsWith("Could not load projection definition file!\n" +
                                           dir.filePath("bad.ppr") + ": "));
@@ -107,7 +124,7 @@ TEST(MapView, CompanionsNamedUpToTheLastDotFirstThenUpToTheFirst) {
     copyDemo(dir, "area.v2", {".png.png"});
     copyDemo(dir, "area", {".pgw.pgw", ".ppr.ppr"});  // first-dot names only
     TestView view;
-    view.loadAll(dir.filePath("area.v2.png"));
+    load(view, dir.filePath("area.v2.png"));
     EXPECT_TRUE(view.errors.isEmpty()) << view.errors.join('|').toStdString();
     double x, y;
     ASSERT_TRUE(view.convToProj(49.2, 16.6, &x, &y));
@@ -121,12 +138,12 @@ TEST(MapView, CompanionsNamedUpToTheLastDotFirstThenUpToTheFirst) {
     shifted.write(lines.join('\n'));
     shifted.close();
     copyDemo(dir, "area.v2", {".pgw.pgw"});
-    view.loadAll(dir.filePath("area.v2.png"));
+    load(view, dir.filePath("area.v2.png"));
     double x2, y2;
     ASSERT_TRUE(view.convToProj(49.2, 16.6, &x2, &y2));
     EXPECT_EQ(QPointF(x2, y2), QPointF(x, y));
     QFile::remove(dir.filePath("area.v2.pgw"));
-    view.loadAll(dir.filePath("area.v2.png"));
+    load(view, dir.filePath("area.v2.png"));
     ASSERT_TRUE(view.convToProj(49.2, 16.6, &x2, &y2));
     EXPECT_NEAR(x2, x - 100, 1e-6);
 }
@@ -143,7 +160,7 @@ TEST(MapView, EndlessOrBlockingCompanionFilesAreRefusedNotRead) {
     ASSERT_TRUE(QFile::link("/dev/zero", dir.filePath("area.jpr")));
 
     TestView view;
-    view.loadAll(dir.filePath("area.png"));
+    load(view, dir.filePath("area.png"));
     const QString stem = dir.filePath("area");
     EXPECT_EQ(view.errors.join('|').toStdString(),
               QStringList({"Could not load calibration file!\n" + stem +
@@ -162,7 +179,7 @@ TEST(MapView, JpegCutShortIsRefusedWholeOnesLoadBaselineOrProgressive) {
         writer.setProgressiveScanWrite(progressive);
         ASSERT_TRUE(writer.write(demo));
         TestView view;
-        view.loadAll(dir.filePath("whole.jpg"));
+        load(view, dir.filePath("whole.jpg"));
         EXPECT_EQ(view.mapScene().mapSize(), demo.size());
         EXPECT_TRUE(view.errors.isEmpty() || !view.errors[0].contains("raster"))
             << view.errors.join('|').toStdString();
@@ -174,7 +191,7 @@ TEST(MapView, JpegCutShortIsRefusedWholeOnesLoadBaselineOrProgressive) {
         cut.write(whole.readAll().chopped(int(whole.size() / 3)));
         cut.close();
         view.errors.clear();
-        view.loadAll(cut.fileName());
+        load(view, cut.fileName());
         ASSERT_FALSE(view.errors.isEmpty());
         EXPECT_EQ(view.errors[0].toStdString(),
                   ("Could not load raster image file!\n" + cut.fileName() +
@@ -201,7 +218,7 @@ TEST(MapView, RastersGdalCannotOrMustNotOpenAreRefusedWithItsReason) {
     vrt.close();
     for (const QString &path : {garbage.fileName(), vrt.fileName()}) {
         TestView view;
-        view.loadAll(path);
+        load(view, path);
         ASSERT_FALSE(view.errors.isEmpty());
         const QString expected = "Could not load raster image file!\n" + path + ": ";
         EXPECT_TRUE(view.errors[0].startsWith(expected)) << view.errors[0].toStdString();
@@ -217,7 +234,7 @@ TEST(MapView, LargeMapsLoad) {
     ASSERT_TRUE(large.save(dir.filePath("large.png")));
     large = QImage();
     TestView view;
-    view.loadAll(dir.filePath("large.png"));
+    load(view, dir.filePath("large.png"));
     EXPECT_EQ(view.mapScene().mapSize(), QSize(6000, 6000));
     EXPECT_FALSE(view.errors.join('|').contains("raster")) << view.errors.join('|').toStdString();
 }
@@ -239,7 +256,7 @@ TEST(MapView, EachFailureIsLoggedWithItsFilesAndReasons) {
     mapLog.clear();
     const QtMessageHandler previous = qInstallMessageHandler(recordMapLog);
     TestView view;
-    view.loadAll(dir.filePath("area.png"));
+    load(view, dir.filePath("area.png"));
     qInstallMessageHandler(previous);
     const QString stem = dir.filePath("area");
     EXPECT_EQ(view.errors, QStringList("Could not load calibration file!\n" + stem +
@@ -253,7 +270,7 @@ TEST(MapView, EachFailureIsLoggedWithItsFilesAndReasons) {
 TEST(MapView, FirstStartWithoutAMapIsQuietAndSaysWhereToChooseOne) {
     TestView view;
     view.resize(400, 300);
-    view.loadAll(QString());
+    load(view, QString());
     view.createScene();
     EXPECT_TRUE(view.errors.isEmpty()) << view.errors.join('|').toStdString();
     EXPECT_EQ(view.mapHint(), "No map chosen: choose a map image in Settings.");
@@ -261,7 +278,7 @@ TEST(MapView, FirstStartWithoutAMapIsQuietAndSaysWhereToChooseOne) {
     const QImage image = view.viewport()->grab().toImage();
     EXPECT_GT(qGray(image.pixel(image.rect().center())), 200);
 
-    view.loadAll(DEMO_MAP);
+    load(view, DEMO_MAP);
     EXPECT_TRUE(view.mapHint().isEmpty());
     EXPECT_TRUE(view.errors.isEmpty());
 }
@@ -380,7 +397,7 @@ TEST(MapView, ClickOutsideTheProjectionsDomainReportsNothing) {
     }
     TestView view;
     view.resize(400, 300);
-    view.loadAll(dir.filePath("globe.png"));
+    load(view, dir.filePath("globe.png"));
     view.createScene();
     view.setSelNearest(false);
     view.addTrackPoint(-49, -164, 0, 1);  // far side of the globe: kept, not drawn
@@ -434,7 +451,7 @@ TEST(MapView, WheelAndPinchZoom) {
 
 TEST(MapView, ResizeKeepsTheVisibleCentreAndZoom) {
     TestView view;
-    view.loadAll(DEMO_MAP);
+    load(view, DEMO_MAP);
     view.createScene();
     view.resize(300, 200);  // first resize, before showing
     view.show();
@@ -496,4 +513,142 @@ TEST(MapView, RendersDemoMapWithTrackToPng) {
     const QColor hot(image.pixel(view.mapFromScene(QPointF(404, 279))));
     EXPECT_GT(hot.red(), 200);
     EXPECT_LT(hot.green(), 60);
+}
+
+namespace {
+// Every entry under `dir` with its size and content hash: what a load must leave as it was.
+QStringList snapshot(const QString &dir) {
+    QStringList entries;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        QByteArray hash;
+        QFile file(info.filePath());
+        if (info.isFile() && !info.isSymLink() && file.open(QIODevice::ReadOnly))
+            hash = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1).toHex();
+        entries << info.filePath() + ' ' + QString::number(info.size()) + ' ' + hash;
+    }
+    entries.sort();
+    return entries;
+}
+
+void writeFile(const QString &path, const QByteArray &text) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+}  // namespace
+
+TEST(MapView, MapFilesNamingOtherFilesOrAddressesAreRefusedAndTouchNothing) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("maps"));
+    writeFile(dir.filePath("notes.txt"), QByteArray("the surveyor's own notes\n").repeated(20));
+    // A loopback listener stands for the address a map file might name.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    const QByteArray url =
+        "/vsicurl/http://127.0.0.1:" + QByteArray::number(ntohs(address.sin_port)) + "/tiles.tif";
+    // MRF: pixels from another of the user's files; in cache mode tiles fetched from an address,
+    // appended to that file and indexed in a file made beside it.
+    const auto mrf = [](const QByteArray &source, const QByteArray &index) {
+        return "<MRF_META>" + source +
+               "<Raster><Size x=\"16\" y=\"16\" c=\"1\"/><PageSize x=\"16\" y=\"16\" c=\"1\"/>"
+               "<Compression>NONE</Compression><DataType>Byte</DataType>"
+               "<DataFile>../notes.txt</DataFile><IndexFile>" +
+               index + "</IndexFile></Raster></MRF_META>\n";
+    };
+    // The one tile: 256 bytes from the start of the data file (big-endian offset and size).
+    writeFile(dir.filePath("maps/pixels.idx"), QByteArray(14, 0) + QByteArray("\x01\x00", 2));
+    writeFile(dir.filePath("maps/pixels.mrf"), mrf("", "pixels.idx"));
+    writeFile(dir.filePath("maps/cache.mrf"),
+              mrf("<CachedSource><Source>" + url + "</Source></CachedSource>", "../notes.idx"));
+    // Should a request go out, it gives up soon rather than wait on the silent listener.
+    qputenv("GDAL_HTTP_TIMEOUT", "2");
+    const QStringList before = snapshot(dir.path());
+    for (const QString name : {"pixels.mrf", "cache.mrf"}) {
+        TestView view;
+        load(view, dir.filePath("maps/" + name));
+        ASSERT_FALSE(view.errors.isEmpty()) << name.toStdString();
+        EXPECT_TRUE(view.errors[0].startsWith("Could not load raster image file!\n" +
+                                              dir.filePath("maps/" + name) + ": "))
+            << view.errors[0].toStdString();
+        EXPECT_TRUE(view.errors[0].contains("GeoTIFF, PNG, JPEG")) << view.errors[0].toStdString();
+        EXPECT_TRUE(view.mapScene().mapSize().isEmpty());
+    }
+    EXPECT_EQ(snapshot(dir.path()).join("\n").toStdString(), before.join("\n").toStdString());
+    EXPECT_LT(::accept(listener, nullptr, nullptr), 0);  // nothing connected
+    ::close(listener);
+}
+
+namespace {
+// Opens the write end of FIFOs a reader may be stuck on once `deadline` has passed, so that a
+// load blocked on one ends and the test fails rather than hangs.
+class FifoWatchdog {
+public:
+    FifoWatchdog(const QStringList &fifos, std::chrono::seconds deadline)
+        : m_thread([this, fifos, deadline] {
+              std::unique_lock lock(m_mutex);
+              if (m_done.wait_for(lock, deadline, [&] { return m_stop; })) return;
+              m_fired = true;
+              while (!m_stop) {
+                  for (const QString &fifo : fifos) {
+                      const int fd = ::open(QFile::encodeName(fifo).constData(),
+                                            O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                      if (fd >= 0) ::close(fd);
+                  }
+                  m_done.wait_for(lock, std::chrono::milliseconds(10), [&] { return m_stop; });
+              }
+          }) {}
+    ~FifoWatchdog() { stop(); }
+    // True when it had to unblock a reader.
+    bool stop() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_done.notify_all();
+        if (m_thread.joinable()) m_thread.join();
+        return m_fired;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_stop = false;   // guarded by m_mutex
+    bool m_fired = false;  // guarded by m_mutex until the thread is joined
+    std::thread m_thread;  // last: starts once the rest is ready
+};
+}  // namespace
+
+TEST(MapView, AFifoBesideTheMapHoldsUpNeitherTheLoadNorTheWindow) {
+    QTemporaryDir dir;
+    copyDemo(dir, "area", {".png.png", ".ppr.ppr"});
+    const QStringList fifos{dir.filePath("area.png.aux.xml"), dir.filePath("area.pgw")};
+    for (const QString &fifo : fifos)
+        ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QStringList before = snapshot(dir.path());
+
+    FifoWatchdog watchdog(fifos, std::chrono::seconds(30));
+    TestView view;
+    QSignalSpy loaded(&view, &TMapView::mapLoaded);
+    view.loadAll(dir.filePath("area.png"));
+    // Back at once, saying so over the map area, while the files are read.
+    EXPECT_EQ(view.mapHint(), "Loading the map...");
+    ASSERT_TRUE(!loaded.isEmpty() || loaded.wait(60000));
+    EXPECT_FALSE(watchdog.stop()) << "the load waited on a FIFO";
+
+    EXPECT_EQ(view.mapScene().mapSize(), QImage(DEMO_MAP).size());
+    const QString stem = dir.filePath("area");
+    EXPECT_EQ(view.errors, QStringList("Could not load calibration file!\n" + stem +
+                                       ".pgw: not a regular file\n" + stem + ".jgw: not found"));
+    EXPECT_TRUE(view.mapHint().isEmpty());
+    EXPECT_EQ(snapshot(dir.path()).join("\n").toStdString(), before.join("\n").toStdString());
 }
