@@ -25,10 +25,11 @@ namespace {
 constexpr const char *kManagerPath = "/org/bluez";
 constexpr const char *kManagerIface = "org.bluez.AgentManager1";
 constexpr const char *kRejected = "org.bluez.Error.Rejected";
-// The agent can neither show nor enter anything of a person's. Legacy pairing asks for the PIN
-// whatever the capability says; Secure Simple Pairing then stays with the kernel's "just works"
-// instead of coming here for a passkey or a confirmation the agent would refuse.
-constexpr const char *kCapability = "NoInputNoOutput";
+// The agent enters a PIN and shows nothing. Not "NoInputNoOutput": with it the kernel accepts
+// more incoming Secure Simple Pairings on its own, without asking the agent, which here refuses
+// every confirmation and passkey. The instruments pair with a legacy PIN, asked for whatever the
+// capability says.
+constexpr const char *kCapability = "KeyboardOnly";
 
 bt_agent *agent_of(void *userdata) {
     return static_cast<bt_agent *>(userdata);
