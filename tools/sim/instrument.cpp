@@ -820,6 +820,7 @@ void Instrument::stop() {
     d.stopping = true;
     d.wake();
     d.thread.join();
+    d.closing.reset();  // a restart cut short by the stop; a later start begins afresh
     d.drop_link();
     d.listen_fd.reset();
     d.pty.close();
