@@ -1,10 +1,12 @@
-// Fault settings from options and scripts.
+// Fault and link settings from options and scripts.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <tuple>
 
 #include "sim/faults.h"
+#include "sim/link_shape.h"
 
 namespace {
 
@@ -67,3 +69,25 @@ TEST(SimFaults, RefusesABadScriptLineAndKeepsTheFaults) {
 }
 
 }  // namespace
+
+TEST(SimLink, TakesProfilesOrNumbersAndRefusesTheRest) {
+    sim::LinkShape s;
+    std::string error;
+    const std::tuple<const char *, double, double> good[] = {{"serial115200", 11520, 1},
+                                                             {"bluetooth", 40000, 25},
+                                                             {"usb", 1e6, 0.5},
+                                                             {"9600,12.5", 9600, 12.5}};
+    for (auto [text, rate, latency] : good) {
+        ASSERT_TRUE(sim::parse_link(text, s, &error)) << text << ": " << error;
+        EXPECT_EQ(s.bytes_per_s, rate) << text;
+        EXPECT_EQ(s.latency_ms, latency) << text;
+    }
+    for (const char *bad : {"", "fast", "40000", "0,5", "-1,5", "40000,-1", "40000,25,1", "inf,1",
+                            "40000,nan", "40000,60001", " 40000,25"}) {
+        error.clear();
+        EXPECT_FALSE(sim::parse_link(bad, s, &error)) << bad;
+        EXPECT_NE(error.find("BYTES_PER_S,LATENCY_MS"), std::string::npos) << error;
+        EXPECT_NE(error.find("bluetooth"), std::string::npos) << error;
+    }
+    EXPECT_EQ(s.bytes_per_s, 9600);  // a refused value changes nothing
+}

@@ -295,6 +295,42 @@ TEST_F(Sim, AnswersDiscoveryToTheRequestersPort) {
     EXPECT_EQ(instrument->discovery_requests(), 1);
 }
 
+// Over a radio-like link a large answer arrives as the line carries it, behind the latency of
+// each way, and the answer to a restart still crosses the line before it goes down.
+TEST(SimLink, PacesWhatItSendsAndDrainsBeforeGoingDown) {
+    sim::Options o = ephemeral();
+    o.link = {40000, 25};
+    sim::Instrument instrument(o);
+    constexpr size_t kPicture = 20000;  // half a second of the line
+    instrument.set_command(8001, [](const sim::Command &c) -> std::optional<sim::Answer> {
+        return sim::Answer{0, c.param, 0, Bytes(kPicture, 0x5A)};
+    });
+    instrument.set_command(8002, [&](const sim::Command &c) -> std::optional<sim::Answer> {
+        instrument.restart(std::chrono::milliseconds(100));
+        return sim::default_answer(c);
+    });
+    std::string error;
+    ASSERT_TRUE(instrument.start(&error)) << error;
+    Host host(instrument.port());
+    auto sent = std::chrono::steady_clock::now();
+    host.command(8001, 1);
+    ASSERT_TRUE(host.read_some());
+    size_t first = host.raw.size();
+    auto picture = host.next();
+    // Pacing can only be slower than the line, never faster: a lower bound is sound.
+    auto elapsed = std::chrono::steady_clock::now() - sent;
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(test::payload_of(*picture).size(), kPicture);
+    EXPECT_LT(first, picture->size()) << "the whole picture came at once";
+    EXPECT_GE(elapsed, std::chrono::milliseconds(25 + 500 + 25));
+
+    host.command(8002, 2);
+    auto answer = host.next();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(*answer, test::frame(9002, 2));
+    EXPECT_TRUE(host.wait_closed());
+}
+
 TEST(SimStart, RefusesAnAddressOffLoopbackUnlessAllowed) {
     sim::Options o = ephemeral();
     o.address = "192.0.2.1";

@@ -85,10 +85,23 @@ struct Piece {
     size_t written = 0;
     Clock::time_point due;
     int frames_ended = 0;  // frames whose last byte is in this piece
+    // On a shaped link: when the line began to carry it, and whether the host stopped reading.
+    std::optional<Clock::time_point> sent;
+    bool stalled = false;
 };
+
+Clock::duration ceil_duration(double seconds) {
+    return std::chrono::ceil<Clock::duration>(std::chrono::duration<double>(seconds));
+}
 
 class Outbox {
 public:
+    explicit Outbox(const LinkShape &shape)
+        : m_rate(shape.bytes_per_s),
+          m_latency(ceil_duration(shape.latency_ms / 1000)),
+          m_shaped(shape.shaped()),
+          m_slice(std::max<size_t>(1, static_cast<size_t>(shape.bytes_per_s * 0.002))) {}
+
     // Queues one write, cut into chunks of `chunk` bytes (0 = whole) `pause` apart, the first not
     // before `due`.
     void push(const std::vector<uint8_t> &bytes, int frames, Clock::time_point due, int chunk,
@@ -101,16 +114,70 @@ public:
                 {bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(end)},
                 0,
                 due,
-                end == bytes.size() ? frames : 0});
+                end == bytes.size() ? frames : 0,
+                std::nullopt,
+                false});
         }
     }
     bool empty() const { return m_pieces.empty(); }
     Piece &head() { return m_pieces.front(); }
-    void pop() { m_pieces.pop_front(); }
-    void clear() { m_pieces.clear(); }
+    void pop() {
+        Piece &p = head();
+        if (p.sent) m_line_free = *p.sent + carry(p.bytes.size());
+        m_pieces.pop_front();
+    }
+    void clear() {
+        m_pieces.clear();
+        m_line_free = {};
+    }
+    // Forgets what is not due by `now`.
+    void drop_after(Clock::time_point now) {
+        while (!m_pieces.empty() && m_pieces.back().due > now)
+            m_pieces.pop_back();
+    }
+
+    // How much of the head, once due, the host may have by `now`: all of it on a fast link; on a
+    // shaped one what the line has carried to the far end, in order behind the pieces before.
+    size_t arrived(Clock::time_point now) {
+        Piece &p = head();
+        if (!m_shaped) return p.bytes.size();
+        if (p.stalled) p.sent = now - m_latency - carry(p.written);  // goes on from here
+        p.stalled = false;
+        if (!p.sent) p.sent = std::max(p.due, m_line_free);
+        if (now < *p.sent + m_latency) return 0;
+        if (m_rate <= 0) return p.bytes.size();
+        double seconds = std::chrono::duration<double>(now - *p.sent - m_latency).count();
+        return std::min(p.bytes.size(), static_cast<size_t>(seconds * m_rate));
+    }
+    // The host's socket is full: the line waits for it as a flow-controlled line would.
+    void stall() { head().stalled = m_shaped; }
+    // When the head can go on: when due, or on a shaped line when its next slice has arrived.
+    Clock::time_point next() {
+        Piece &p = head();
+        if (!p.sent || p.stalled) return p.due;
+        return *p.sent + m_latency + carry(std::min(p.bytes.size(), p.written + m_slice));
+    }
+    bool shaped() const { return m_shaped; }
 
 private:
+    // How long the line takes to carry `bytes`.
+    Clock::duration carry(size_t bytes) const {
+        return m_rate > 0 ? ceil_duration(static_cast<double>(bytes) / m_rate)
+                          : Clock::duration::zero();
+    }
+
     std::deque<Piece> m_pieces;
+    double m_rate;
+    Clock::duration m_latency;
+    bool m_shaped;
+    size_t m_slice;  // about 2 ms of the line: fewer, larger writes than one a byte
+    Clock::time_point m_line_free;
+};
+
+// Bytes from the host still crossing a line with latency.
+struct Arrival {
+    std::vector<uint8_t> bytes;
+    Clock::time_point due;
 };
 
 struct EventRow {
@@ -176,7 +243,7 @@ bool check_options(const Options &o, std::string *error) {
     for (int p : {o.port, o.udp_port, o.udp_reply_port})
         if (p < 0 || p > 65535)
             return fail(error, "port " + std::to_string(p) + " is out of range");
-    return check_faults(o.faults, error);
+    return check_link(o.link, error) && check_faults(o.faults, error);
 }
 
 struct Instrument::Impl {
@@ -210,7 +277,10 @@ struct Instrument::Impl {
     // udp_fd hears requests sent to the instrument's address and sends every reply, so replies
     // leave from that address; broadcast_fd hears requests to its network's broadcast address.
     Fd listen_fd, link_fd, udp_fd, broadcast_fd, wake_fd;
-    Outbox out;
+    Outbox out{options.link};
+    std::deque<Arrival> inbox;
+    // A close, restart or power-off waiting for what was queued before it to cross the line.
+    std::optional<LinkRequest> closing;
     int link_frames = 0;
     std::unique_ptr<mxx_reassembler> link_rx = std::make_unique<mxx_reassembler>();
     std::unique_ptr<mxx_reassembler> udp_rx = std::make_unique<mxx_reassembler>();
@@ -280,7 +350,7 @@ struct Instrument::Impl {
 
     // Queues frames for the link with the link faults.
     void write_frames(std::vector<uint8_t> bytes, int frames, Clock::time_point due) {
-        if (!link_fd) return;
+        if (!link_fd || closing) return;  // nothing more once it is going down
         std::vector<uint8_t> junk = draw_junk();
         bytes.insert(bytes.begin(), junk.begin(), junk.end());
         Faults f = current_faults();
@@ -400,6 +470,7 @@ struct Instrument::Impl {
         if (fd < 0) return;
         link_fd.reset(fd);
         link_rx->reset();
+        inbox.clear();
         link_frames = 0;
         link_open = true;
         ++links;
@@ -412,6 +483,7 @@ struct Instrument::Impl {
     void drop_link() {
         link_fd.reset();
         out.clear();
+        inbox.clear();  // what was still on its way is lost with the link
         link_open = false;
     }
 
@@ -430,12 +502,29 @@ struct Instrument::Impl {
             drop_link();
             return;
         }
+        if (options.link.latency_ms > 0)
+            inbox.push_back({{buffer.begin(), buffer.begin() + n},
+                             Clock::now() + ceil_duration(options.link.latency_ms / 1000)});
+        else
+            receive(buffer.data(), static_cast<size_t>(n));
+    }
+
+    void receive(const uint8_t *bytes, size_t size) {
         mxx_reassemble(
-            *link_rx, buffer.data(), static_cast<size_t>(n),
+            *link_rx, bytes, size,
             [](void *self, uint8_t *frame, int size) {
                 static_cast<Impl *>(self)->on_command(frame, size);
             },
             this);
+    }
+
+    // Takes in what has crossed the line by `now`.
+    void deliver(Clock::time_point now) {
+        while (link_fd && !inbox.empty() && inbox.front().due <= now) {
+            Arrival a = std::move(inbox.front());
+            inbox.pop_front();
+            receive(a.bytes.data(), a.bytes.size());
+        }
     }
 
     void read_udp(int fd) {
@@ -455,13 +544,18 @@ struct Instrument::Impl {
     // Writes what is due; false when the socket is full and POLLOUT is needed.
     bool flush(Clock::time_point now) {
         while (link_fd && !out.empty() && out.head().due <= now) {
+            size_t until = out.arrived(now);
             Piece &p = out.head();
+            if (until <= p.written) break;  // the line has not carried more yet
             const uint8_t *at = p.bytes.data() + p.written;
-            size_t left = p.bytes.size() - p.written;
+            size_t left = until - p.written;
             ssize_t n = options.pty ? ::write(link_fd.get(), at, left)
                                     : ::send(link_fd.get(), at, left, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                out.stall();
+                return false;
+            }
             if (n < 0) {
                 drop_link();
                 break;
@@ -478,33 +572,47 @@ struct Instrument::Impl {
     }
 
     void serve_requests(Clock::time_point now) {
+        if (closing) return;  // the rest waits until the line has drained
         std::vector<LinkRequest> pending;
         {
             std::lock_guard lock(mutex);
             pending.swap(requests);
         }
-        for (LinkRequest &r : pending) {
-            if (r.kind == LinkRequest::Event) {
-                write_frames(frame_bytes(r.code, 0, 0, r.bytes), 1, now);
-            } else if (r.kind == LinkRequest::Bytes) {
-                if (link_fd) out.push(r.bytes, 0, now, 0, milliseconds(0));
-            } else if (r.kind == LinkRequest::PowerOn) {
+        for (auto r = pending.begin(); r != pending.end(); ++r) {
+            if (r->kind == LinkRequest::Event) {
+                write_frames(frame_bytes(r->code, 0, 0, r->bytes), 1, now);
+            } else if (r->kind == LinkRequest::Bytes) {
+                if (link_fd) out.push(r->bytes, 0, now, 0, milliseconds(0));
+            } else if (r->kind == LinkRequest::PowerOn) {
                 if (down()) reopen_at = now;
                 off = false;
             } else {
+                // What is queued by now leaves first; on a shaped line that takes a while.
+                out.drop_after(now);
                 flush(now);
-                // Down before the host can see the link end, so it finds nobody listening.
-                if (r.kind == LinkRequest::Restart || r.kind == LinkRequest::PowerOff) {
-                    listening = false;
-                    listen_fd.reset();
-                    pty.close();
-                    off = r.kind == LinkRequest::PowerOff;
-                    reopen_at.reset();
-                    if (!off) reopen_at = now + r.down;
+                if (link_fd && !out.empty() && out.shaped()) {
+                    closing = std::move(*r);
+                    std::lock_guard lock(mutex);
+                    requests.insert(requests.begin(), std::make_move_iterator(r + 1),
+                                    std::make_move_iterator(pending.end()));
+                    return;
                 }
-                end_link();
+                go_down(*r, now);
             }
         }
+    }
+
+    void go_down(const LinkRequest &r, Clock::time_point now) {
+        // Down before the host can see the link end, so it finds nobody listening.
+        if (r.kind == LinkRequest::Restart || r.kind == LinkRequest::PowerOff) {
+            listening = false;
+            listen_fd.reset();
+            pty.close();
+            off = r.kind == LinkRequest::PowerOff;
+            reopen_at.reset();
+            if (!off) reopen_at = now + r.down;
+        }
+        end_link();
     }
 
     bool down() const { return off || reopen_at.has_value(); }
@@ -565,6 +673,10 @@ struct Instrument::Impl {
     void serve() {
         while (!stopping) {
             auto now = Clock::now();
+            if (closing && out.empty()) {
+                go_down(*closing, now);
+                closing.reset();
+            }
             serve_requests(now);
             reopen(now);
             Clock::time_point next = std::min(run_clock(now), run_events(now));
@@ -574,8 +686,11 @@ struct Instrument::Impl {
                 if (pty.host_present()) start_link(pty.link());
                 next = std::min(next, now + kPtyLookMs);
             }
+            deliver(now);
             bool blocked = !flush(now);
-            if (!out.empty() && !blocked) next = std::min(next, out.head().due);
+            if (!out.empty() && !blocked) next = std::min(next, out.next());
+            if (!inbox.empty()) next = std::min(next, inbox.front().due);
+            if (closing && out.empty()) next = now;
 
             pollfd fds[4] = {{wake_fd.get(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}, {-1, 0, 0}};
             // One link at a time: further hosts wait in the backlog until this link ends.
@@ -705,6 +820,7 @@ void Instrument::stop() {
     d.stopping = true;
     d.wake();
     d.thread.join();
+    d.closing.reset();  // a restart cut short by the stop; a later start begins afresh
     d.drop_link();
     d.listen_fd.reset();
     d.pty.close();

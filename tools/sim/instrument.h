@@ -6,7 +6,9 @@
 //
 // One serving thread per instrument runs a poll() loop over the listening socket, the link, the
 // UDP socket and a wake-up eventfd. Handlers, event sources and the clock run on that thread;
-// every public method may be called from any thread while it runs.
+// every public method may be called from any thread while it runs. Everything for the link goes
+// through one queue that the same loop drains on time, paced when the link is shaped, so a slow
+// line never holds the instrument's own schedule.
 #pragma once
 
 #include <chrono>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "faults.h"
+#include "link_shape.h"
 
 namespace sim {
 
@@ -35,11 +38,12 @@ struct Options {
     int udp_reply_port = 4455;        // where replies go; 0 = the requester's own port
     bool record_commands = true;      // keep commands_seen (benchmarks turn it off)
     bool pty = false;                 // serve a pseudo-terminal (see pty_path) instead of TCP
+    LinkShape link;                   // how slow the line to the host is; unshaped by default
     Faults faults;
 };
 
 // Refuses an address that is not IPv4, one outside 127.0.0.0/8 unless allowed, ports out of
-// range, a serial that does not fit its field and faults that do not add up.
+// range, a serial that does not fit its field, a link out of range and faults that do not add up.
 bool check_options(const Options &options, std::string *error);
 
 // A command frame from the host.

@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr const char *kUsage = R"(Usage: survokart-sim [options]
+constexpr const char *kUsageHead = R"(Usage: survokart-sim [options]
 Simulated M30 instruments in the field: each answers the M30 commands on a TCP link and
 discovery requests on UDP, walks a track over a radiation field sending status, totals and
 spectra, and keeps a survey memory the station can download.
@@ -34,6 +34,14 @@ spectra, and keeps a survey memory the station can download.
                           is on a new pseudo-terminal and prints its path again
   --serial TEXT           serial number, 1 to 8 characters (default C0000001;
                           a host takes the instrument for an M30 when it starts with C)
+  --link BYTES_PER_S,LATENCY_MS|PROFILE
+                          a line as slow as the field's: what the instrument sends leaves no
+                          faster than BYTES_PER_S and arrives LATENCY_MS later (fractions of a
+                          ms allowed); what it receives arrives LATENCY_MS later. Profiles:
+)";
+
+constexpr const char *kUsageTail = R"(
+                          (default: as fast as the host reads)
 
 The instrument:
   --start LAT,LON         start point of the walk (default 49.2,16.6)
@@ -82,6 +90,17 @@ Faults (fractions from 0 to 1, answers to the probe 8007 are spared):
   --ignore-probes  --seed N
   --faults FILE           read faults from FILE: "key value" lines, '#' comments
 )";
+
+std::string usage() {
+    std::string text = kUsageHead;
+    for (const sim::LinkProfile &p : sim::kLinkProfiles) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%26s%-14s %.0f B/s, %g ms each way\n", "",
+                      std::string(p.name).c_str(), p.shape.bytes_per_s, p.shape.latency_ms);
+        text += line;
+    }
+    return text + (kUsageTail + 1);  // the raw string's first newline is the layout's
+}
 
 int usage_error(const std::string &message) {
     std::fprintf(stderr, "survokart-sim: %s\nTry 'survokart-sim --help'.\n", message.c_str());
@@ -204,7 +223,7 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(usage().c_str(), stdout);
             return 0;
         }
         if (arg == "--allow-non-loopback") {
@@ -252,6 +271,8 @@ int main(int argc, char **argv) {
                 return usage_error("--serial needs 1 to 8 characters, got '" + std::string(value) +
                                    "'");
             options.serial = value;
+        } else if (arg == "--link") {
+            if (!sim::parse_link(value, options.link, &error)) return usage_error("--" + error);
         } else if (arg == "--event") {
             size_t colon = value.find(':');
             int code = 0, period = 0;
