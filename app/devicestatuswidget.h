@@ -18,6 +18,7 @@ class M17Protocol;
 class M30Protocol;
 class MXXDevice;
 class MXXSeeker;
+class QPushButton;
 class QTimer;
 
 namespace Ui {
@@ -87,6 +88,8 @@ protected:
 private:
     void setKeysEnabled(bool enabled);
     void pressKey(int code);
+    QPushButton *keyButton(int code) const;
+    void reflectCommands();
     void scheduleReconnect();
 
     std::unique_ptr<Ui::DeviceStatusWidget> ui;
@@ -107,4 +110,7 @@ private:
     // Read once per connection: every refresh would otherwise cost a transaction.
     QString m_shortSerial;
     int m_reconnectIntervalMs = 10000;
+    // Counts connections and their ends: a result read on an ended connection is dropped.
+    quint64 m_session = 0;
+    bool m_keysEnabled = false;  // while the display is mirrored
 };

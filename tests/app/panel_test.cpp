@@ -79,6 +79,7 @@ TEST(DeviceStatusPanel, ShowsItsInstrumentAndDrivesIt) {
     test::screenshot(panel, "device_status_panel.png");
     for (const char *key : {"btnOk", "btnUp", "btnLeft", "btnRight", "btnDown"})
         child<QPushButton>(panel, key)->click();
+    ASSERT_TRUE(spin([&] { return child<QPushButton>(panel, "btnDown")->isEnabled(); }));
     EXPECT_EQ(field.sent(M30_CMD_EMULATE_KEY), (std::vector<int32_t>{28, 103, 105, 106, 108}));
     display->setCurrentIndex(0);
     EXPECT_FALSE(child<QPushButton>(panel, "btnOk")->isEnabled());
@@ -88,8 +89,11 @@ TEST(DeviceStatusPanel, ShowsItsInstrumentAndDrivesIt) {
     // without being sent back.
     auto *record = child<QComboBox>(panel, "comboBoxRecord");
     record->setCurrentIndex(1);
+    EXPECT_FALSE(record->isEnabled());  // until the instrument has taken the choice
+    ASSERT_TRUE(spin([&] { return record->isEnabled(); }));
     EXPECT_TRUE(field.model->state().recording);
     record->setCurrentIndex(0);
+    ASSERT_TRUE(spin([&] { return record->isEnabled(); }));
     EXPECT_FALSE(field.model->state().recording);
     EXPECT_EQ(field.sent(M30_CMD_RECORD_SURVEY), (std::vector<int32_t>{1, 0}));
     field.sendStatus(0, 1, false);
