@@ -50,6 +50,9 @@ public:
     // Drops the queued commands and every result still to come; nothing more is accepted.
     void close();
 
+protected:
+    bool event(QEvent *e) override;
+
 private:
     using Delivery = std::function<void()>;
     struct Shared;
