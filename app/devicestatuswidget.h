@@ -2,7 +2,7 @@
 // instrument. It connects (and, after restarting the instrument, reconnects a bounded number of
 // times), shows the instrument's readings, mirrors its display, presses its keys, switches survey
 // recording and opens the download dialog. GUI thread only; device and protocol signals arrive
-// queued.
+// queued, and every instrument command runs on the device's command queue, its result queued.
 #pragma once
 
 #include <QDateTime>
