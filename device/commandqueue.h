@@ -30,8 +30,8 @@ public:
 
     // Queues `work` (run on the queue's thread, returns a result) and `done` (called with that
     // result on the owner's thread, if `receiver`, an object of that thread, still exists; null
-    // for a command whose result nobody needs). A non-empty `key` coalesces: while
-    // a command of the same key is queued or in flight, nothing is queued and false is returned.
+    // for a command whose result nobody needs). A non-empty `key` coalesces: while a command of
+    // the same key is queued or in flight, nothing is queued and false is returned.
     template <class Work, class Done>
     bool post(QObject *receiver, const QString &key, Work work, Done done) {
         using Result = std::invoke_result_t<Work &>;
