@@ -10,6 +10,7 @@
 
 #include "appresources.h"
 #include "connectdialog.h"
+#include "device/commandqueue.h"
 #include "device/m17protocol.h"
 #include "device/m30protocol.h"
 #include "device/mxxdevice.h"
@@ -30,6 +31,16 @@ constexpr int kDisplayPictureKind = 8;
 
 QString shortSerial(const QString &serial) {
     return serial.mid(4, 4);
+}
+
+// Coalescing keys of the panel's commands: a request already on its way is not sent twice.
+const QString kDisplayCommand = QStringLiteral("display");
+QString recordCommand(int on) {
+    return QStringLiteral("record %1").arg(on);
+}
+const QString kRestartCommand = QStringLiteral("restart");
+QString keyCommand(int code) {
+    return QStringLiteral("key %1").arg(code);
 }
 
 }  // namespace
@@ -109,18 +120,31 @@ void DeviceStatusWidget::deviceConnect() {
     updateStatus();
 }
 
+// Connected once the instrument's serial has been read: the panel announces the connection with it.
 void DeviceStatusWidget::onDevConnected() {
-    m_state = Connected;
+    const quint64 session = ++m_session;
     m_device->registerProtocol(m_m17Protocol);
     m_device->registerProtocol(m_m30Protocol);
-    m_m30Protocol->setEventFilter(M30_EVENT_FILTER_ALL);
     m_repeatConnect = 0;
-    m_shortSerial = shortSerial(m_m17Protocol->getSerial());
-    updateStatus();
-    emit deviceConnection(m_connString, true, m_shortSerial, m_order);
+    CommandQueue &commands = m_device->commands();
+    commands.post(
+        this, QString(), [p = m_m30Protocol] { return p->setEventFilter(M30_EVENT_FILTER_ALL); },
+        [](bool) {});
+    commands.post(
+        this, QString(), [p = m_m17Protocol] { return p->getSerial(); },
+        [this, session](const QString &serial) {
+            if (session != m_session) return;  // the connection this was read on has ended
+            m_state = Connected;
+            m_shortSerial = shortSerial(serial);
+            updateStatus();
+            emit deviceConnection(m_connString, true, m_shortSerial, m_order);
+        });
 }
 
 void DeviceStatusWidget::onDevDisconnected() {
+    ++m_session;
+    m_device->commands().cancel();
+    reflectCommands();
     m_state = Disconnected;
     m_shortSerial.clear();
     emit deviceConnection(m_connString, false, QString(), m_order);
@@ -130,6 +154,7 @@ void DeviceStatusWidget::onDevDisconnected() {
 }
 
 void DeviceStatusWidget::onDevConnectionError() {
+    ++m_session;
     m_state = ConnectionError;
     if (m_repeatConnect == 0) showError(tr("Device connection error!"));
     m_displayTimer->stop();
@@ -146,9 +171,14 @@ void DeviceStatusWidget::showError(const QString &text) {
 }
 
 void DeviceStatusWidget::on_btn_restartDevice_clicked() {
-    m_m17Protocol->restart();
-    m_repeatConnect = kRestartAttempts;
-    scheduleReconnect();
+    const bool posted = m_device->commands().post(
+        this, kRestartCommand, [p = m_m17Protocol] { return p->restart(); },
+        [this](bool) {
+            reflectCommands();
+            m_repeatConnect = kRestartAttempts;
+            scheduleReconnect();
+        });
+    if (posted) reflectCommands();
 }
 
 void DeviceStatusWidget::on_btn_disconnectDevice_clicked() {
@@ -205,8 +235,18 @@ void DeviceStatusWidget::onDevTotalData(std::shared_ptr<M30_total_data> total) {
 }
 
 void DeviceStatusWidget::setKeysEnabled(bool enabled) {
-    for (QPushButton *b : {ui->btnUp, ui->btnLeft, ui->btnOk, ui->btnRight, ui->btnDown})
-        b->setEnabled(enabled);
+    m_keysEnabled = enabled;
+    reflectCommands();
+}
+
+// A control whose command is on its way stays disabled until its result is back.
+void DeviceStatusWidget::reflectCommands() {
+    const CommandQueue &commands = m_device->commands();
+    for (int code : {kKeyOk, kKeyUp, kKeyLeft, kKeyRight, kKeyDown})
+        keyButton(code)->setEnabled(m_keysEnabled && !commands.isPending(keyCommand(code)));
+    ui->comboBoxRecord->setEnabled(!commands.isPending(recordCommand(0)) &&
+                                   !commands.isPending(recordCommand(1)));
+    ui->btn_restartDevice->setEnabled(!commands.isPending(kRestartCommand));
 }
 
 void DeviceStatusWidget::on_comboBoxDisplay_currentIndexChanged(int index) {
@@ -221,20 +261,46 @@ void DeviceStatusWidget::on_comboBoxDisplay_currentIndexChanged(int index) {
     m_displayTimer->start();
 }
 
+// A tick while the last picture is still on its way is skipped rather than queued.
 void DeviceStatusWidget::updateDeviceDisplay() {
-    std::vector<char> buffer(kDisplayBufferBytes);
-    int length = 0;
-    if (!m_m30Protocol->txBuffDownload(kDisplayPictureKind, 1, 0, 0, 0, 0, nullptr, nullptr,
-                                       nullptr, buffer.data(), kDisplayBufferBytes, &length))
-        return;
-    QImage picture = QImage::fromData(reinterpret_cast<const uchar *>(buffer.data()), length);
-    if (picture.isNull()) return;  // an undecodable picture leaves the old one
-    ui->label->setPixmap(QPixmap::fromImage(
-        picture.scaled(ui->label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    auto read = [p = m_m30Protocol] {
+        std::vector<char> buffer(kDisplayBufferBytes);
+        int length = 0;
+        if (!p->txBuffDownload(kDisplayPictureKind, 1, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                               buffer.data(), kDisplayBufferBytes, &length))
+            return QImage();
+        return QImage::fromData(reinterpret_cast<const uchar *>(buffer.data()), length);
+    };
+    m_device->commands().post(this, kDisplayCommand, read, [this](const QImage &picture) {
+        // An undecodable picture leaves the old one; one that arrives after the mirror was
+        // switched off is not shown.
+        if (picture.isNull() || !m_displayTimer->isActive()) return;
+        ui->label->setPixmap(QPixmap::fromImage(
+            picture.scaled(ui->label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    });
 }
 
+QPushButton *DeviceStatusWidget::keyButton(int code) const {
+    switch (code) {
+        case kKeyOk:
+            return ui->btnOk;
+        case kKeyUp:
+            return ui->btnUp;
+        case kKeyLeft:
+            return ui->btnLeft;
+        case kKeyRight:
+            return ui->btnRight;
+        default:
+            return ui->btnDown;
+    }
+}
+
+// The key stays disabled until the instrument has taken the press.
 void DeviceStatusWidget::pressKey(int code) {
-    m_m30Protocol->emulateKey(code);
+    const bool posted = m_device->commands().post(
+        this, keyCommand(code), [p = m_m30Protocol, code] { return p->emulateKey(code); },
+        [this](bool) { reflectCommands(); });
+    if (posted) reflectCommands();
 }
 
 void DeviceStatusWidget::on_btnOk_clicked() {
@@ -253,8 +319,13 @@ void DeviceStatusWidget::on_btnRight_clicked() {
     pressKey(kKeyRight);
 }
 
+// The switch stays disabled until the instrument has taken the choice.
 void DeviceStatusWidget::on_comboBoxRecord_currentIndexChanged(int index) {
-    m_m30Protocol->recordSurvey(index == 1 ? 1 : 0);
+    const int on = index == 1 ? 1 : 0;
+    const bool posted = m_device->commands().post(
+        this, recordCommand(on), [p = m_m30Protocol, on] { return p->recordSurvey(on); },
+        [this](bool) { reflectCommands(); });
+    if (posted) reflectCommands();
 }
 
 QString DeviceStatusWidget::downloadRefusal(MXXDevice &device) {
@@ -270,7 +341,7 @@ void DeviceStatusWidget::on_btn_download_clicked() {
         showError(refusal);
         return;
     }
-    DownloadDialog dialog(this, m_m30Protocol, m_order);
+    DownloadDialog dialog(this, m_m30Protocol, &m_device->commands(), m_order);
     connect(&dialog, &DownloadDialog::addMapPoint, this, &DeviceStatusWidget::addMapPoint);
     dialog.exec();
 }

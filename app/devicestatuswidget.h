@@ -2,7 +2,7 @@
 // instrument. It connects (and, after restarting the instrument, reconnects a bounded number of
 // times), shows the instrument's readings, mirrors its display, presses its keys, switches survey
 // recording and opens the download dialog. GUI thread only; device and protocol signals arrive
-// queued.
+// queued, and every instrument command runs on the device's command queue, its result queued.
 #pragma once
 
 #include <QDateTime>
@@ -18,6 +18,7 @@ class M17Protocol;
 class M30Protocol;
 class MXXDevice;
 class MXXSeeker;
+class QPushButton;
 class QTimer;
 
 namespace Ui {
@@ -87,6 +88,8 @@ protected:
 private:
     void setKeysEnabled(bool enabled);
     void pressKey(int code);
+    QPushButton *keyButton(int code) const;
+    void reflectCommands();
     void scheduleReconnect();
 
     std::unique_ptr<Ui::DeviceStatusWidget> ui;
@@ -107,4 +110,7 @@ private:
     // Read once per connection: every refresh would otherwise cost a transaction.
     QString m_shortSerial;
     int m_reconnectIntervalMs = 10000;
+    // Counts connections and their ends: a result read on an ended connection is dropped.
+    quint64 m_session = 0;
+    bool m_keysEnabled = false;  // while the display is mirrored
 };

@@ -6,8 +6,10 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <optional>
 
 #include "appresources.h"
+#include "device/commandqueue.h"
 #include "device/m30protocol.h"
 #include "ui_downloaddialog.h"
 
@@ -34,17 +36,16 @@ void stepValue(QLineEdit *edit, const QRadioButton *mode, int delta, int max) {
 
 }  // namespace
 
-DownloadDialog::DownloadDialog(QWidget *parent, std::shared_ptr<M30Protocol> protocol, int devNum)
+DownloadDialog::DownloadDialog(QWidget *parent, std::shared_ptr<M30Protocol> protocol,
+                               CommandQueue *commands, int devNum)
     : QDialog(parent),
       m_ui(std::make_unique<Ui::DownloadDialog>()),
       m_protocol(std::move(protocol)),
-      m_devNum(devNum),
-      m_record(SURVEY_RECORD_BYTES) {
+      m_commands(commands),
+      m_devNum(devNum) {
     initAppResources();
     m_ui->setupUi(this);
     m_ui->progressBar->setValue(0);
-    m_step.setInterval(0);
-    connect(&m_step, &QTimer::timeout, this, &DownloadDialog::downloadNextRecord);
     setState(State::Idle);
     restoreChoice();
 }
@@ -86,7 +87,6 @@ void DownloadDialog::saveChoice() {
 
 void DownloadDialog::setState(State state) {
     m_state = state;
-    if (state != State::Downloading) m_step.stop();
     m_ui->btn_start->setEnabled(state == State::Idle || state == State::Failed);
 }
 
@@ -104,38 +104,60 @@ void DownloadDialog::on_btn_start_clicked() {
         (m_window == SurveyWindow::Hours && !hoursRead))
         return fail(tr("Wrong value!"));
     setState(State::Downloading);
-    if (!readRecordList()) return fail(tr("Download survey indices failed!"));
-    m_now = QDateTime::currentDateTime();
-    m_done = 0;
-    m_step.start();
+    readRecordList();
 }
 
-bool DownloadDialog::readRecordList() {
-    std::vector<uint8_t> list(SURVEY_LIST_BYTES);
-    int count = 0, length = 0;
-    if (!m_protocol ||
-        !m_protocol->txBuffDownload(kRecordList, 0, 1, SURVEY_LIST_MAX, 0, 0, &count, nullptr,
-                                    nullptr, reinterpret_cast<char *>(list.data()),
-                                    static_cast<int>(list.size()), &length))
-        return false;
-    // A list shorter than the count it announces was cut short.
-    if (count < 0 || static_cast<long long>(count) * 4 > length) return false;
-    m_ids = decodeSurveyList(list.data(), static_cast<size_t>(length), count);
-    return true;
+void DownloadDialog::readRecordList() {
+    const QString failed = tr("Download survey indices failed!");
+    if (!m_protocol || !m_commands) return fail(failed);
+    // Empty when the list did not arrive whole.
+    auto read = [p = m_protocol]() -> std::optional<std::vector<int32_t>> {
+        std::vector<uint8_t> list(SURVEY_LIST_BYTES);
+        int count = 0, length = 0;
+        if (!p->txBuffDownload(kRecordList, 0, 1, SURVEY_LIST_MAX, 0, 0, &count, nullptr, nullptr,
+                               reinterpret_cast<char *>(list.data()), static_cast<int>(list.size()),
+                               &length))
+            return std::nullopt;
+        // A list shorter than the count it announces was cut short.
+        if (count < 0 || static_cast<long long>(count) * 4 > length) return std::nullopt;
+        return decodeSurveyList(list.data(), static_cast<size_t>(length), count);
+    };
+    m_commands->post(this, QString(), read,
+                     [this, failed](const std::optional<std::vector<int32_t>> &ids) {
+                         if (m_state != State::Downloading) return;  // cancelled meanwhile
+                         if (!ids) return fail(failed);
+                         m_ids = *ids;
+                         m_now = QDateTime::currentDateTime();
+                         m_done = 0;
+                         downloadNextRecord();
+                     });
 }
 
 void DownloadDialog::downloadNextRecord() {
     if (m_state != State::Downloading) return;
     if (m_done >= m_ids.size()) return finish();
-    int32_t id = m_ids[m_ids.size() - 1 - m_done];
-    std::fill(m_record.begin(), m_record.end(), 0);
+    const int32_t id = m_ids[m_ids.size() - 1 - m_done];
+    // Empty when the record did not arrive.
+    auto read = [p = m_protocol, id] {
+        std::vector<uint8_t> bytes(SURVEY_RECORD_BYTES);
+        if (!p->txBuffDownload(kStoredRecord, 0, id, 1, 0, 0, nullptr, nullptr, nullptr,
+                               reinterpret_cast<char *>(bytes.data()),
+                               static_cast<int>(bytes.size()), nullptr))
+            bytes.clear();
+        return bytes;
+    };
+    if (!m_commands ||
+        !m_commands->post(this, QString(), read,
+                          [this, id](const std::vector<uint8_t> &b) { recordArrived(id, b); }))
+        fail(tr("Download of survey record %1 failed!").arg(id));
+}
+
+void DownloadDialog::recordArrived(int32_t id, const std::vector<uint8_t> &bytes) {
+    if (m_state != State::Downloading) return;  // cancelled while the record was on its way
     // A record that does not arrive is an error the user sees, not an empty record: the walk
     // would otherwise end as if the window had been left, or go on past a lost link.
-    if (!m_protocol->txBuffDownload(kStoredRecord, 0, id, 1, 0, 0, nullptr, nullptr, nullptr,
-                                    reinterpret_cast<char *>(m_record.data()),
-                                    static_cast<int>(m_record.size()), nullptr))
-        return fail(tr("Download of survey record %1 failed!").arg(id));
-    SurveyRecord record = decodeSurveyRecord(m_record.data(), m_record.size());
+    if (bytes.empty()) return fail(tr("Download of survey record %1 failed!").arg(id));
+    SurveyRecord record = decodeSurveyRecord(bytes.data(), bytes.size());
     int value = m_window == SurveyWindow::Hours ? m_hours : m_days;
     if (!surveyRecordInWindow(record.time, m_window, value, m_now)) return finish();
     for (const SurveyPoint &p : record.points) {
@@ -146,6 +168,7 @@ void DownloadDialog::downloadNextRecord() {
     }
     ++m_done;
     m_ui->progressBar->setValue(static_cast<int>(m_done * 100 / m_ids.size()));
+    downloadNextRecord();
 }
 
 void DownloadDialog::finish() {

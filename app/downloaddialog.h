@@ -2,13 +2,14 @@
 // a GPS fix as addMapPoint, the signal live readings use. The user chooses how far back: the last
 // N days, the last N hours, or everything; the walk ends at the first record older than that.
 //
-// GUI thread only. Each transfer blocks the GUI thread as every command does; the walk reads one
-// record per pass of the event loop, so the window repaints and Cancel works between records.
+// GUI thread only. Every transfer runs on the instrument's command thread, one record per command,
+// and its result comes back queued: the window keeps answering, and Cancel stops the walk once the
+// record in flight has come back or timed out.
 #pragma once
 
 #include <QDateTime>
 #include <QDialog>
-#include <QTimer>
+#include <QPointer>
 
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,7 @@
 
 #include "device/surveyrecord.h"
 
+class CommandQueue;
 class M30Protocol;
 namespace Ui {
 class DownloadDialog;
@@ -27,13 +29,15 @@ class DownloadDialog : public QDialog {
 public:
     enum class State {
         Idle,         // Start enabled
-        Downloading,  // Start disabled, one record per pass of the event loop
+        Downloading,  // Start disabled, one record per command
         Cancelled,    // rejected; nothing saved, the points already emitted stay
         Done,         // accepted; the choice saved
         Failed,       // an error was shown; Start enabled again
     };
 
-    DownloadDialog(QWidget *parent, std::shared_ptr<M30Protocol> protocol, int devNum);
+    // `commands`: the instrument's command queue, which runs the transfers.
+    DownloadDialog(QWidget *parent, std::shared_ptr<M30Protocol> protocol, CommandQueue *commands,
+                   int devNum);
     ~DownloadDialog() override;
 
     State state() const { return m_state; }
@@ -59,14 +63,16 @@ private slots:
 private:
     void restoreChoice();
     void saveChoice();
-    bool readRecordList();
+    void readRecordList();
     void downloadNextRecord();
+    void recordArrived(int32_t id, const std::vector<uint8_t> &bytes);
     void finish();
     void fail(const QString &message);
     void setState(State state);
 
     std::unique_ptr<Ui::DownloadDialog> m_ui;
     std::shared_ptr<M30Protocol> m_protocol;
+    QPointer<CommandQueue> m_commands;
     int m_devNum;
     State m_state = State::Idle;
 
@@ -77,6 +83,4 @@ private:
     QDateTime m_now;
     std::vector<int32_t> m_ids;
     size_t m_done = 0;
-    std::vector<uint8_t> m_record;
-    QTimer m_step;  // zero interval: one record per pass of the event loop
 };

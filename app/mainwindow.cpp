@@ -7,6 +7,7 @@
 
 #include "appresources.h"
 #include "connectdialog.h"
+#include "device/commandqueue.h"
 #include "device/m17protocol.h"
 #include "device/m30protocol.h"
 #include "device/mxxdevice.h"
@@ -340,7 +341,9 @@ void MainWindow::OnBtnDisconnectClicked() {
 void MainWindow::OnDevConnected() {
     m_state = 1;
     m_device->registerProtocol(m_m30Protocol);
-    m_m30Protocol->setEventFilter(kAllEvents);
+    m_device->commands().post(
+        this, QString(), [p = m_m30Protocol] { return p->setEventFilter(kAllEvents); },
+        [](bool) {});
     UpdateStatus();
 }
 
@@ -392,7 +395,7 @@ void MainWindow::OnBtnDownloadClicked() {
         return;
     }
     OnBtnShowGspClicked();
-    DownloadDialog dialog(this, m_m30Protocol, 0);
+    DownloadDialog dialog(this, m_m30Protocol, &m_device->commands(), 0);
     connect(&dialog, &DownloadDialog::addMapPoint, this, &MainWindow::addMapPoint);
     if (dialog.exec() != QDialog::Accepted) return;
     form->MapView->createScene();

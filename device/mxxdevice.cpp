@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "comm/conn_string.h"
+#include "commandqueue.h"
 #include "handover.h"
 #include "mxx/mxx.h"
 #include "mxx/recognition.h"
@@ -65,11 +66,21 @@ void printState(const char *what, const QString &connString) {
 
 }  // namespace
 
-MXXDevice::MXXDevice(QObject *parent) : QObject(parent), m_workerThread(new QThread) {
+namespace {
+// The usual command time-out. Closing the link wakes a command waiting for its answer, so the
+// destructor rarely waits at all; this bounds the wait when it does.
+constexpr int kCommandCloseWaitMs = 1000;
+}  // namespace
+
+MXXDevice::MXXDevice(QObject *parent)
+    : QObject(parent),
+      m_workerThread(new QThread),
+      m_commands(std::make_unique<CommandQueue>(kCommandCloseWaitMs)) {
     m_workerThread->start(QThread::InheritPriority);
 }
 
 MXXDevice::~MXXDevice() {
+    m_commands->close();
     int id = -1;
     if (m_link) {
         std::lock_guard g(m_link->lock);
@@ -80,6 +91,7 @@ MXXDevice::~MXXDevice() {
     m_workerThread->wait();
     delete m_workerThread;
     if (id != -1) MXX_disconnect(id);
+    m_commands.reset();  // after the link closed: the command in flight has been woken
     m_pendingEvents.clear();
     // The protocols may outlive the device; they must not claim a closed connection.
     for (auto &p : m_protocols)

@@ -17,6 +17,7 @@
 
 #include "mxxdeviceevent.h"
 
+class CommandQueue;
 class Protocol;
 class QThread;
 
@@ -44,6 +45,11 @@ public:
     // Binds a protocol to the recognised connection. False before recognition or when the same
     // object is already registered.
     bool registerProtocol(std::shared_ptr<Protocol> protocol);
+
+    // The instrument's own command thread: every blocking protocol command goes through it, so
+    // that no caller waits on the instrument. Lives as long as the device; destroying the device
+    // drops what is queued and closes the link before waiting for the command in flight.
+    CommandQueue &commands() const { return *m_commands; }
 
     // For event hooks on a reader thread: posts a record to the device that opened the connection
     // (`user` is the hook's user pointer). Dropped when that device is gone.
@@ -75,5 +81,6 @@ private:
     QList<MXXDeviceEvent> m_pendingEvents;
     bool m_dispatching = false;
     QThread *m_workerThread;  // runs from construction until the connection ends
+    std::unique_ptr<CommandQueue> m_commands;
     QString m_name;
 };

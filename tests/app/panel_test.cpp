@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -10,9 +11,12 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <QTimer>
+#include <chrono>
 #include <cstring>
 #include <memory>
 
+#include "device/commandqueue.h"
 #include "device/mxxdevice.h"
 #include "field.h"
 
@@ -79,6 +83,7 @@ TEST(DeviceStatusPanel, ShowsItsInstrumentAndDrivesIt) {
     test::screenshot(panel, "device_status_panel.png");
     for (const char *key : {"btnOk", "btnUp", "btnLeft", "btnRight", "btnDown"})
         child<QPushButton>(panel, key)->click();
+    ASSERT_TRUE(spin([&] { return child<QPushButton>(panel, "btnDown")->isEnabled(); }));
     EXPECT_EQ(field.sent(M30_CMD_EMULATE_KEY), (std::vector<int32_t>{28, 103, 105, 106, 108}));
     display->setCurrentIndex(0);
     EXPECT_FALSE(child<QPushButton>(panel, "btnOk")->isEnabled());
@@ -88,8 +93,11 @@ TEST(DeviceStatusPanel, ShowsItsInstrumentAndDrivesIt) {
     // without being sent back.
     auto *record = child<QComboBox>(panel, "comboBoxRecord");
     record->setCurrentIndex(1);
+    EXPECT_FALSE(record->isEnabled());  // until the instrument has taken the choice
+    ASSERT_TRUE(spin([&] { return record->isEnabled(); }));
     EXPECT_TRUE(field.model->state().recording);
     record->setCurrentIndex(0);
+    ASSERT_TRUE(spin([&] { return record->isEnabled(); }));
     EXPECT_FALSE(field.model->state().recording);
     EXPECT_EQ(field.sent(M30_CMD_RECORD_SURVEY), (std::vector<int32_t>{1, 0}));
     field.sendStatus(0, 1, false);
@@ -142,6 +150,42 @@ TEST(DeviceStatusPanel, RefusesWhatItCannotServe) {
     EXPECT_EQ(panel.errors.last(), "Incompatible device!");
     ASSERT_TRUE(spin([&] { return panel.state() == DeviceStatusWidget::Disconnected; }));
     EXPECT_EQ(child<QStackedWidget>(panel, "stackedWidget")->currentIndex(), 0);
+}
+
+TEST(DeviceStatusPanel, KeepsAnsweringWhileItsInstrumentIsSilent) {
+    Field field("127.0.0.1", "C1234567");
+    QuietPanel panel;
+    connectThroughTheDialog(panel, field);
+    sim::Faults silent;
+    silent.drop = 1;
+    field.instrument.set_faults(silent);
+    child<QComboBox>(panel, "comboBoxDisplay")->setCurrentIndex(1);
+    auto *ok = child<QPushButton>(panel, "btnOk");
+    ok->click();
+    // The window handles its next event while the press still waits for an answer.
+    bool inFlightWhenHandled = false, handled = false;
+    QTimer::singleShot(0, &panel, [&] {
+        inFlightWhenHandled = panel.device().commands().pending() > 0;
+        handled = true;
+    });
+    ASSERT_TRUE(spin([&] { return handled; }));
+    EXPECT_TRUE(inFlightWhenHandled);
+    EXPECT_FALSE(ok->isEnabled());
+}
+
+TEST(DeviceStatusPanel, ClosesWithoutWaitingOutACommandInFlight) {
+    Field field("127.0.0.1", "C1234567");
+    auto panel = std::make_unique<QuietPanel>();
+    connectThroughTheDialog(*panel, field);
+    // The picture's prepare step goes unanswered: a 20 s time-out, tried three times.
+    field.instrument.set_command(M30_CMD_TX_BUFF_PREPARE,
+                                 [](const sim::Command &) { return std::optional<sim::Answer>(); });
+    QElapsedTimer closing;
+    closing.start();
+    panel->updateDeviceDisplay();
+    ASSERT_TRUE(spin([&] { return !field.sent(M30_CMD_TX_BUFF_PREPARE).empty(); }));
+    panel.reset();
+    EXPECT_LT(closing.elapsed(), 10000);  // a guard, far below one wait for the answer
 }
 
 TEST(DeviceStatusPanel, ThreePanelsEachWithItsOwnInstrument) {
