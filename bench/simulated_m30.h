@@ -33,17 +33,19 @@ inline bool waitConnected(MXXDevice &device) {
 }
 
 // Reads the record list, then every stored record, newest first, as the download dialog does;
-// returns the number of records listed.
-inline int downloadAllRecords(M30Protocol &protocol) {
+// returns the number of records listed. `bytes`, when given, grows by the payload received.
+inline int downloadAllRecords(M30Protocol &protocol, int *bytes = nullptr) {
     std::vector<char> list(SURVEY_LIST_BYTES), record(SURVEY_RECORD_BYTES);
-    int count = 0;
+    int count = 0, received = 0;
     protocol.txBuffDownload(1, 0, 1, SURVEY_LIST_MAX, 0, 0, &count, nullptr, nullptr, list.data(),
-                            static_cast<int>(list.size()), nullptr);
+                            static_cast<int>(list.size()), &received);
+    if (bytes) *bytes += received;
     auto ids = decodeSurveyList(reinterpret_cast<const uint8_t *>(list.data()), list.size(), count);
     for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
         std::fill(record.begin(), record.end(), 0);
         protocol.txBuffDownload(3, 0, *id, 1, 0, 0, nullptr, nullptr, nullptr, record.data(),
-                                static_cast<int>(record.size()), nullptr);
+                                static_cast<int>(record.size()), &received);
+        if (bytes) *bytes += received;
     }
     return count;
 }
@@ -68,6 +70,7 @@ public:
         return nullptr;
     }
     const std::shared_ptr<M30Protocol> &protocol() const { return m_protocol; }
+    MXXDevice &device() { return m_device; }
 
 private:
     static sim::Options instrumentOptions() {

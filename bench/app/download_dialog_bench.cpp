@@ -26,9 +26,9 @@ struct DialogRun {
     bool done = false;
 };
 
-DialogRun runDialog(const std::shared_ptr<M30Protocol> &protocol) {
+DialogRun runDialog(bench::SimulatedM30 &m30) {
     DialogRun run;
-    DownloadDialog dialog(nullptr, protocol, 1);
+    DownloadDialog dialog(nullptr, m30.protocol(), &m30.device().commands(), 1);
     QObject::connect(&dialog, &DownloadDialog::addMapPoint, [&] { ++run.points; });
     StallMeter stalls;
     QEventLoop loop;
@@ -55,7 +55,7 @@ void BM_DownloadDialogAllRecords(benchmark::State &state) {
     double plain = bench::seconds_since(start);
     DialogRun run;
     for (auto _ : state)
-        run = runDialog(m30.protocol());
+        run = runDialog(m30);
     if (!run.done) return state.SkipWithError("the download did not complete");
     state.counters["max_stall_ms"] = run.maxStallMs;
     state.counters["records_per_second"] = kRecords / run.seconds;

@@ -700,11 +700,17 @@ struct Instrument::Impl {
                 fds[1] = {listen_fd.get(), POLLIN, 0};
             if (udp_fd) fds[2] = {udp_fd.get(), POLLIN, 0};
             if (broadcast_fd) fds[3] = {broadcast_fd.get(), POLLIN, 0};
-            int timeout = -1;
-            if (next != Clock::time_point::max())
-                timeout = static_cast<int>(
-                    std::max<int64_t>(0, std::chrono::ceil<milliseconds>(next - now).count()));
-            if (::poll(fds, 4, timeout) < 0 && errno != EINTR) {
+            // To the microsecond: a USB-like line's half-millisecond latency and its slices would
+            // otherwise each be rounded up to a whole millisecond, a slower line than it claims.
+            timespec wait{};
+            if (next != Clock::time_point::max()) {
+                const auto ns = std::max<int64_t>(
+                    0, std::chrono::duration_cast<std::chrono::nanoseconds>(next - now).count());
+                wait = {static_cast<time_t>(ns / 1'000'000'000),
+                        static_cast<long>(ns % 1'000'000'000)};
+            }
+            if (::ppoll(fds, 4, next != Clock::time_point::max() ? &wait : nullptr, nullptr) < 0 &&
+                errno != EINTR) {
                 std::fprintf(stderr, "survokart-sim: %s\n", errno_text("poll").c_str());
                 return;
             }
