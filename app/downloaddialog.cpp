@@ -87,6 +87,9 @@ void DownloadDialog::saveChoice() {
 
 void DownloadDialog::setState(State state) {
     m_state = state;
+    // A walk that ended takes back the record it asked for ahead: the one in flight is all that
+    // still crosses the link.
+    if (state != State::Downloading && m_commands) m_commands->cancel(this);
     m_ui->btn_start->setEnabled(state == State::Idle || state == State::Failed);
 }
 
@@ -128,7 +131,7 @@ void DownloadDialog::readRecordList() {
                          if (!ids) return fail(failed);
                          m_ids = *ids;
                          m_now = QDateTime::currentDateTime();
-                         m_done = 0;
+                         m_done = m_posted = 0;
                          downloadNextRecord();
                      });
 }
@@ -136,20 +139,27 @@ void DownloadDialog::readRecordList() {
 void DownloadDialog::downloadNextRecord() {
     if (m_state != State::Downloading) return;
     if (m_done >= m_ids.size()) return finish();
-    const int32_t id = m_ids[m_ids.size() - 1 - m_done];
-    // Empty when the record did not arrive.
-    auto read = [p = m_protocol, id] {
-        std::vector<uint8_t> bytes(SURVEY_RECORD_BYTES);
-        if (!p->txBuffDownload(kStoredRecord, 0, id, 1, 0, 0, nullptr, nullptr, nullptr,
-                               reinterpret_cast<char *>(bytes.data()),
-                               static_cast<int>(bytes.size()), nullptr))
-            bytes.clear();
-        return bytes;
-    };
-    if (!m_commands ||
-        !m_commands->post(this, QString(), read,
-                          [this, id](const std::vector<uint8_t> &b) { recordArrived(id, b); }))
-        fail(tr("Download of survey record %1 failed!").arg(id));
+    // Taking every record, the walk asks for the next one while this one is handled, so that the
+    // link never stands idle meanwhile. A period ends the walk at its first older record, which
+    // only reading it tells: then one at a time, never reading beyond it.
+    const size_t ahead = m_window == SurveyWindow::All ? 2 : 1;
+    while (m_posted < m_ids.size() && m_posted < m_done + ahead) {
+        const int32_t id = m_ids[m_ids.size() - 1 - m_posted];
+        // Empty when the record did not arrive.
+        auto read = [p = m_protocol, id] {
+            std::vector<uint8_t> bytes(SURVEY_RECORD_BYTES);
+            if (!p->txBuffDownload(kStoredRecord, 0, id, 1, 0, 0, nullptr, nullptr, nullptr,
+                                   reinterpret_cast<char *>(bytes.data()),
+                                   static_cast<int>(bytes.size()), nullptr))
+                bytes.clear();
+            return bytes;
+        };
+        if (!m_commands ||
+            !m_commands->post(this, QString(), read,
+                              [this, id](const std::vector<uint8_t> &b) { recordArrived(id, b); }))
+            return fail(tr("Download of survey record %1 failed!").arg(id));
+        ++m_posted;
+    }
 }
 
 void DownloadDialog::recordArrived(int32_t id, const std::vector<uint8_t> &bytes) {

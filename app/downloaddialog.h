@@ -82,5 +82,6 @@ private:
     int m_days = 0, m_hours = 0;
     QDateTime m_now;
     std::vector<int32_t> m_ids;
-    size_t m_done = 0;
+    size_t m_done = 0;    // records handled
+    size_t m_posted = 0;  // records asked for
 };

@@ -113,11 +113,13 @@ bool CommandQueue::isPending(const QString &key) const {
     return false;
 }
 
-void CommandQueue::cancel() {
+void CommandQueue::cancel(const QObject *receiver) {
     std::lock_guard g(m_shared->lock);
-    for (const Shared::Job &job : m_shared->jobs)
+    std::erase_if(m_shared->jobs, [&](const Shared::Job &job) {
+        if (receiver && m_entries.value(job.id).receiver != receiver) return false;
         m_entries.remove(job.id);
-    m_shared->jobs.clear();
+        return true;
+    });
 }
 
 void CommandQueue::close() {

@@ -46,8 +46,9 @@ public:
     bool isPending(const QString &key) const;
     // Commands queued or in flight.
     int pending() const { return static_cast<int>(m_entries.size()); }
-    // Drops the queued commands; the one in flight runs to its end, its result is still handled.
-    void cancel();
+    // Drops the queued commands (only those posted for `receiver`, when given); the one in flight
+    // runs to its end, its result is still handled.
+    void cancel(const QObject *receiver = nullptr);
     // Drops the queued commands and every result still to come; nothing more is accepted.
     void close();
 

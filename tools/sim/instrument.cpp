@@ -271,6 +271,7 @@ struct Instrument::Impl {
     size_t received = 0;
 
     std::atomic<int> links{0}, frames_sent{0}, discoveries{0};
+    std::atomic<int64_t> bytes_sent{0};
     std::atomic<bool> link_open{false}, stopping{false}, listening{false};
 
     // Owned by the serving thread while it runs, by start()/stop() otherwise.
@@ -562,6 +563,7 @@ struct Instrument::Impl {
                 break;
             }
             p.written += static_cast<size_t>(n);
+            bytes_sent += n;
             if (p.written < p.bytes.size()) continue;
             link_frames += p.frames_ended;
             frames_sent += p.frames_ended;
@@ -987,6 +989,10 @@ bool Instrument::listening() const {
 }
 int Instrument::frames_sent() const {
     return m_impl->frames_sent;
+}
+
+int64_t Instrument::bytes_sent() const {
+    return m_impl->bytes_sent;
 }
 int Instrument::discovery_requests() const {
     return m_impl->discoveries;

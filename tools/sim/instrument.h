@@ -142,8 +142,9 @@ public:
     bool wait_commands(size_t count, std::chrono::milliseconds deadline) const;
     int links_accepted() const;
     bool linked() const;
-    bool listening() const;   // false while down after a restart or power-off
-    int frames_sent() const;  // frames fully written on all links
+    bool listening() const;      // false while down after a restart or power-off
+    int frames_sent() const;     // frames fully written on all links
+    int64_t bytes_sent() const;  // bytes written on all links
     int discovery_requests() const;
 
 private:
