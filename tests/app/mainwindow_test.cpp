@@ -134,6 +134,11 @@ TEST_F(MainWindowTest, FirstStartThenTheStoredSettings) {
         EXPECT_EQ(child<QPushButton>(w, "btnShowGps")->text(), "Hide GPS");
         EXPECT_EQ(child<QLabel>(w, "lblCpsField")->styleSheet(), kGreen + kTint1);
         EXPECT_EQ(child<QLabel>(w, "lblDoseRate")->styleSheet(), "");
+        // Ok in the settings keeps a scale above 100 %.
+        test::ModalAnswer<SettingsDialog> settings(
+            [](SettingsDialog *d) { child<QPushButton>(*d, "btn_ok")->click(); });
+        child<QPushButton>(w, "btnSettings")->click();
+        EXPECT_EQ(readScaleFactor(scaleFactorFile()), 150);
         w.close();
     }
     s.sync();
