@@ -311,8 +311,12 @@ void MainWindow::deviceConnection(QString connStr, bool connected, QString seria
     }
     for (int n = 1; n <= 3; ++n)
         panel(n).setConnectedDevices(m_connectedDevices);
-    form->btnShowGps->setEnabled(!m_connectedDevices.isEmpty());
+    updateShowGpsButton();
     if (m_connectedDevices.isEmpty() && m_state != 1) m_tagger->clearFix();
+}
+
+void MainWindow::updateShowGpsButton() {
+    form->btnShowGps->setEnabled(!m_connectedDevices.isEmpty() || m_state == 1 || m_showGps);
 }
 
 // ---- the single-device path, reachable in code only
@@ -420,7 +424,6 @@ void MainWindow::UpdateStatus() {
             form->btnDevice->setEnabled(false);
             form->btnDisconnect->setEnabled(true);
             form->btnDownload->setEnabled(true);
-            form->btnShowGps->setEnabled(true);
             break;
         case 2:
             form->btnConnect->setEnabled(true);
@@ -430,6 +433,7 @@ void MainWindow::UpdateStatus() {
         default:  // connecting: nothing changes until the outcome
             break;
     }
+    updateShowGpsButton();
 }
 
 // ---- the map
@@ -483,6 +487,7 @@ void MainWindow::OnBtnShowGspClicked() {
         m_showGps = true;
         form->btnShowGps->setText(tr("Hide GPS"));
     }
+    updateShowGpsButton();
 }
 
 void MainWindow::OnPointSelect(double lat, double lng, double alt, double dr, int found) {

@@ -93,6 +93,8 @@ private:
     void showError(const QString &text);
     QLabel *cell(Row row, int devNum) const;  // devNum 1..3
     void resetColumn(int devNum);
+    // "Show GPS" follows the present state: something to draw, or drawing to turn off.
+    void updateShowGpsButton();
 
     std::unique_ptr<Ui::MainWindow> form;
     Geotagger *m_tagger;

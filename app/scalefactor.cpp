@@ -5,8 +5,6 @@
 
 namespace {
 const QString kKey = QStringLiteral("ScaleFactor");
-// A hand-edited file may hold anything; outside this range the window would be unusable.
-constexpr int kMinPercent = 10, kMaxPercent = 400;
 }  // namespace
 
 QString scaleFactorFile(const QString &folder) {
@@ -18,7 +16,7 @@ int readScaleFactor(const QString &file) {
     QSettings ini(file, QSettings::IniFormat);
     bool ok = false;
     const int percent = ini.value(kKey, kDefaultScaleFactor).toInt(&ok);
-    if (!ok || percent < kMinPercent || percent > kMaxPercent) return kDefaultScaleFactor;
+    if (!ok || percent < kMinScaleFactor || percent > kMaxScaleFactor) return kDefaultScaleFactor;
     return percent;
 }
 

@@ -6,6 +6,8 @@
 #include <QString>
 
 constexpr int kDefaultScaleFactor = 100;
+// A hand-edited file may hold anything; outside this range the window would be unusable.
+constexpr int kMinScaleFactor = 10, kMaxScaleFactor = 400;
 
 // "scale_factor.ini" in `folder` (the current working directory when empty).
 QString scaleFactorFile(const QString &folder = QString());

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "appresources.h"
+#include "scalefactor.h"
 #include "ui_settingsdialog.h"
 
 namespace {
@@ -55,6 +56,8 @@ SettingsDialog::SettingsDialog(const QString &mapDir, const QString &picDir, dou
     // A radius of 0 would draw no point at all; the top is the widget's own.
     m_ui->spinBox_radius->setRange(0.1, 100.0);
     m_ui->spinBox_radius->setValue(trackRadius);
+    // The same range the start-up reads, so Ok never cuts down a stored scale.
+    m_ui->spinBox_font->setRange(kMinScaleFactor, kMaxScaleFactor);
     m_ui->spinBox_font->setValue(scaleFactor);
     m_ui->comboBox->setCurrentIndex(mapPoints);
 }

@@ -134,6 +134,11 @@ TEST_F(MainWindowTest, FirstStartThenTheStoredSettings) {
         EXPECT_EQ(child<QPushButton>(w, "btnShowGps")->text(), "Hide GPS");
         EXPECT_EQ(child<QLabel>(w, "lblCpsField")->styleSheet(), kGreen + kTint1);
         EXPECT_EQ(child<QLabel>(w, "lblDoseRate")->styleSheet(), "");
+        // Ok in the settings keeps a scale above 100 %.
+        test::ModalAnswer<SettingsDialog> settings(
+            [](SettingsDialog *d) { child<QPushButton>(*d, "btn_ok")->click(); });
+        child<QPushButton>(w, "btnSettings")->click();
+        EXPECT_EQ(readScaleFactor(scaleFactorFile()), 150);
         w.close();
     }
     s.sync();
@@ -199,7 +204,7 @@ TEST_F(MainWindowTest, ReadingsFillTheColumnsAndTheMapMeasures) {
     EXPECT_EQ(text(w, "lblCpsField2"), "-");
     EXPECT_TRUE(showGps->isEnabled());
     w.deviceConnection("NETW/(127.0.0.3)/4444", false, "", 3);
-    EXPECT_FALSE(showGps->isEnabled());
+    EXPECT_TRUE(showGps->isEnabled());  // drawing is still on
 
     // Distance: 1st Point, a click, the dialog again, 2nd Point, a click, the dialog with the
     // measurement.
@@ -233,6 +238,25 @@ TEST_F(MainWindowTest, ReadingsFillTheColumnsAndTheMapMeasures) {
     EXPECT_EQ(w.geotagger().folder(), pictures.path());
     EXPECT_EQ(child<QLabel>(w, "lblCps")->styleSheet(), "font-weight: bold;");
     EXPECT_EQ(store().value("PicPath").toString(), pictures.path());
+}
+
+TEST_F(MainWindowTest, ShowGpsFollowsWhatIsConnectedAndDrawnNow) {
+    test::Field field("127.0.0.1", "C0000101");
+    QuietWindow w;
+    auto *showGps = child<QPushButton>(w, "btnShowGps");
+    EXPECT_FALSE(showGps->isEnabled());
+    test::connectThroughTheDialog(w.panel(1), field);
+    EXPECT_TRUE(showGps->isEnabled());
+    showGps->click();
+    EXPECT_EQ(showGps->text(), "Hide GPS");
+
+    // The last instrument gone, drawing can still be turned off, and only then is it disabled.
+    child<QPushButton>(w.panel(1), "btn_disconnectDevice")->click();
+    ASSERT_TRUE(spin([&] { return w.panel(1).state() == DeviceStatusWidget::Disconnected; }));
+    EXPECT_TRUE(showGps->isEnabled());
+    showGps->click();
+    EXPECT_EQ(showGps->text(), "Show GPS");
+    EXPECT_FALSE(showGps->isEnabled());
 }
 
 // The stored points of the first instrument's history that carry a fix.

@@ -50,8 +50,8 @@ TEST(SettingsDialog, OkReturnsTheEditsAndCancelReturnsWhatCameIn) {
     EXPECT_EQ(child<QLabel>(dialog, "label_color3")->styleSheet(), "background:rgb(255,128,0)");
 
     auto *font = child<QSpinBox>(dialog, "spinBox_font");
-    font->setValue(150);
-    EXPECT_EQ(font->value(), 100);
+    font->setValue(500);
+    EXPECT_EQ(font->value(), 400);
     font->setValue(5);
     EXPECT_EQ(font->value(), 10);
     child<QLineEdit>(dialog, "edit_color2")->setText("abc");
