@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "device/surveyrecord.h"
@@ -84,4 +85,6 @@ private:
     std::vector<int32_t> m_ids;
     size_t m_done = 0;    // records handled
     size_t m_posted = 0;  // records asked for
+    // Records whose points were emitted by this dialog: a retry after a failure skips them.
+    std::set<int32_t> m_delivered;
 };
