@@ -48,8 +48,8 @@ public slots:
     void reject() override;
 
 signals:
-    // `measured`: when the reading was taken (a stored record's time for downloaded points);
-    // receivers that take seven arguments need not care.
+    // `measured`: the stored record's time; a valid time tells receivers the point is history,
+    // not a live reading.
     void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
                      int dose_units, int devNum, QDateTime measured = QDateTime());
 
