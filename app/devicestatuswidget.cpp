@@ -219,8 +219,8 @@ void DeviceStatusWidget::onDevStatusData(std::shared_ptr<M30_status> status) {
     ui->lineEdit_lon->setText(formatGpsCoords(longitude, 0));
     ui->lineEdit_alt->setText(QStringLiteral("%1m").arg(altitude, 0, 'f', 0));
     emit liveFix(latitude, longitude, altitude);
-    emit addMapPoint(latitude, longitude, altitude, m_cps, m_doseRate, m_doseUnit, m_order,
-                     QDateTime::currentDateTime());
+    // No time: the receiver tells a live reading from a downloaded one by it.
+    emit addMapPoint(latitude, longitude, altitude, m_cps, m_doseRate, m_doseUnit, m_order);
 }
 
 void DeviceStatusWidget::onDevTotalData(std::shared_ptr<M30_total_data> total) {

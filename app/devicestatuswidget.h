@@ -48,8 +48,8 @@ public:
     static QString downloadRefusal(MXXDevice &device);
 
 signals:
-    // `measured`: when the reading was taken (a stored record's time for downloaded points);
-    // receivers that take seven arguments need not care.
+    // `measured`: when a downloaded point was taken (its stored record's time); left invalid for
+    // live readings, which is how receivers tell the two apart.
     void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
                      int dose_units, int devNum, QDateTime measured = QDateTime());
     void deviceConnection(QString connString, bool connected, QString serial, int devNum);

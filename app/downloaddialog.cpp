@@ -125,15 +125,16 @@ void DownloadDialog::readRecordList() {
         if (count < 0 || static_cast<long long>(count) * 4 > length) return std::nullopt;
         return decodeSurveyList(list.data(), static_cast<size_t>(length), count);
     };
-    m_commands->post(this, QString(), read,
-                     [this, failed](const std::optional<std::vector<int32_t>> &ids) {
-                         if (m_state != State::Downloading) return;  // cancelled meanwhile
-                         if (!ids) return fail(failed);
-                         m_ids = *ids;
-                         m_now = QDateTime::currentDateTime();
-                         m_done = m_posted = 0;
-                         downloadNextRecord();
-                     });
+    m_commands->post(
+        this, QString(), read, [this, failed](const std::optional<std::vector<int32_t>> &ids) {
+            if (m_state != State::Downloading) return;  // cancelled meanwhile
+            if (!ids) return fail(failed);
+            m_ids = *ids;
+            std::erase_if(m_ids, [this](int32_t id) { return m_delivered.count(id) > 0; });
+            m_now = QDateTime::currentDateTime();
+            m_done = m_posted = 0;
+            downloadNextRecord();
+        });
 }
 
 void DownloadDialog::downloadNextRecord() {
@@ -176,6 +177,7 @@ void DownloadDialog::recordArrived(int32_t id, const std::vector<uint8_t> &bytes
                          m_devNum, QDateTime::fromSecsSinceEpoch(record.time));
         if (m_state != State::Downloading) return;  // a receiver closed the dialog
     }
+    m_delivered.insert(id);
     ++m_done;
     m_ui->progressBar->setValue(static_cast<int>(m_done * 100 / m_ids.size()));
     downloadNextRecord();

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "device/surveyrecord.h"
@@ -47,8 +48,8 @@ public slots:
     void reject() override;
 
 signals:
-    // `measured`: when the reading was taken (a stored record's time for downloaded points);
-    // receivers that take seven arguments need not care.
+    // `measured`: the stored record's time; a valid time tells receivers the point is history,
+    // not a live reading.
     void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
                      int dose_units, int devNum, QDateTime measured = QDateTime());
 
@@ -84,4 +85,6 @@ private:
     std::vector<int32_t> m_ids;
     size_t m_done = 0;    // records handled
     size_t m_posted = 0;  // records asked for
+    // Records whose points were emitted by this dialog: a retry after a failure skips them.
+    std::set<int32_t> m_delivered;
 };

@@ -441,15 +441,17 @@ void MainWindow::UpdateStatus() {
 void MainWindow::addMapPoint(double latitude, double longitude, double altitude, float cps,
                              float dose_rate, int dose_value_units, int devNum,
                              QDateTime measured) {
-    if (m_showGps) {
+    // Only downloaded points carry the time they were measured. They are history: they always
+    // reach the track, and never pose as the instrument's current position or reading.
+    const bool downloaded = measured.isValid();
+    if (downloaded || m_showGps) {
         form->MapView->addTrackPoint(latitude, longitude, altitude, m_mapPoints ? cps : dose_rate,
                                      m_mapPoints ? kCountRate : dose_value_units,
-                                     measured.isValid() ? measured : QDateTime::currentDateTime(),
-                                     devNum);
-        form->MapView->gpsSetCoords(1, latitude, longitude);
+                                     downloaded ? measured : QDateTime::currentDateTime(), devNum);
+        if (!downloaded) form->MapView->gpsSetCoords(1, latitude, longitude);
         form->MapView->centerScreen();
     }
-    if (devNum < 1 || devNum > 3) return;
+    if (downloaded || devNum < 1 || devNum > 3) return;
     cell(Lat, devNum)->setText(formatGpsCoords(latitude, 1));
     cell(Long, devNum)->setText(formatGpsCoords(longitude, 0));
     cell(Alt, devNum)->setText(altitudeText(altitude));

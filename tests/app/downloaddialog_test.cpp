@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "app/downloaddialog.h"
@@ -47,9 +48,12 @@ public:
         std::lock_guard lock(m_mutex);
         m_refuseList = refuse;
     }
-    void refuseRecord(int32_t id) {
+    void refuseRecord(int32_t id, bool refuse = true) {
         std::lock_guard lock(m_mutex);
-        m_records.erase(id);
+        if (refuse)
+            m_refused.insert(id);
+        else
+            m_refused.erase(id);
     }
 
     void install(sim::Instrument &in) {
@@ -72,7 +76,7 @@ private:
             auto *ids = reinterpret_cast<const uint8_t *>(m_ids.data());
             m_serving.assign(ids, ids + m_ids.size() * 4);
             out.results[0] = static_cast<int32_t>(m_ids.size());
-        } else if (r.kind == 3 && m_records.count(r.args[0])) {
+        } else if (r.kind == 3 && m_records.count(r.args[0]) && !m_refused.count(r.args[0])) {
             m_serving = m_records[r.args[0]];
         } else {
             return sim::Answer{0, 0, 1, {}};  // error status
@@ -94,6 +98,7 @@ private:
     std::mutex m_mutex;
     std::vector<int32_t> m_ids;
     std::map<int32_t, Bytes> m_records;
+    std::set<int32_t> m_refused;
     bool m_refuseList = false;
     Bytes m_serving;
 };
@@ -286,6 +291,29 @@ TEST_F(DownloadDialogTest, FailuresAreShownAndStartWorksAgain) {
     EXPECT_EQ(boxes, QStringList{"Error: Download of survey record 2 failed!"});
     EXPECT_EQ(lostPoints.count(), 1);
     EXPECT_TRUE(child<QPushButton>(lost, "btn_start")->isEnabled());
+}
+
+TEST_F(DownloadDialogTest, ARetryGoesOnWhereTheWalkStopped) {
+    const uint32_t start = secondsAgo(100);
+    for (int id = 1; id <= 4; ++id)
+        store.add(id, start + id, points(2));
+    store.refuseRecord(2);
+    DownloadDialog dialog(nullptr, m30, &device->commands(), 1);
+    QSignalSpy emitted(&dialog, &DownloadDialog::addMapPoint);
+    run(dialog);
+    EXPECT_EQ(dialog.state(), DownloadDialog::State::Failed);
+    EXPECT_EQ(boxes, QStringList{"Error: Download of survey record 2 failed!"});
+    EXPECT_EQ(emitted.count(), 4);
+    store.refuseRecord(2, false);
+    run(dialog);
+    EXPECT_EQ(dialog.state(), DownloadDialog::State::Done);
+    // Every point once: records 4 and 3 are not emitted again.
+    std::multiset<qint64> times;
+    for (const QList<QVariant> &point : emitted)
+        times.insert(point[7].toDateTime().toSecsSinceEpoch());
+    EXPECT_EQ(emitted.count(), 8);
+    for (int id = 1; id <= 4; ++id)
+        EXPECT_EQ(times.count(start + id), 2u) << id;
 }
 
 // No instrument needed: the arrows only change the numbers.

@@ -182,7 +182,7 @@ TEST_F(MainWindowTest, ReadingsFillTheColumnsAndTheMapMeasures) {
     EXPECT_EQ(showGps->text(), "Hide GPS");
     w.addMapPoint(49.201, 16.601, 300, 250.f, 90.f, 1, 3,
                   QDateTime(QDate(2026, 12, 1), QTime(10, 0, 0)));
-    EXPECT_EQ(text(w, "lblCpsField3"), "250 cps");
+    EXPECT_EQ(text(w, "lblCpsField3"), "-");  // downloaded: no live reading
     EXPECT_EQ(map.getTrackLen(), 1);
     // The point keeps what it is, when it was measured and by which device.
     double x = 0, y = 0;
@@ -257,6 +257,25 @@ TEST_F(MainWindowTest, ShowGpsFollowsWhatIsConnectedAndDrawnNow) {
     showGps->click();
     EXPECT_EQ(showGps->text(), "Show GPS");
     EXPECT_FALSE(showGps->isEnabled());
+}
+
+TEST_F(MainWindowTest, DownloadedPointsGoToTheTrackOnlyWhateverShowGpsSays) {
+    store().setValue("MapPath", kMap);
+    QuietWindow w;
+    w.show();
+    TMapView &map = w.mapView();
+    ASSERT_TRUE(spin([&] { return map.mapScene().hasProjection(); }));
+    EXPECT_EQ(child<QPushButton>(w, "btnShowGps")->text(), "Show GPS");
+    w.deviceConnection("NETW/(127.0.0.2)/4444", true, "4567", 2);
+    w.addMapPoint(49.2, 16.6, 310, 500.f, 150.f, 1, 2);
+    EXPECT_EQ(map.getTrackLen(), 0);
+
+    w.addMapPoint(49.1, 16.5, 200, 20.f, 30.f, 1, 2, QDateTime(QDate(2026, 11, 1), QTime(9, 0)));
+    EXPECT_EQ(map.getTrackLen(), 1);
+    EXPECT_EQ(text(w, "lblCpsField2"), "500 cps");
+    EXPECT_EQ(text(w, "lblDoseRateField2"), "150 nSv/hr");
+    EXPECT_EQ(text(w, "lblLatField2"), formatGpsCoords(49.2, 1));
+    EXPECT_EQ(text(w, "lblAltField2"), "310m");
 }
 
 // The stored points of the first instrument's history that carry a fix.
