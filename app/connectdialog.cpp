@@ -237,7 +237,8 @@ std::optional<QString> ConnectDialog::typedAddressString() {
         showError(tr("Wrong port"), tr("You have entered wrong port number!"));
         return std::nullopt;
     }
-    QString host = m_ui->edit_net->text();
+    // Spaces around a pasted address are not part of it.
+    const QString host = m_ui->edit_net->text().trimmed();
     char buf[COMM_CONN_STRING_SIZE] = {};
     // A "/" would split the address into fields of the connection string.
     if (host.contains(u'/') ||
