@@ -183,15 +183,21 @@ void ConnectDialog::discoverRequest() {
     if (m_seeker->discoverBT() != 0) m_ui->discoverButton->setEnabled(true);
 }
 
-void ConnectDialog::discoverNetRequest() {
+void ConnectDialog::forgetNetAnswers() {
     m_seeker->resetNetReplies();
     m_ui->list_net->clear();
     m_connStrings[NetTab].clear();
+}
+
+void ConnectDialog::discoverNetRequest() {
+    forgetNetAnswers();
     m_seeker->sendNetQuery();
 }
 
 void ConnectDialog::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
+    // What answered while it was open before may have gone since.
+    forgetNetAnswers();
     m_ui->tabWidget->setTabEnabled(BluetoothTab, m_seeker->isBTAvailable());
     m_seeker->discoverNet();
     m_seeker->setEnabledNetTimer(true);

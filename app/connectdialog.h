@@ -55,6 +55,8 @@ protected:
     virtual void showError(const QString &title, const QString &text);
 
 private:
+    // The Net tab's answers, listed and heard, dropped.
+    void forgetNetAnswers();
     // One row of a list: its text, the connection string it stands for, and the texts by which
     // a remembered selection finds it again.
     struct Row {

@@ -170,6 +170,9 @@ TEST_F(ConnectDialogTest, BluetoothWithoutRadioAndNetworkAnswers) {
     });
     EXPECT_TRUE(chosen);
     EXPECT_EQ(dialog.connectionString(), "NETW/10.0.0.8/4444/1000");
+
+    // Opened again, it offers none of the answers of its former opening.
+    run(dialog, {}, [&] { EXPECT_EQ(netList->count(), 0); });
 }
 
 // The real seeker's Bluetooth inquiry, with BlueZ played by the mock.
