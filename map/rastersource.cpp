@@ -5,7 +5,6 @@
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_http.h>
-#include <cpl_string.h>
 #include <gdal.h>
 #include <ogr_srs_api.h>
 
@@ -111,28 +110,34 @@ bool isRegular(const QByteArray &path) {
 // The side files GDAL may read beside `path`: its .aux.xml and its world files, and only those
 // that are regular files. Overviews (.ovr), masks (.msk) and other side files are datasets GDAL
 // would open with any driver, so they are left out: overviews are built in the cache instead.
-CPLStringList siblingsOf(const QByteArray &path) {
+QList<QByteArray> siblingsOf(const QByteArray &path) {
     const QFileInfo map(QFile::decodeName(path));
     const QString ext = map.suffix().toLower();
     QStringList worldExts{QStringLiteral("wld")};
     if (ext.size() >= 2) worldExts << ext.left(1) + ext.right(1) + 'w' << ext + 'w';
     const QString stem = map.completeBaseName() + '.';
-    CPLStringList siblings;
+    QList<QByteArray> siblings;
     for (const QString &name :
          map.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System)) {
         const bool side =
             name == map.fileName() + QLatin1String(".aux.xml") ||
             (name.startsWith(stem) && worldExts.contains(name.mid(stem.size()).toLower()));
         if (side && isRegular(QFile::encodeName(map.dir().filePath(name))))
-            siblings.AddString(QFile::encodeName(name).constData());
+            siblings << QFile::encodeName(name);
     }
     return siblings;
 }
 
-GDALDatasetH openDataset(const QByteArray &path) {
-    const CPLStringList siblings = siblingsOf(path);
+GDALDatasetH openDataset(const QByteArray &path, const QList<QByteArray> &siblings) {
+    std::vector<const char *> names;
+    for (const QByteArray &name : siblings)
+        names.push_back(name.constData());
+    names.push_back(nullptr);
+    // No side files at all is said with no list: GDAL takes an empty one for "not looked", and
+    // would probe the names itself; with no list it asks the folder, which it takes for empty.
     return GDALOpenEx(path.constData(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
-                      allowedDrivers().data(), nullptr, siblings.List());
+                      allowedDrivers().data(), nullptr,
+                      siblings.isEmpty() ? nullptr : const_cast<char **>(names.data()));
 }
 
 // Why GDAL did not open the file: its own words, or that the file is of a format a map may not be.
@@ -197,7 +202,9 @@ std::shared_ptr<TRasterSource> TRasterSource::open(const QString &path, QString 
     const QuietGdal quiet;
     std::shared_ptr<TRasterSource> source(
         new TRasterSource(QFile::encodeName(QFileInfo(path).absoluteFilePath())));
-    GDALDatasetH dataset = openDataset(source->m_path);
+    // Looked for once: every reader thread opens a handle of its own with the same side files.
+    source->m_siblings = siblingsOf(source->m_path);
+    GDALDatasetH dataset = openDataset(source->m_path, source->m_siblings);
     if (!dataset) {
         *error = openError(source->m_path);
         return nullptr;
@@ -316,7 +323,7 @@ GDALDatasetH TRasterSource::acquire() const {
     // A GDAL dataset serves one thread at a time; each concurrent reader gets its own. Should the
     // cached overviews have gone (the user emptied the cache), the raster itself still serves.
     GDALDatasetH dataset = cached ? overviewCacheOpen(m_cacheEntry) : nullptr;
-    return dataset ? dataset : openDataset(m_path);
+    return dataset ? dataset : openDataset(m_path, m_siblings);
 }
 
 void TRasterSource::release(GDALDatasetH dataset) const {

@@ -3,6 +3,7 @@
 #include "worldfile.h"
 
 #include <QImage>
+#include <QList>
 #include <QRect>
 #include <QString>
 #include <QVector>
@@ -67,8 +68,9 @@ private:
                       const Progress &progress, QString *error) const;
 
     // Set while opening, read-only afterwards.
-    QByteArray m_path;     // absolute, as the cached overviews' VRT names it
-    QString m_cacheEntry;  // where the overviews of a raster without any are cached
+    QByteArray m_path;             // absolute, as the cached overviews' VRT names it
+    QList<QByteArray> m_siblings;  // the side files GDAL may read beside it, by name
+    QString m_cacheEntry;          // where the overviews of a raster without any are cached
     QSize m_size;
     bool m_hasOverviews = false;
     std::optional<TWorldFile> m_world;
