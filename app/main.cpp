@@ -9,7 +9,7 @@
 #include "scalefactor.h"
 
 int main(int argc, char **argv) {
-    applyScaleFactor(scaleFactorFile());  // before the application object, for the whole run
+    applyStoredScaleFactor();  // before the application object, for the whole run
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setOrganizationName(QStringLiteral("Corvanta"));

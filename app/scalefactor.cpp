@@ -1,18 +1,31 @@
 #include "scalefactor.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
 namespace {
 const QString kKey = QStringLiteral("ScaleFactor");
+const QString kFileName = QStringLiteral("scale_factor.ini");
+// One key of a few bytes: anything much larger is not this file.
+constexpr qint64 kMaxFileBytes = 64 * 1024;
 }  // namespace
 
-QString scaleFactorFile(const QString &folder) {
-    const QString dir = folder.isEmpty() ? QDir::currentPath() : folder;
-    return dir + QStringLiteral("/scale_factor.ini");
+QString scaleFactorFile() {
+    // The folder of the application's own settings, wherever the platform (or a test) puts it.
+    const QSettings store(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Corvanta"),
+                          QStringLiteral("Survokart"));
+    return QFileInfo(store.fileName()).absolutePath() + QLatin1Char('/') + kFileName;
+}
+
+QString oldScaleFactorFile() {
+    return QDir::currentPath() + QLatin1Char('/') + kFileName;
 }
 
 int readScaleFactor(const QString &file) {
+    // The working folder may hold anything under this name: a FIFO would block, a huge file stall.
+    const QFileInfo info(file);
+    if (!info.isFile() || info.size() > kMaxFileBytes) return kDefaultScaleFactor;
     QSettings ini(file, QSettings::IniFormat);
     bool ok = false;
     const int percent = ini.value(kKey, kDefaultScaleFactor).toInt(&ok);
@@ -21,6 +34,7 @@ int readScaleFactor(const QString &file) {
 }
 
 bool writeScaleFactor(const QString &file, int percent, QString *error) {
+    QDir().mkpath(QFileInfo(file).absolutePath());
     QSettings ini(file, QSettings::IniFormat);
     ini.setValue(kKey, percent);
     ini.sync();
@@ -37,4 +51,12 @@ int applyScaleFactor(const QString &file) {
     const int percent = readScaleFactor(file);
     qputenv("QT_SCALE_FACTOR", scaleFactorValue(percent));
     return percent;
+}
+
+int applyStoredScaleFactor() {
+    const QString file = scaleFactorFile();
+    const QString old = oldScaleFactorFile();
+    if (!QFileInfo::exists(file) && QFileInfo(old).isFile())
+        writeScaleFactor(file, readScaleFactor(old), nullptr);  // a failure leaves the default
+    return applyScaleFactor(file);
 }
