@@ -37,17 +37,50 @@ int createBeside(const QString &path, mode_t mode, QByteArray *name) {
 
 }  // namespace
 
+namespace {
+constexpr int kLookForFolderMs = 2000;
+}  // namespace
+
 Geotagger::Geotagger(QObject *parent) : QObject(parent) {
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { scan(true); });
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
+        if (m_present && QFileInfo(m_folder).isDir())
+            scan(true);
+        else
+            watch();  // the folder went away, or something changed where it is awaited
+    });
+    m_lookForFolder.setInterval(kLookForFolderMs);
+    connect(&m_lookForFolder, &QTimer::timeout, this, &Geotagger::watch);
 }
 
 void Geotagger::setFolder(const QString &folder) {
-    if (!m_watcher.directories().isEmpty()) m_watcher.removePaths(m_watcher.directories());
     m_folder = folder;
     m_known.clear();
-    // A missing folder is watched from the next change of settings on; nothing to list meanwhile.
-    if (!folder.isEmpty() && QFileInfo(folder).isDir()) m_watcher.addPath(folder);
-    scan(false);
+    watch();
+}
+
+void Geotagger::watch() {
+    if (!m_watcher.directories().isEmpty()) m_watcher.removePaths(m_watcher.directories());
+    if (m_folder.isEmpty() || QFileInfo(m_folder).isDir()) {
+        m_lookForFolder.stop();
+        if (!m_folder.isEmpty()) m_watcher.addPath(m_folder);
+        setPresent(true);
+        // What a folder holds when it appears was not taken now, so it says nothing of here.
+        scan(false);
+        return;
+    }
+    QString above = QFileInfo(m_folder).absolutePath();
+    while (!QFileInfo(above).isDir() && above != QDir::rootPath())
+        above = QFileInfo(above).absolutePath();
+    m_watcher.addPath(above);
+    m_lookForFolder.start();
+    m_known.clear();  // whatever the folder holds when it is back is listed afresh
+    setPresent(false);
+}
+
+void Geotagger::setPresent(bool present) {
+    if (present == m_present) return;
+    m_present = present;
+    emit folderPresentChanged(present);
 }
 
 void Geotagger::setFix(double latitude, double longitude, double altitude) {
@@ -66,7 +99,7 @@ QStringList Geotagger::knownPictures() const {
 }
 
 void Geotagger::scan(bool tag) {
-    if (m_folder.isEmpty()) return;
+    if (m_folder.isEmpty() || !m_present) return;
     const QStringList names =
         QDir(m_folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System, QDir::Unsorted);
     for (const QString &name : names) {

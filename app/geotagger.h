@@ -1,6 +1,7 @@
 // Writes a ".gps" text file with the latest live GPS position beside every new JPEG picture that
-// turns up in the watched picture folder. Pictures present when the folder is taken on are only
-// recorded, never tagged; each picture is tagged at most once while the folder is watched.
+// turns up in the watched picture folder. Pictures present when the folder is taken on, or when it
+// appears (a camera card mounted later), are only recorded, never tagged; each picture is tagged
+// at most once while the folder is there.
 //
 // GUI thread only: the watcher reports through the event loop, and the outcome of each picture is
 // reported by signal (the window shows it in a modal box, whose nested event loop may start
@@ -12,6 +13,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -28,8 +30,11 @@ public:
     explicit Geotagger(QObject *parent = nullptr);
 
     // Watches `folder` from now on (nothing when empty) and records the pictures already there.
+    // A folder that is not there is waited for, and taken on once it appears.
     void setFolder(const QString &folder);
     QString folder() const { return m_folder; }
+    // False while a chosen folder does not exist.
+    bool folderPresent() const { return m_present; }
     // The pictures recorded so far, sorted by name.
     QStringList knownPictures() const;
 
@@ -55,6 +60,7 @@ public:
     static bool writeSidecar(const QString &path, const QByteArray &text, QString *error);
 
 signals:
+    void folderPresentChanged(bool present);
     void tagged(const QString &picture, const QString &sidecar);
     void failed(const QString &picture, const QString &message);
 
@@ -64,10 +70,17 @@ private:
         Clock::time_point at;
     };
     std::optional<Fix> currentFix() const;
+    // Watches the folder when it is there, otherwise the nearest folder above it, for its coming.
+    void watch();
+    void setPresent(bool present);
 
     QFileSystemWatcher m_watcher;
+    // A card mounted over an existing mount point changes no folder a watcher sees: while the
+    // folder is missing, it is also looked for now and then.
+    QTimer m_lookForFolder;
+    bool m_present = true;
     QString m_folder;
-    QSet<QString> m_known;  // file names seen in m_folder; never shrinks while it is watched
+    QSet<QString> m_known;  // file names seen in m_folder since it was chosen or last appeared
     std::optional<Fix> m_fix;
     std::function<Clock::time_point()> m_now = [] { return Clock::now(); };
 };

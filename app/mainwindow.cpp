@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
@@ -155,6 +156,10 @@ void MainWindow::ConnectSignals() {
     }
     connect(m_tagger, &Geotagger::failed, this, [this](const QString &, const QString &message) {
         showMessage(QMessageBox::Warning, tr("Error"), message, QMessageBox::Ok);
+    });
+    connect(m_tagger, &Geotagger::folderPresentChanged, this, [this](bool present) {
+        form->lblStatus->setText(present ? QString() : tr("Picture folder not found"));
+        form->lblStatus->setToolTip(present ? QString() : QDir::toNativeSeparators(m_picPath));
     });
     connect(m_tagger, &Geotagger::tagged, this, [this] {
         showMessage(QMessageBox::Information, tr("Info"), tr("GPS information saved to file!"),

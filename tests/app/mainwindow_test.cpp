@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QErrorMessage>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QRadioButton>
@@ -62,7 +63,8 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         store().clear();
-        // scale_factor.ini lives in the working directory.
+        QFile::remove(scaleFactorFile());
+        // Earlier versions kept scale_factor.ini in the working directory.
         m_oldDir = QDir::currentPath();
         QDir::setCurrent(m_workDir.path());
     }
@@ -117,6 +119,8 @@ TEST_F(MainWindowTest, FirstStartThenTheStoredSettings) {
     }
     s.endArray();
     EXPECT_EQ(readScaleFactor(scaleFactorFile()), 100);
+    EXPECT_TRUE(QFileInfo::exists(scaleFactorFile()));
+    EXPECT_FALSE(QFileInfo::exists(oldScaleFactorFile()));
 
     // What a user left behind last time.
     s.setValue("MapPoints", 1);
@@ -155,6 +159,14 @@ TEST_F(MainWindowTest, FirstStartThenTheStoredSettings) {
     EXPECT_EQ(qgetenv("QT_SCALE_FACTOR"), "1.5");
     qputenv("QT_SCALE_FACTOR", before);
     EXPECT_EQ(readScaleFactor(m_workDir.path() + "/none.ini"), 100);
+
+    // The scale an earlier version kept in the working folder is taken over, once.
+    ASSERT_TRUE(QFile::remove(scaleFactorFile()));
+    ASSERT_TRUE(writeScaleFactor(oldScaleFactorFile(), 80, nullptr));
+    EXPECT_EQ(applyStoredScaleFactor(), 80);
+    ASSERT_TRUE(writeScaleFactor(oldScaleFactorFile(), 120, nullptr));
+    EXPECT_EQ(applyStoredScaleFactor(), 80);
+    qputenv("QT_SCALE_FACTOR", before);
 }
 
 TEST_F(MainWindowTest, ReadingsFillTheColumnsAndTheMapMeasures) {
@@ -238,6 +250,31 @@ TEST_F(MainWindowTest, ReadingsFillTheColumnsAndTheMapMeasures) {
     EXPECT_EQ(w.geotagger().folder(), pictures.path());
     EXPECT_EQ(child<QLabel>(w, "lblCps")->styleSheet(), "font-weight: bold;");
     EXPECT_EQ(store().value("PicPath").toString(), pictures.path());
+}
+
+// A camera card mounted after the start, or taken out and put back.
+TEST_F(MainWindowTest, APictureFolderIsWatchedFromTheMomentItAppears) {
+    QTemporaryDir card;
+    const QString pictures = card.path() + "/DCIM/100CAMERA";
+    const auto photograph = [&](const QString &name) {
+        QFile f(pictures + "/" + name);
+        return f.open(QIODevice::WriteOnly) && f.write("jpeg") == 4;
+    };
+    store().setValue("PicPath", pictures);
+    QuietWindow w;
+    auto *status = child<QLabel>(w, "lblStatus");
+    EXPECT_EQ(status->text(), "Picture folder not found");
+    w.geotagger().setFix(49.5, 16.25, 310);
+    for (int mount = 0; mount < 2; ++mount) {
+        ASSERT_TRUE(QDir().mkpath(pictures));
+        ASSERT_TRUE(photograph("OLD.JPG"));  // on the card already: not taken here
+        ASSERT_TRUE(spin([&] { return status->text().isEmpty(); }));
+        ASSERT_TRUE(photograph("NEW.JPG"));
+        ASSERT_TRUE(spin([&] { return QFile::exists(pictures + "/NEW.gps"); }));
+        EXPECT_FALSE(QFile::exists(pictures + "/OLD.gps"));
+        ASSERT_TRUE(QDir(card.path() + "/DCIM").removeRecursively());
+        ASSERT_TRUE(spin([&] { return status->text() == "Picture folder not found"; }));
+    }
 }
 
 TEST_F(MainWindowTest, ShowGpsFollowsWhatIsConnectedAndDrawnNow) {
