@@ -28,8 +28,12 @@ namespace {
 
 const QString kVersion = QStringLiteral("1.3.0");
 const QString kDash = QStringLiteral("-");
-const QString kHighlightLabel = QStringLiteral("color:rgb(150,240,150)");
-const QString kHighlight = QStringLiteral("color:rgb(150,240,150);");
+// The reading that colours the track stands out in green: dark on a light palette, light on a
+// dark one, so that it keeps a contrast of 4.5:1 or more on every column's tint.
+QString highlightColour(const QPalette &palette) {
+    const bool dark = palette.color(QPalette::Window).lightness() < 128;
+    return dark ? QStringLiteral("color:rgb(150,240,150)") : QStringLiteral("color:rgb(0,90,0)");
+}
 const QString kTints[] = {QStringLiteral("background-color:rgba(120,16,16,50)"),
                           QStringLiteral("background-color:rgba(16,120,16,50)"),
                           QStringLiteral("background-color:rgba(16,16,120,50)")};
@@ -104,8 +108,8 @@ void MainWindow::setupButtons() {
                               form->btnShowGps,  form->btnDownload, form->btnDistance,
                               form->btnClearMap, form->btnSettings, form->btnQuit};
     for (QPushButton *b : buttons)
-        b->setStyleSheet(QStringLiteral("padding: 15px;Text-align:left"));
-    form->btnDevice->setStyleSheet(QStringLiteral("padding: 15px;Text-align:left;"));
+        b->setStyleSheet(QStringLiteral("padding: 6px;Text-align:left"));
+    form->btnDevice->setStyleSheet(QStringLiteral("padding: 6px;Text-align:left;"));
     // The single-device path stays reachable in code only; the panels are the road to the
     // instruments.
     for (QPushButton *b : {form->btnDistance, form->btnDevice, form->btnConnect,
@@ -239,13 +243,15 @@ void MainWindow::highlightMapPoints(const QString &otherLabelStyle) {
         map->setValueUnit(kCountRate);
     else if (map->valueUnit() == kCountRate)
         map->setValueUnit(0);
+    const QString highlight = highlightColour(palette());
     for (int devNum = 1; devNum <= 3; ++devNum) {
         const QString &tint = kTints[devNum - 1];
-        cell(DoseRate, devNum)->setStyleSheet(cps ? tint : kHighlight + tint);
-        cell(Cps, devNum)->setStyleSheet(cps ? kHighlight + tint : tint);
+        const QString highlighted = highlight + QLatin1Char(';') + tint;
+        cell(DoseRate, devNum)->setStyleSheet(cps ? tint : highlighted);
+        cell(Cps, devNum)->setStyleSheet(cps ? highlighted : tint);
     }
-    form->lblDoseRate->setStyleSheet(cps ? otherLabelStyle : kHighlightLabel);
-    form->lblCps->setStyleSheet(cps ? kHighlightLabel : otherLabelStyle);
+    form->lblDoseRate->setStyleSheet(cps ? otherLabelStyle : highlight);
+    form->lblCps->setStyleSheet(cps ? highlight : otherLabelStyle);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {

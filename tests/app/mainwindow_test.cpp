@@ -1,5 +1,6 @@
 // The application window: start-up and settings, the readings grid and the map, the distance
 // measurement, and the whole window against three simulated instruments.
+#include <QApplication>
 #include <QDir>
 #include <QErrorMessage>
 #include <QFile>
@@ -7,10 +8,12 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <deque>
 
 #include "app/distancedialog.h"
@@ -33,7 +36,7 @@ using test::spin;
 const QString kMap = QStringLiteral(MAP_DATA_DIR "/survey.png");
 const QString kTint1 = "background-color:rgba(120,16,16,50)";
 const QString kTint3 = "background-color:rgba(16,16,120,50)";
-const QString kGreen = "color:rgb(150,240,150);";
+const QString kGreen = "color:rgb(0,90,0);";
 
 // Answers its message boxes without a person: records them and gives `answer`.
 class QuietWindow : public MainWindow {
@@ -85,7 +88,10 @@ TEST_F(MainWindowTest, FirstStartThenTheStoredSettings) {
     {
         QuietWindow w;
         EXPECT_EQ(w.windowTitle(), "Survokart v1.3.0");
-        EXPECT_EQ(w.size(), QSize(1071, 1176));
+        // A 1366 x 768 screen, less a title bar and a desktop panel, holds all of it.
+        const QSize screen(1366, 768 - 68);
+        EXPECT_TRUE(screen.expandedTo(w.size()) == screen) << w.width() << "x" << w.height();
+        EXPECT_TRUE(screen.expandedTo(w.minimumSizeHint()) == screen);
         EXPECT_EQ(mainTabs(w)->currentIndex(), 1);
         auto *info = child<QTabWidget>(w, "tabInfo");
         EXPECT_EQ(info->count(), 1);
@@ -96,7 +102,7 @@ TEST_F(MainWindowTest, FirstStartThenTheStoredSettings) {
             EXPECT_TRUE(child<QWidget>(w, hidden)->isHidden()) << hidden;
         EXPECT_EQ(text(w, "lblLatField2"), "-");
         EXPECT_EQ(child<QLabel>(w, "lblDoseRateField")->styleSheet(), kGreen + kTint1);
-        EXPECT_EQ(child<QLabel>(w, "lblDoseRate")->styleSheet(), "color:rgb(150,240,150)");
+        EXPECT_EQ(child<QLabel>(w, "lblDoseRate")->styleSheet(), "color:rgb(0,90,0)");
         EXPECT_EQ(child<QLabel>(w, "lblCpsField3")->styleSheet(), kTint3);
         EXPECT_EQ(child<QLabel>(w, "lblCps")->styleSheet(), "");
         ASSERT_TRUE(spin([&] { return w.mapView().mapScene().trackR() == 2.0; }));
@@ -252,6 +258,58 @@ TEST_F(MainWindowTest, ReadingsFillTheColumnsAndTheMapMeasures) {
     EXPECT_EQ(store().value("PicPath").toString(), pictures.path());
 }
 
+// WCAG relative luminance and contrast ratio.
+double luminance(const QColor &c) {
+    const auto channel = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+}
+
+// The text colour of a label's style sheet against what it is drawn on: its tint over the window.
+double contrastOf(const QLabel &label, const QColor &window) {
+    const QString style = label.styleSheet();
+    const QRegularExpressionMatch text =
+        QRegularExpression(R"((?:^|;)color:rgb\((\d+),(\d+),(\d+)\))").match(style);
+    const QRegularExpressionMatch tint =
+        QRegularExpression(R"(background-color:rgba\((\d+),(\d+),(\d+),(\d+)\))").match(style);
+    if (!text.hasMatch()) return 0;
+    QColor ground = window;
+    if (tint.hasMatch()) {
+        const double a = tint.captured(4).toInt() / 255.0;
+        const auto mix = [&](int i, int under) {
+            return int(std::lround(tint.captured(i).toInt() * a + under * (1 - a)));
+        };
+        ground = QColor(mix(1, window.red()), mix(2, window.green()), mix(3, window.blue()));
+    }
+    const QColor ink(text.captured(1).toInt(), text.captured(2).toInt(), text.captured(3).toInt());
+    const double l1 = luminance(ink), l2 = luminance(ground);
+    return (std::max(l1, l2) + 0.05) / (std::min(l1, l2) + 0.05);
+}
+
+TEST_F(MainWindowTest, TheHighlightedReadingIsReadableOnEveryTintInLightAndDarkPalettes) {
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::Window, QColor(53, 53, 53));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    for (const QPalette &palette : {before, dark}) {
+        QApplication::setPalette(palette);
+        for (int mapPoints : {0, 1}) {
+            store().setValue("MapPoints", mapPoints);
+            QuietWindow w;
+            const QColor window = w.palette().color(QPalette::Window);
+            const QString row = mapPoints ? "lblCps" : "lblDoseRate";
+            EXPECT_GE(contrastOf(*child<QLabel>(w, qPrintable(row)), window), 4.5);
+            for (const QString column : {"", "2", "3"})
+                EXPECT_GE(contrastOf(*child<QLabel>(w, qPrintable(row + "Field" + column)), window),
+                          4.5)
+                    << qPrintable(row + column) << " on " << qPrintable(window.name());
+        }
+    }
+    QApplication::setPalette(before);
+}
+
 // A camera card mounted after the start, or taken out and put back.
 TEST_F(MainWindowTest, APictureFolderIsWatchedFromTheMomentItAppears) {
     QTemporaryDir card;
@@ -383,6 +441,8 @@ TEST_F(MainWindowTest, ThreeInstrumentsLiveADownloadAndARestart) {
         ASSERT_TRUE(spin([&] { return QFile::exists(pictures.path() + "/field.gps"); }));
         EXPECT_TRUE(w.messages.contains("Info|GPS information saved to file!"));
 
+        w.resize(1366, 768);
+        ASSERT_EQ(w.size(), QSize(1366, 768));
         mainTabs(w)->setCurrentIndex(0);
         EXPECT_TRUE(w.grab().save(SCREENSHOT_DIR "/main_window_map.png"));
         mainTabs(w)->setCurrentIndex(1);
