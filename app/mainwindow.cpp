@@ -409,7 +409,7 @@ void MainWindow::OnBtnDownloadClicked() {
         showError(refusal);
         return;
     }
-    OnBtnShowGspClicked();
+    // Downloaded points reach the track whatever "Show GPS" says: the download leaves it alone.
     DownloadDialog dialog(this, m_m30Protocol, &m_device->commands(), 0);
     connect(&dialog, &DownloadDialog::addMapPoint, this, &MainWindow::addMapPoint);
     if (dialog.exec() != QDialog::Accepted) return;
