@@ -29,4 +29,4 @@ BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libg
     libgdal-dev gdal-bin
     libsystemd-dev libbluetooth-dev dbus-daemon python3-dbusmock)
 
-jobs() { nproc 2>/dev/null || echo 2; }
+build_jobs() { nproc 2>/dev/null || echo 2; }
