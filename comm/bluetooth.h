@@ -6,19 +6,9 @@
 
 #include <bluetooth/bluetooth.h>
 
+#include "bt_inquiry.h"
 #include "forward.h"
 #include "transport.h"
-
-// One inquiry result, laid out as callers of the result callback read it.
-struct comm_bt_inquiry_result_t {
-    char address[20];  // "00:1A:7D:DA:71:13"
-    char name[64];     // empty when the device gave none
-    int class_of_device;
-    int rssi;  // signal strength in dBm when BlueZ reported one, else 0
-};
-static_assert(sizeof(comm_bt_inquiry_result_t) == 92);
-
-constexpr int BT_MAX_RESULTS = 255;
 
 extern const comm_transport_ops bt_ms_ops;
 

@@ -18,6 +18,7 @@
 #include "bluetooth.h"
 #include "bluetooth_bus.h"
 #include "conn_string.h"
+#include "instrument_ids.h"
 #include "log.h"
 #include "poll_wait.h"
 #include "thread.h"
@@ -26,8 +27,6 @@ namespace {
 
 constexpr int kDefaultInquiryMs = 10 * 1280;  // ten inquiry units of 1.28 s
 constexpr auto kWaitJoin = std::chrono::seconds(5);
-constexpr int kChannel = 1;
-constexpr const char *kPin = "9153";
 constexpr int kConnectTimeoutMs = 60000;
 
 std::atomic<int> inquiry_ms{kDefaultInquiryMs};
@@ -386,8 +385,8 @@ int comm_bt_discover_wait(char *out, int *count_out) {
     for (int i = 0; i < run->count; ++i) {
         const comm_bt_inquiry_result_t &r = run->results[i];
         char *line = out + static_cast<size_t>(i) * COMM_CONN_STRING_SIZE;
-        comm_make_conn_string_bt(line, r.address, r.name, r.class_of_device, kChannel, kPin,
-                                 kConnectTimeoutMs);
+        comm_make_conn_string_bt(line, r.address, r.name, r.class_of_device, BT_INSTRUMENT_CHANNEL,
+                                 BT_INSTRUMENT_PIN, kConnectTimeoutMs);
     }
     *count_out = run->count;
     return 0;

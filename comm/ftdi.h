@@ -3,6 +3,7 @@
 // links; also the device listing and EEPROM access.
 #pragma once
 
+#include "instrument_ids.h"
 #include "transport.h"
 
 extern const comm_transport_ops usbftdi_ops;
@@ -10,9 +11,6 @@ extern const comm_transport_ops usbftdi_ops;
 // The library tried when SURVOKART_D2XX_LIBRARY names none.
 constexpr const char *FTDI_DEFAULT_LIBRARY = "libftd2xx.so";
 constexpr int FTDI_EEPROM_BYTES = 128;
-// The instruments' own USB ids, which the library is told before it opens a device.
-constexpr int FTDI_INSTRUMENT_VENDOR = 0x1781;
-constexpr int FTDI_INSTRUMENT_PRODUCT = 0x0c44;
 
 // Loads the library once per process: 0, or -1 when it (or one of its entry points) is missing.
 int load_ftdi_dll();

@@ -8,12 +8,11 @@
 #include <vector>
 
 #include "forward.h"
+#include "instrument_ids.h"
 #include "thread.h"
 
 struct ifaddrs;
 struct net_broadcast_listener;
-
-constexpr int NET_BROADCAST_PORT = 4455;
 
 // One listener at a time. `lock` serialises register and deregister; the listener's own state
 // lives behind the shared pointer, which the thread co-owns, so a thread that outlives its join

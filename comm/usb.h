@@ -2,6 +2,7 @@
 // of interface 0 driven through libusb; also the listing of such devices.
 #pragma once
 
+#include "instrument_ids.h"
 #include "transport.h"
 
 struct libusb_context;
@@ -11,9 +12,6 @@ struct timeval;
 
 extern const comm_transport_ops usbuniv_ops;
 
-constexpr int USBUNIV_VENDOR = 0x1781;
-constexpr int USBUNIV_PRODUCT_FIRST = 0x0c45;
-constexpr int USBUNIV_PRODUCT_LAST = 0x0c4d;
 constexpr int USBUNIV_READ_BLOCK = 16384;       // one IN transfer, kept in flight while connected
 constexpr int USBUNIV_WRITE_TIMEOUT_MS = 2500;  // a write the caller gave no limit
 constexpr int USBUNIV_LIST_MAX = 512;           // devices looked at per listing

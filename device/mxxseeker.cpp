@@ -8,6 +8,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "comm/bt_inquiry.h"
 #include "comm/conn_string.h"
 #include "handover.h"
 
@@ -28,13 +29,6 @@ std::vector<MXXSeeker *> live_seekers;  // guarded by registry_lock
 using device_handover::handOver;
 using device_handover::takeOver;
 
-// One inquiry result as the library lays it out: address text, name text, class of device and
-// one more int.
-constexpr size_t kBtResultSize = 92;
-constexpr size_t kBtAddressSize = 20;
-constexpr size_t kBtNameOffset = 20;
-constexpr size_t kBtNameSize = 64;
-
 // A fixed text field that need not end in a zero byte.
 QString textField(const char *field, size_t size) {
     return QString::fromUtf8(field, static_cast<qsizetype>(qstrnlen(field, size)));
@@ -42,11 +36,10 @@ QString textField(const char *field, size_t size) {
 
 BTDeviceList btDevices(const comm_bt_inquiry_result_t *results, int count) {
     BTDeviceList devices;
-    const auto *bytes = reinterpret_cast<const char *>(results);
-    for (int i = 0; bytes && i < count; ++i) {
-        const char *r = bytes + static_cast<size_t>(i) * kBtResultSize;
-        devices.emplace_back(textField(r + kBtNameOffset, kBtNameSize),
-                             textField(r, kBtAddressSize));
+    for (int i = 0; results && i < count; ++i) {
+        const comm_bt_inquiry_result_t &r = results[i];
+        devices.emplace_back(textField(r.name, sizeof r.name),
+                             textField(r.address, sizeof r.address));
     }
     return devices;
 }

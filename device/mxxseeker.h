@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "comm/instrument_ids.h"
 #include "mxx/mxx.h"
 
 class QTimer;
@@ -28,7 +29,7 @@ public:
     // Network list updates per broadcast query (at 500 ms, one query every 8 s).
     static constexpr int kTicksPerQuery = 16;
     static constexpr int kNetTimerMs = 500;
-    static constexpr int kDiscoveryPort = 4455;
+    static constexpr int kDiscoveryPort = NET_BROADCAST_PORT;
 
     // Throws std::runtime_error when the library cannot be started.
     explicit MXXSeeker(QObject *parent = nullptr);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "comm/comm.h"
+#include "comm/instrument_ids.h"
 #include "comm/log.h"
 #include "conn_state.h"
 
@@ -14,14 +15,8 @@ std::atomic<MXX_idle_wait_cb> wait_callback{nullptr};
 
 constexpr int kReadSize = 4096;
 constexpr int kReaderWaitMs = 200;
-constexpr int kVendor = 0x1781;
-constexpr int kFtdiProduct = 0x0c44;
-constexpr int kUsbProduct = 0x0c45;
-constexpr int kUsbProductLast = 0x0c4d;
 constexpr int kSerialBaud = 115200;
 constexpr int kBtClassFilter = 0xffe050;
-constexpr int kBtChannel = 1;
-constexpr const char *kBtPin = "9153";
 constexpr int kBtTimeoutMs = 60000;
 constexpr int kNetTimeoutMs = 1000;
 
@@ -70,6 +65,11 @@ int MXX_disconnect(int conn_id) {
 int MXX_wait_connected(int conn_id, int timeout_ms) {
     return comm_wait_connected(conn_id, timeout_ms);
 }
+
+static_assert(int(MXX_CONN_NONE) == int(COMM_STATE_FREE) &&
+              int(MXX_CONN_OPENING) == int(COMM_STATE_OPENING) &&
+              int(MXX_CONN_CONNECTED) == int(COMM_STATE_CONNECTED));
+
 int MXX_get_conn_state_id(int conn_id) {
     return comm_get_state(conn_id);
 }
@@ -82,9 +82,10 @@ int MXX_idle_wait(void *context, unsigned code, int value1, int value2) {
 int MXX_make_usb_conn_string(char *buf, const char *kind, const char *device) {
     if (!kind) return -1;
     if (std::strcmp(kind, "USBU") == 0)
-        return comm_make_conn_string_usb(buf, kind, device, kVendor, kUsbProduct);
+        return comm_make_conn_string_usb(buf, kind, device, USBUNIV_VENDOR, USBUNIV_PRODUCT_FIRST);
     if (std::strcmp(kind, "USBF") == 0 || std::strcmp(kind, "USBS") == 0)
-        return comm_make_conn_string_usb(buf, kind, device, kVendor, kFtdiProduct);
+        return comm_make_conn_string_usb(buf, kind, device, FTDI_INSTRUMENT_VENDOR,
+                                         FTDI_INSTRUMENT_PRODUCT);
     return -1;
 }
 
@@ -97,8 +98,8 @@ int MXX_make_serial_path_conn_string(char *buf, const char *path) {
 }
 
 int MXX_make_bt_conn_string(char *buf, const char *address, const char *name) {
-    return comm_make_conn_string_bt(buf, address, name, kBtClassFilter, kBtChannel, kBtPin,
-                                    kBtTimeoutMs);
+    return comm_make_conn_string_bt(buf, address, name, kBtClassFilter, BT_INSTRUMENT_CHANNEL,
+                                    BT_INSTRUMENT_PIN, kBtTimeoutMs);
 }
 
 int MXX_make_net_conn_string(char *buf, const char *host, int port) {
@@ -108,12 +109,13 @@ int MXX_make_net_conn_string(char *buf, const char *host, int port) {
 int MXX_list_usb_devices(char *out, int max, int *count_out) {
     int usb = 0, ftdi = 0;
     if (count_out) *count_out = 0;
-    int result = comm_list_devices_usb(0, out, max, &usb, nullptr, nullptr, kVendor, kVendor,
-                                       kUsbProduct, kUsbProductLast);
+    int result = comm_list_devices_usb(0, out, max, &usb, nullptr, nullptr, USBUNIV_VENDOR,
+                                       USBUNIV_VENDOR, USBUNIV_PRODUCT_FIRST, USBUNIV_PRODUCT_LAST);
     if (usb < 0 || usb > max) usb = 0;
     if (out && usb < max &&
         comm_list_devices_ftdi(nullptr, out + usb * COMM_CONN_STRING_SIZE, max - usb, &ftdi,
-                               nullptr, nullptr, kVendor, kFtdiProduct) != 0)
+                               nullptr, nullptr, FTDI_INSTRUMENT_VENDOR,
+                               FTDI_INSTRUMENT_PRODUCT) != 0)
         ftdi = 0;
     if (count_out) *count_out = usb + std::max(0, std::min(ftdi, max - usb));
     return result;

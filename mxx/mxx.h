@@ -33,7 +33,14 @@ int MXX_disconnect(int conn_id);
 // 0 once the instrument is recognised; 6 on time-out; -3 when the link ended unrecognised;
 // -1 for an unknown connection.
 int MXX_wait_connected(int conn_id, int timeout_ms);
-int MXX_get_conn_state_id(int conn_id);  // -1 not started, 0 none, 1 opening, 2 connected
+// What MXX_get_conn_state_id says of a connection.
+enum MXX_conn_state_id {
+    MXX_CONN_NOT_STARTED = -1,  // the library is not running
+    MXX_CONN_NONE = 0,          // no such connection, or it has ended
+    MXX_CONN_OPENING = 1,
+    MXX_CONN_CONNECTED = 2,
+};
+int MXX_get_conn_state_id(int conn_id);
 int MXX_idle_wait(void *context, unsigned code, int value1, int value2);
 
 // Sends one command; waits for its answer when wait_response is non-zero, retrying as often as

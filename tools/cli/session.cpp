@@ -11,7 +11,6 @@
 
 namespace {
 constexpr int kDefaultPort = 4444;
-constexpr int kStateConnected = 2;
 }  // namespace
 
 QString connectionStringOf(const QString &target) {
@@ -111,7 +110,7 @@ int Session::open(const QString &target, int timeoutMs) {
 
 bool Session::linkLost() const {
     const int id = m_device ? m_device->connId() : -1;
-    return id < 0 || MXX_get_conn_state_id(id) != kStateConnected;
+    return id < 0 || MXX_get_conn_state_id(id) != MXX_CONN_CONNECTED;
 }
 
 bool Session::interrupted() const {
