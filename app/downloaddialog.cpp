@@ -6,7 +6,6 @@
 #include <QSettings>
 
 #include <algorithm>
-#include <optional>
 
 #include "appresources.h"
 #include "device/commandqueue.h"
@@ -15,8 +14,6 @@
 
 namespace {
 
-constexpr int kRecordList = 1;    // transfer buffer of the stored record ids
-constexpr int kStoredRecord = 3;  // transfer buffer of one stored record
 constexpr int kMaxDays = 365;
 constexpr int kMaxHours = 1000;
 
@@ -106,6 +103,7 @@ void DownloadDialog::on_btn_start_clicked() {
     if ((m_window == SurveyWindow::Days && !daysRead) ||
         (m_window == SurveyWindow::Hours && !hoursRead))
         return fail(tr("Wrong value!"));
+    ++m_attempt;
     setState(State::Downloading);
     readRecordList();
 }
@@ -113,73 +111,45 @@ void DownloadDialog::on_btn_start_clicked() {
 void DownloadDialog::readRecordList() {
     const QString failed = tr("Download survey indices failed!");
     if (!m_protocol || !m_commands) return fail(failed);
-    // Empty when the list did not arrive whole.
-    auto read = [p = m_protocol]() -> std::optional<std::vector<int32_t>> {
-        std::vector<uint8_t> list(SURVEY_LIST_BYTES);
-        int count = 0, length = 0;
-        if (!p->txBuffDownload(kRecordList, 0, 1, SURVEY_LIST_MAX, 0, 0, &count, nullptr, nullptr,
-                               reinterpret_cast<char *>(list.data()), static_cast<int>(list.size()),
-                               &length))
-            return std::nullopt;
-        // A list shorter than the count it announces was cut short.
-        if (count < 0 || static_cast<long long>(count) * 4 > length) return std::nullopt;
-        return decodeSurveyList(list.data(), static_cast<size_t>(length), count);
-    };
-    m_commands->post(
-        this, QString(), read, [this, failed](const std::optional<std::vector<int32_t>> &ids) {
-            if (m_state != State::Downloading) return;  // cancelled meanwhile
-            if (!ids) return fail(failed);
-            m_ids = *ids;
-            std::erase_if(m_ids, [this](int32_t id) { return m_delivered.count(id) > 0; });
-            m_now = QDateTime::currentDateTime();
-            m_done = m_posted = 0;
-            downloadNextRecord();
-        });
+    auto read = [p = m_protocol] { return readSurveyList(*p); };
+    m_commands->post(this, QString(), read, [this, failed](const SurveyList &list) {
+        if (m_state != State::Downloading) return;  // cancelled meanwhile
+        if (list.error != SurveyReadError::None) return fail(failed);
+        m_walk.begin(list.ids, m_window, m_window == SurveyWindow::Hours ? m_hours : m_days,
+                     QDateTime::currentDateTime());
+        downloadNextRecord();
+    });
 }
 
 void DownloadDialog::downloadNextRecord() {
     if (m_state != State::Downloading) return;
-    if (m_done >= m_ids.size()) return finish();
-    // Taking every record, the walk asks for the next one while this one is handled, so that the
-    // link never stands idle meanwhile. A period ends the walk at its first older record, which
-    // only reading it tells: then one at a time, never reading beyond it.
-    const size_t ahead = m_window == SurveyWindow::All ? 2 : 1;
-    while (m_posted < m_ids.size() && m_posted < m_done + ahead) {
-        const int32_t id = m_ids[m_ids.size() - 1 - m_posted];
-        // Empty when the record did not arrive.
-        auto read = [p = m_protocol, id] {
-            std::vector<uint8_t> bytes(SURVEY_RECORD_BYTES);
-            if (!p->txBuffDownload(kStoredRecord, 0, id, 1, 0, 0, nullptr, nullptr, nullptr,
-                                   reinterpret_cast<char *>(bytes.data()),
-                                   static_cast<int>(bytes.size()), nullptr))
-                bytes.clear();
-            return bytes;
-        };
+    if (m_walk.ended()) return finish();
+    while (std::optional<int32_t> id = m_walk.next()) {
+        auto read = [p = m_protocol, id = *id] { return readSurveyRecord(*p, id); };
         if (!m_commands ||
             !m_commands->post(this, QString(), read,
-                              [this, id](const std::vector<uint8_t> &b) { recordArrived(id, b); }))
-            return fail(tr("Download of survey record %1 failed!").arg(id));
-        ++m_posted;
+                              [this, id = *id, attempt = m_attempt](const SurveyRecordRead &r) {
+                                  if (attempt == m_attempt) recordArrived(id, r);
+                              }))
+            return fail(tr("Download of survey record %1 failed!").arg(*id));
     }
 }
 
-void DownloadDialog::recordArrived(int32_t id, const std::vector<uint8_t> &bytes) {
+void DownloadDialog::recordArrived(int32_t id, const SurveyRecordRead &read) {
     if (m_state != State::Downloading) return;  // cancelled while the record was on its way
-    // A record that does not arrive is an error the user sees, not an empty record: the walk
-    // would otherwise end as if the window had been left, or go on past a lost link.
-    if (bytes.empty()) return fail(tr("Download of survey record %1 failed!").arg(id));
-    SurveyRecord record = decodeSurveyRecord(bytes.data(), bytes.size());
-    int value = m_window == SurveyWindow::Hours ? m_hours : m_days;
-    if (!surveyRecordInWindow(record.time, m_window, value, m_now)) return finish();
+    // A record that does not arrive, or arrives without its time, is an error the user sees: the
+    // walk would otherwise end as if the window had been left, or go on past a lost link.
+    if (read.error != SurveyReadError::None)
+        return fail(tr("Download of survey record %1 failed!").arg(id));
+    const SurveyRecord &record = read.record;
+    if (!m_walk.take(record)) return finish();
     for (const SurveyPoint &p : record.points) {
         if (!surveyPointUsable(p)) continue;  // a fix flag over garbage coordinates
         emit addMapPoint(p.latitude, p.longitude, p.altitude, p.cps, p.doseRate, record.doseUnit,
                          m_devNum, QDateTime::fromSecsSinceEpoch(record.time));
         if (m_state != State::Downloading) return;  // a receiver closed the dialog
     }
-    m_delivered.insert(id);
-    ++m_done;
-    m_ui->progressBar->setValue(static_cast<int>(m_done * 100 / m_ids.size()));
+    m_ui->progressBar->setValue(static_cast<int>(m_walk.taken() * 100 / m_walk.total()));
     downloadNextRecord();
 }
 

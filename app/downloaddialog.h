@@ -13,10 +13,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <set>
-#include <vector>
 
-#include "device/surveyrecord.h"
+#include "device/surveywalk.h"
 
 class CommandQueue;
 class M30Protocol;
@@ -66,7 +64,7 @@ private:
     void saveChoice();
     void readRecordList();
     void downloadNextRecord();
-    void recordArrived(int32_t id, const std::vector<uint8_t> &bytes);
+    void recordArrived(int32_t id, const SurveyRecordRead &read);
     void finish();
     void fail(const QString &message);
     void setState(State state);
@@ -77,14 +75,11 @@ private:
     int m_devNum;
     State m_state = State::Idle;
 
-    // The running download: the window chosen at Start, the ids newest last, and how many of them
-    // (from the newest) have been read.
+    // The window chosen at Start, and the walk over the records, which remembers the records
+    // delivered so that a retry after a failure skips them.
     SurveyWindow m_window = SurveyWindow::All;
     int m_days = 0, m_hours = 0;
-    QDateTime m_now;
-    std::vector<int32_t> m_ids;
-    size_t m_done = 0;    // records handled
-    size_t m_posted = 0;  // records asked for
-    // Records whose points were emitted by this dialog: a retry after a failure skips them.
-    std::set<int32_t> m_delivered;
+    SurveyWalk m_walk;
+    // Counts the Starts: a record still in flight from a failed attempt is not the retry's.
+    unsigned m_attempt = 0;
 };

@@ -19,6 +19,7 @@
 #include "device/m30protocol.h"
 #include "dialogs.h"
 #include "mxx/m30.h"
+#include "sim/m30_model.h"
 #include "sim/survey.h"
 
 namespace {
@@ -314,6 +315,25 @@ TEST_F(DownloadDialogTest, ARetryGoesOnWhereTheWalkStopped) {
     EXPECT_EQ(emitted.count(), 8);
     for (int id = 1; id <= 4; ++id)
         EXPECT_EQ(times.count(start + id), 2u) << id;
+}
+
+// An instrument that cuts a stored record inside its header: without the record's time the walk
+// cannot tell whether it is in the window, so the download fails rather than end there as done.
+TEST_F(DownloadDialogTest, ARecordShorterThanItsHeaderFailsTheDownload) {
+    sim::M30Options options;
+    options.events = false;
+    options.history = {.records = 3, .days = 0.1};
+    options.odd_records.short_every = 2;
+    sim::M30Model model(instrument, options);
+    DownloadDialog dialog(nullptr, m30, &device->commands(), 1);
+    child<QRadioButton>(dialog, "radioButton_days")->click();
+    run(dialog);
+    EXPECT_EQ(dialog.state(), DownloadDialog::State::Failed);
+    EXPECT_EQ(boxes, QStringList{"Error: Download of survey record 2 failed!"});
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(child<QPushButton>(dialog, "btn_start")->isEnabled());
+    EXPECT_FALSE(test::appSettings().contains("SelectDelta"));
 }
 
 // No instrument needed: the arrows only change the numbers.

@@ -1,51 +1,42 @@
 #include "download.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "arguments.h"
 #include "commands.h"
-#include "device/surveyrecord.h"
+#include "device/surveywalk.h"
 #include "export.h"
 #include "partialfile.h"
 #include "session.h"
 
 namespace {
 
-// Transfer-buffer kinds.
-constexpr int kRecordList = 1, kStoredRecord = 3;
-// Time, point count and dose unit: a record without them cannot be placed in the window.
-constexpr int kRecordHeaderBytes = 16;
-
 // The ids of the stored records, oldest first; an exit code when the list did not arrive whole.
 int readRecordList(Session &s, std::vector<int32_t> *ids) {
-    std::vector<uint8_t> list(SURVEY_LIST_BYTES);
-    int count = 0, length = 0;
-    if (!s.m30().txBuffDownload(kRecordList, 0, 1, SURVEY_LIST_MAX, 0, 0, &count, nullptr, nullptr,
-                                reinterpret_cast<char *>(list.data()),
-                                static_cast<int>(list.size()), &length))
+    SurveyList list = readSurveyList(s.m30());
+    if (list.error == SurveyReadError::Transfer)
         return s.commandFailed(Cli::tr("the transfer of the list of survey records"));
-    if (count < 0 || count > SURVEY_LIST_MAX || static_cast<int64_t>(count) * 4 > length)
+    if (list.error == SurveyReadError::Malformed)
         return s.fail(EXIT_FAILED, Cli::tr("the instrument announced %1 survey records but sent "
                                            "a list of %2 bytes")
-                                       .arg(count)
-                                       .arg(length));
-    *ids = decodeSurveyList(list.data(), static_cast<size_t>(length), count);
+                                       .arg(list.announced)
+                                       .arg(list.length));
+    *ids = std::move(list.ids);
     return EXIT_OK;
 }
 
-// One stored record; an exit code when it did not arrive.
+// One stored record; an exit code when it did not arrive whole.
 int readRecord(Session &s, int32_t id, const QString &which, SurveyRecord *record) {
-    std::vector<uint8_t> buffer(SURVEY_RECORD_BYTES, 0);
-    int length = 0;
-    if (!s.m30().txBuffDownload(kStoredRecord, 0, id, 1, 0, 0, nullptr, nullptr, nullptr,
-                                reinterpret_cast<char *>(buffer.data()),
-                                static_cast<int>(buffer.size()), &length))
+    SurveyRecordRead read = readSurveyRecord(s.m30(), id);
+    if (read.error == SurveyReadError::Transfer)
         return s.commandFailed(Cli::tr("the transfer of %1").arg(which));
-    if (length < kRecordHeaderBytes)
-        return s.fail(EXIT_FAILED,
-                      Cli::tr("the instrument sent %1 with only %2 bytes").arg(which).arg(length));
-    *record = decodeSurveyRecord(buffer.data(), static_cast<size_t>(length));
+    if (read.error == SurveyReadError::Malformed)
+        return s.fail(
+            EXIT_FAILED,
+            Cli::tr("the instrument sent %1 with only %2 bytes").arg(which).arg(read.length));
+    *record = std::move(read.record);
     return EXIT_OK;
 }
 
@@ -70,18 +61,19 @@ void keepWhatArrived(CommandContext &c, const QByteArray &bytes, int records) {
 // EXIT_OK, or why it stopped before.
 int readWindow(Session &s, const CliArguments &a, const std::vector<int32_t> &ids,
                std::vector<ExportedRecord> *records) {
-    const QDateTime now = QDateTime::currentDateTime();
-    const int total = static_cast<int>(ids.size());
+    SurveyWalk walk;
+    walk.begin(ids, a.window, a.windowValue, QDateTime::currentDateTime());
+    const int total = static_cast<int>(walk.total());
     s.progress(Cli::tr("downloading records: %1/%2").arg(0).arg(total));
-    for (int i = 0; i < total; ++i) {
+    while (std::optional<int32_t> id = walk.next()) {
+        const int i = static_cast<int>(walk.taken());
         if (s.interrupted())
             return s.fail(EXIT_INTERRUPTED,
                           Cli::tr("interrupted after %1 of %2 records").arg(i).arg(total));
         SurveyRecord r;
         QString which = Cli::tr("record %1 of %2").arg(i + 1).arg(total);
-        if (int code = readRecord(s, ids[static_cast<size_t>(total - 1 - i)], which, &r))
-            return code;
-        if (!surveyRecordInWindow(r.time, a.window, a.windowValue, now)) break;
+        if (int code = readRecord(s, *id, which, &r)) return code;
+        if (!walk.take(r)) break;
         records->push_back({r.time, r.doseUnit, std::move(r.points)});
         s.progress(Cli::tr("downloading records: %1/%2").arg(i + 1).arg(total));
     }

@@ -476,6 +476,7 @@ struct M30Model::Shared {
             std::memcpy(&time, bytes.data() + stored::kTime, sizeof time);
             put32(bytes, stored::kTime, kClockReset + time % 86400);
         }
+        if (hits(odd.short_every, id)) bytes.resize(stored::kUnit - 2);
     }
 
     // Builds the buffer the next chunk requests read; false for what the instrument lacks.
@@ -813,7 +814,8 @@ bool check_m30_options(const M30Options &o, std::string *error) {
             return bad("the error schedule's times must be 0 or more and ascending");
     if (o.error_cycle_ms < 0) return bad("the error schedule's cycle cannot be negative");
     const OddRecords &odd = o.odd_records;
-    if (odd.overfull_every < 0 || odd.unordered_every < 0 || odd.unreadable_every < 0)
+    if (odd.overfull_every < 0 || odd.unordered_every < 0 || odd.unreadable_every < 0 ||
+        odd.short_every < 0)
         return bad("the odd records are every Nth record, N 0 (none) or more");
     if (o.chunk_bytes < 1 || o.chunk_bytes > static_cast<int>(M30_TXBUF_CHUNK_MAX))
         return bad("the chunk size must be 1 to " + std::to_string(M30_TXBUF_CHUNK_MAX) + " bytes");

@@ -42,6 +42,7 @@ struct OddRecords {
     int overfull_every = 0;    // the point count claims more than the 60 points the record holds
     int unordered_every = 0;   // stamped by a clock reset to 2000-01-01, out of time order
     int unreadable_every = 0;  // the transfer is prepared, but reading it fails
+    int short_every = 0;       // the transfer ends inside the header, before the dose unit
 };
 
 struct M30Options {

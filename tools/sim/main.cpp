@@ -82,6 +82,7 @@ What instruments in the field do now and then (off by default):
   --overfull-records N    every Nth stored record claims more than its 60 points
   --unordered-records N   every Nth stored record is stamped by a clock reset to 2000-01-01
   --unreadable-records N  every Nth stored record can be prepared but not read
+  --short-records N       every Nth stored record ends after 10 bytes, inside its header
 
 Faults (fractions from 0 to 1, answers to the probe 8007 are spared):
   --drop F  --retry0 F  --retry-fail F  --refuse F  --fail-status F
@@ -328,15 +329,16 @@ int main(int argc, char **argv) {
                     "words, got '" +
                     std::string(value) + "'");
         } else if (arg == "--overfull-records" || arg == "--unordered-records" ||
-                   arg == "--unreadable-records") {
+                   arg == "--unreadable-records" || arg == "--short-records") {
             int every = 0;
             if (!parse_int(value, 0, sim::kMaxRecords, every))
                 return usage_error(std::string(arg) + " needs a whole number from 0 to " +
                                    std::to_string(sim::kMaxRecords) + ", got '" +
                                    std::string(value) + "'");
-            (arg == "--overfull-records"    ? m30.odd_records.overfull_every
-             : arg == "--unordered-records" ? m30.odd_records.unordered_every
-                                            : m30.odd_records.unreadable_every) = every;
+            (arg == "--overfull-records"     ? m30.odd_records.overfull_every
+             : arg == "--unordered-records"  ? m30.odd_records.unordered_every
+             : arg == "--unreadable-records" ? m30.odd_records.unreadable_every
+                                             : m30.odd_records.short_every) = every;
         } else if (arg == "--history" || arg == "--spectrum-period-ms" ||
                    arg == "--restart-delay-ms" || arg == "--chunk" || arg == "--error-cycle-ms") {
             int number = 0;
