@@ -1,6 +1,5 @@
 #include "devicestatuswidget.h"
 
-#include <QDebug>
 #include <QImage>
 #include <QMessageBox>
 #include <QPixmap>
@@ -17,6 +16,7 @@
 #include "device/mxxseeker.h"
 #include "device/surveyrecord.h"
 #include "downloaddialog.h"
+#include "log.h"
 #include "map/format.h"
 #include "mxx/mxx.h"
 #include "ui_devicestatuswidget.h"
@@ -103,12 +103,12 @@ void DeviceStatusWidget::updateStatus() {
 void DeviceStatusWidget::on_btn_connect_clicked() {
     if (!m_connectDialog->execute(m_connectedDevices)) return;
     m_connString = m_connectDialog->connectionString();
-    qDebug() << m_connString;
+    qCDebug(lcApp) << "connecting to" << m_connString;
     deviceConnect();
 }
 
 void DeviceStatusWidget::deviceConnect() {
-    qDebug() << "m_repeatConnect:" << m_repeatConnect;
+    qCDebug(lcApp) << "automatic connection attempts left:" << m_repeatConnect;
     if (m_repeatConnect > 0) --m_repeatConnect;
     if (m_connString.isEmpty()) return;
     if (!m_device->connect(m_connString)) {
