@@ -62,6 +62,7 @@ DeviceStatusWidget::DeviceStatusWidget(QWidget *parent)
     m_reconnectTimer->setSingleShot(true);
     connect(m_reconnectTimer, &QTimer::timeout, this, &DeviceStatusWidget::deviceConnect);
     setOrder(m_order);
+    updateStatus();
 }
 
 DeviceStatusWidget::~DeviceStatusWidget() {
@@ -95,7 +96,10 @@ void DeviceStatusWidget::connectSignals() {
 }
 
 void DeviceStatusWidget::updateStatus() {
+    // The mirror and the keys need an instrument; without one the mirror is off and says so.
     const bool connected = m_state == Connected;
+    if (!connected) ui->comboBoxDisplay->setCurrentIndex(0);
+    ui->comboBoxDisplay->setEnabled(connected);
     // A second connect while one is being opened would be refused by the device.
     ui->btn_connect->setEnabled(m_state != Connecting);
     if (!connected) {
@@ -137,7 +141,6 @@ void DeviceStatusWidget::openConnection() {
 // The next automatic attempt follows silently; the user hears of the failure once none is left.
 void DeviceStatusWidget::attemptFailed() {
     m_state = ConnectionError;
-    m_displayTimer->stop();
     updateStatus();
     if (m_repeatConnect == 0)
         showError(tr("Device connection error!"));
@@ -187,8 +190,6 @@ void DeviceStatusWidget::onDevDisconnected() {
         return;
     }
     m_state = Disconnected;
-    ui->comboBoxDisplay->setCurrentIndex(0);
-    m_displayTimer->stop();
     updateStatus();
 }
 

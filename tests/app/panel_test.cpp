@@ -168,6 +168,34 @@ TEST(DeviceStatusPanel, RestartBehindALinkThatStaysUpEndsConnectedOrDisconnected
     EXPECT_FALSE(connection[2][1].toBool());
 }
 
+// The mirror and the keys need an instrument: off and disabled whenever the panel has none.
+TEST(DeviceStatusPanel, MirrorAndKeysOnlyWhileConnected) {
+    Field field("127.0.0.1", "C1234567", Field::quiet(600000));
+    QuietPanel panel;
+    panel.setReconnectInterval(20);
+    auto *display = child<QComboBox>(panel, "comboBoxDisplay");
+    auto *ok = child<QPushButton>(panel, "btnOk");
+    EXPECT_FALSE(display->isEnabled());
+    bool enabledWhileConnecting = true;
+    QObject::connect(&panel.device(), &MXXDevice::connected, &panel,
+                     [&] { enabledWhileConnecting = display->isEnabled(); });
+    connectThroughTheDialog(panel, field);
+    EXPECT_FALSE(enabledWhileConnecting);
+    ASSERT_TRUE(display->isEnabled());
+    display->setCurrentIndex(1);
+    EXPECT_TRUE(ok->isEnabled());
+
+    // Restarted and never back: dropped, then connection errors until the attempts run out.
+    child<QPushButton>(panel, "btn_restartDevice")->click();
+    ASSERT_TRUE(spin([&] { return panel.state() != DeviceStatusWidget::Connected; }));
+    EXPECT_FALSE(display->isEnabled());
+    ASSERT_TRUE(spin([&] { return !panel.errors.isEmpty(); }));
+    EXPECT_EQ(panel.state(), DeviceStatusWidget::ConnectionError);
+    EXPECT_FALSE(display->isEnabled());
+    EXPECT_EQ(display->currentIndex(), 0);
+    EXPECT_FALSE(ok->isEnabled());
+}
+
 TEST(DeviceStatusPanel, RefusesWhatItCannotServe) {
     Field field("127.0.0.1", "Z1234567");  // answers the probe as another model
     QuietPanel panel;
