@@ -1,6 +1,5 @@
 #include "devicestatuswidget.h"
 
-#include <QDebug>
 #include <QImage>
 #include <QMessageBox>
 #include <QPixmap>
@@ -17,6 +16,7 @@
 #include "device/mxxseeker.h"
 #include "device/surveyrecord.h"
 #include "downloaddialog.h"
+#include "log.h"
 #include "map/format.h"
 #include "mxx/mxx.h"
 #include "ui_devicestatuswidget.h"
@@ -52,13 +52,17 @@ DeviceStatusWidget::DeviceStatusWidget(QWidget *parent)
       m_device(QSharedPointer<MXXDevice>::create()),
       m_displayTimer(QSharedPointer<QTimer>::create()),
       m_m17Protocol(std::make_shared<M17Protocol>()),
-      m_m30Protocol(std::make_shared<M30Protocol>()) {
+      m_m30Protocol(std::make_shared<M30Protocol>()),
+      m_reconnectTimer(new QTimer(this)) {
     initAppResources();
     ui->setupUi(this);
     m_connectDialog = QSharedPointer<ConnectDialog>::create(m_seeker, this);
     connectSignals();
     connect(m_displayTimer.get(), &QTimer::timeout, this, &DeviceStatusWidget::updateDeviceDisplay);
+    m_reconnectTimer->setSingleShot(true);
+    connect(m_reconnectTimer, &QTimer::timeout, this, &DeviceStatusWidget::deviceConnect);
     setOrder(m_order);
+    updateStatus();
 }
 
 DeviceStatusWidget::~DeviceStatusWidget() {
@@ -92,7 +96,13 @@ void DeviceStatusWidget::connectSignals() {
 }
 
 void DeviceStatusWidget::updateStatus() {
-    if (m_state != Connected) {
+    // The mirror and the keys need an instrument; without one the mirror is off and says so.
+    const bool connected = m_state == Connected;
+    if (!connected) ui->comboBoxDisplay->setCurrentIndex(0);
+    ui->comboBoxDisplay->setEnabled(connected);
+    // A second connect while one is being opened would be refused by the device.
+    ui->btn_connect->setEnabled(m_state != Connecting);
+    if (!connected) {
         ui->stackedWidget->setCurrentIndex(0);
         return;
     }
@@ -103,21 +113,44 @@ void DeviceStatusWidget::updateStatus() {
 void DeviceStatusWidget::on_btn_connect_clicked() {
     if (!m_connectDialog->execute(m_connectedDevices)) return;
     m_connString = m_connectDialog->connectionString();
-    qDebug() << m_connString;
+    qCDebug(lcApp) << "connecting to" << m_connString;
+    stopReconnecting();  // the user's own choice, and its failure is shown
     deviceConnect();
 }
 
 void DeviceStatusWidget::deviceConnect() {
-    qDebug() << "m_repeatConnect:" << m_repeatConnect;
+    qCDebug(lcApp) << "automatic connection attempts left:" << m_repeatConnect;
     if (m_repeatConnect > 0) --m_repeatConnect;
     if (m_connString.isEmpty()) return;
-    if (!m_device->connect(m_connString)) {
-        showError(tr("Device connection error!"));
-        m_state = ConnectionError;
-    } else {
-        m_state = Connecting;
-    }
+    m_state = Connecting;
     updateStatus();
+    if (m_device->connId() == -1) {
+        openConnection();
+        return;
+    }
+    // An instrument restarted behind a link that stayed up (a serial adapter) is recognised again
+    // only on a new connection: this attempt goes on once the old link has ended.
+    m_connectOnceClosed = true;
+    m_device->disconnect();
+}
+
+void DeviceStatusWidget::openConnection() {
+    if (!m_device->connect(m_connString)) attemptFailed();
+}
+
+// The next automatic attempt follows silently; the user hears of the failure once none is left.
+void DeviceStatusWidget::attemptFailed() {
+    m_state = ConnectionError;
+    updateStatus();
+    if (m_repeatConnect == 0)
+        showError(tr("Device connection error!"));
+    else
+        m_reconnectTimer->start(m_reconnectIntervalMs);
+}
+
+void DeviceStatusWidget::stopReconnecting() {
+    m_reconnectTimer->stop();
+    m_repeatConnect = 0;
 }
 
 // Connected once the instrument's serial has been read: the panel announces the connection with it.
@@ -125,7 +158,7 @@ void DeviceStatusWidget::onDevConnected() {
     const quint64 session = ++m_session;
     m_device->registerProtocol(m_m17Protocol);
     m_device->registerProtocol(m_m30Protocol);
-    m_repeatConnect = 0;
+    stopReconnecting();
     CommandQueue &commands = m_device->commands();
     commands.post(
         this, QString(), [p = m_m30Protocol] { return p->setEventFilter(M30_EVENT_FILTER_ALL); },
@@ -137,6 +170,7 @@ void DeviceStatusWidget::onDevConnected() {
             m_state = Connected;
             m_shortSerial = shortSerial(serial);
             updateStatus();
+            m_announced = true;
             emit deviceConnection(m_connString, true, m_shortSerial, m_order);
         });
 }
@@ -145,25 +179,23 @@ void DeviceStatusWidget::onDevDisconnected() {
     ++m_session;
     m_device->commands().cancel();
     reflectCommands();
-    m_state = Disconnected;
     m_shortSerial.clear();
-    emit deviceConnection(m_connString, false, QString(), m_order);
-    ui->comboBoxDisplay->setCurrentIndex(0);
-    m_displayTimer->stop();
+    if (m_announced) {
+        m_announced = false;
+        emit deviceConnection(m_connString, false, QString(), m_order);
+    }
+    if (m_connectOnceClosed) {
+        m_connectOnceClosed = false;
+        openConnection();
+        return;
+    }
+    m_state = Disconnected;
     updateStatus();
 }
 
 void DeviceStatusWidget::onDevConnectionError() {
     ++m_session;
-    m_state = ConnectionError;
-    if (m_repeatConnect == 0) showError(tr("Device connection error!"));
-    m_displayTimer->stop();
-    updateStatus();
-    if (m_repeatConnect != 0) scheduleReconnect();
-}
-
-void DeviceStatusWidget::scheduleReconnect() {
-    QTimer::singleShot(m_reconnectIntervalMs, this, &DeviceStatusWidget::deviceConnect);
+    attemptFailed();
 }
 
 void DeviceStatusWidget::showError(const QString &text) {
@@ -176,12 +208,14 @@ void DeviceStatusWidget::on_btn_restartDevice_clicked() {
         [this](bool) {
             reflectCommands();
             m_repeatConnect = kRestartAttempts;
-            scheduleReconnect();
+            m_reconnectTimer->start(m_reconnectIntervalMs);
         });
     if (posted) reflectCommands();
 }
 
 void DeviceStatusWidget::on_btn_disconnectDevice_clicked() {
+    stopReconnecting();  // the user wants the instrument let go, not reconnected
+    m_connectOnceClosed = false;
     m_device->disconnect();
 }
 

@@ -90,7 +90,9 @@ private:
     void pressKey(int code);
     QPushButton *keyButton(int code) const;
     void reflectCommands();
-    void scheduleReconnect();
+    void openConnection();
+    void attemptFailed();
+    void stopReconnecting();
 
     std::unique_ptr<Ui::DeviceStatusWidget> ui;
     QSharedPointer<MXXSeeker> m_seeker;
@@ -110,6 +112,11 @@ private:
     // Read once per connection: every refresh would otherwise cost a transaction.
     QString m_shortSerial;
     int m_reconnectIntervalMs = 10000;
+    QTimer *m_reconnectTimer;
+    // The old link is being closed so that this attempt can open a new one.
+    bool m_connectOnceClosed = false;
+    // The main window was told of this connection: its end is told once.
+    bool m_announced = false;
     // Counts connections and their ends: a result read on an ended connection is dropped.
     quint64 m_session = 0;
     bool m_keysEnabled = false;  // while the display is mirrored

@@ -5,13 +5,13 @@
 #include <QThread>
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "comm/conn_string.h"
 #include "commandqueue.h"
 #include "handover.h"
+#include "log.h"
 #include "mxx/mxx.h"
 #include "mxx/recognition.h"
 #include "mxxwait.h"
@@ -59,9 +59,8 @@ void postState(MXXDevice *device, StateEvent::Change change, int connId, uint64_
     QCoreApplication::postEvent(device, event, Qt::NormalEventPriority);
 }
 
-void printState(const char *what, const QString &connString) {
-    std::printf("%s %s\n", what, connString.toLocal8Bit().constData());
-    std::fflush(stdout);
+void logState(const char *what, const QString &connString) {
+    qCDebug(lcDevice) << what << connString;
 }
 
 }  // namespace
@@ -216,7 +215,7 @@ bool MXXDevice::event(QEvent *e) {
 int MXXDevice::onConnected(int connId, char *, int deviceType, void *user) {
     auto *link = static_cast<Link *>(user);
     std::lock_guard g(link->lock);
-    printState("connected", link->connString);
+    logState("connected", link->connString);
     link->connId = connId;
     link->type = deviceType;
     if (link->device) postState(link->device, StateEvent::Connected, connId, link->generation);
@@ -239,7 +238,7 @@ void MXXDevice::endLink(Link *link, int change, int connId) {
     std::lock_guard g(link->lock);
     keep = std::move(link->self);
     const bool failed = change == StateEvent::ConnectionFailed;
-    printState(failed ? "connection error" : "disconnected", link->connString);
+    logState(failed ? "connection error" : "disconnected", link->connString);
     link->ended = true;
     link->connId = -1;
     link->type = 0;

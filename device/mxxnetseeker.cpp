@@ -2,7 +2,8 @@
 
 #include <QTcpSocket>
 #include <QtEndian>
-#include <cstdio>
+
+#include "log.h"
 
 namespace {
 
@@ -38,9 +39,9 @@ void MXXNetSeeker::connected() {
     m_socket->write("list", 5);  // with its terminating zero byte
 }
 
-void MXXNetSeeker::connectionError(QAbstractSocket::SocketError error) {
-    std::printf("Net seeker error %d\n", static_cast<int>(error));
-    std::fflush(stdout);
+// A host that does not answer is routine for discovery: its list simply stays empty.
+void MXXNetSeeker::connectionError(QAbstractSocket::SocketError) {
+    qCDebug(lcDevice) << "no device list from" << m_host << m_port << m_socket->errorString();
 }
 
 void MXXNetSeeker::readDeviceList() {

@@ -131,6 +131,71 @@ TEST(DeviceStatusPanel, RestartReconnectsSilentlyAndSpeaksOnlyWhenTheAttemptsRun
     EXPECT_EQ(child<QStackedWidget>(panel, "stackedWidget")->currentIndex(), 0);
 }
 
+// Restarted behind a link that stays up (a serial adapter): the panel closes the old link
+// itself. It ends connected, or, with the instrument away for good, on the connect page with the
+// link closed and the disconnection told once; never on the connect page with the link open.
+TEST(DeviceStatusPanel, RestartBehindALinkThatStaysUpEndsConnectedOrDisconnected) {
+    sim::M30Options m30 = Field::quiet(600000);  // new links refused until powered on
+    m30.restart_keeps_link = true;
+    Field field("127.0.0.1", "C1234567", m30);
+    QuietPanel panel;
+    panel.setReconnectInterval(20);
+    connectThroughTheDialog(panel, field);
+    QSignalSpy connection(&panel, &DeviceStatusWidget::deviceConnection);
+    QSignalSpy failures(&panel.device(), &MXXDevice::connectionError);
+    auto *stack = child<QStackedWidget>(panel, "stackedWidget");
+
+    child<QPushButton>(panel, "btn_restartDevice")->click();
+    ASSERT_TRUE(spin([&] { return failures.count() == 1; }));
+    ASSERT_EQ(connection.count(), 1);
+    EXPECT_FALSE(connection[0][1].toBool());
+    field.instrument.power_on();
+    ASSERT_TRUE(spin([&] { return connection.count() == 2; }));
+    EXPECT_TRUE(connection[1][1].toBool());
+    EXPECT_EQ(connection[1][2].toString(), "4567");
+    EXPECT_EQ(stack->currentIndex(), 1);
+    EXPECT_EQ(child<QLineEdit>(panel, "lineEditSerial")->text(), "4567");
+    EXPECT_TRUE(panel.errors.isEmpty());
+
+    failures.clear();
+    child<QPushButton>(panel, "btn_restartDevice")->click();
+    ASSERT_TRUE(spin([&] { return !panel.errors.isEmpty(); }));
+    EXPECT_EQ(failures.count(), 10);
+    EXPECT_EQ(panel.errors, QStringList{"Device connection error!"});
+    EXPECT_EQ(stack->currentIndex(), 0);
+    EXPECT_EQ(panel.device().connId(), -1);
+    ASSERT_EQ(connection.count(), 3);
+    EXPECT_FALSE(connection[2][1].toBool());
+}
+
+// The mirror and the keys need an instrument: off and disabled whenever the panel has none.
+TEST(DeviceStatusPanel, MirrorAndKeysOnlyWhileConnected) {
+    Field field("127.0.0.1", "C1234567", Field::quiet(600000));
+    QuietPanel panel;
+    panel.setReconnectInterval(20);
+    auto *display = child<QComboBox>(panel, "comboBoxDisplay");
+    auto *ok = child<QPushButton>(panel, "btnOk");
+    EXPECT_FALSE(display->isEnabled());
+    bool enabledWhileConnecting = true;
+    QObject::connect(&panel.device(), &MXXDevice::connected, &panel,
+                     [&] { enabledWhileConnecting = display->isEnabled(); });
+    connectThroughTheDialog(panel, field);
+    EXPECT_FALSE(enabledWhileConnecting);
+    ASSERT_TRUE(display->isEnabled());
+    display->setCurrentIndex(1);
+    EXPECT_TRUE(ok->isEnabled());
+
+    // Restarted and never back: dropped, then connection errors until the attempts run out.
+    child<QPushButton>(panel, "btn_restartDevice")->click();
+    ASSERT_TRUE(spin([&] { return panel.state() != DeviceStatusWidget::Connected; }));
+    EXPECT_FALSE(display->isEnabled());
+    ASSERT_TRUE(spin([&] { return !panel.errors.isEmpty(); }));
+    EXPECT_EQ(panel.state(), DeviceStatusWidget::ConnectionError);
+    EXPECT_FALSE(display->isEnabled());
+    EXPECT_EQ(display->currentIndex(), 0);
+    EXPECT_FALSE(ok->isEnabled());
+}
+
 TEST(DeviceStatusPanel, RefusesWhatItCannotServe) {
     Field field("127.0.0.1", "Z1234567");  // answers the probe as another model
     QuietPanel panel;

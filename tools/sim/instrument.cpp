@@ -199,6 +199,7 @@ struct LinkRequest {
     uint16_t code = 0;
     std::vector<uint8_t> bytes;
     milliseconds down{0};
+    bool keep_link = false;  // a restart behind a line that stays up
 };
 
 // How one answer is spoiled, drawn before the answer is built.
@@ -589,6 +590,8 @@ struct Instrument::Impl {
             } else if (r->kind == LinkRequest::PowerOn) {
                 if (down()) reopen_at = now;
                 off = false;
+            } else if (r->keep_link) {
+                go_down(*r, now);  // the line stays: nothing has to drain before
             } else {
                 // What is queued by now leaves first; on a shaped line that takes a while.
                 out.drop_after(now);
@@ -607,6 +610,14 @@ struct Instrument::Impl {
 
     void go_down(const LinkRequest &r, Clock::time_point now) {
         // Down before the host can see the link end, so it finds nobody listening.
+        if (r.keep_link) {
+            // A pseudo-terminal is the line itself: it has no new links to refuse.
+            if (options.pty) return;
+            listening = false;
+            listen_fd.reset();
+            reopen_at = now + r.down;
+            return;
+        }
         if (r.kind == LinkRequest::Restart || r.kind == LinkRequest::PowerOff) {
             listening = false;
             listen_fd.reset();
@@ -923,10 +934,10 @@ void Instrument::close_link() {
     m_impl->wake();
 }
 
-void Instrument::restart(std::chrono::milliseconds down) {
+void Instrument::restart(std::chrono::milliseconds down, bool keep_link) {
     {
         std::lock_guard lock(m_impl->mutex);
-        m_impl->requests.push_back({LinkRequest::Restart, 0, {}, down});
+        m_impl->requests.push_back({LinkRequest::Restart, 0, {}, down, keep_link});
     }
     m_impl->wake();
 }

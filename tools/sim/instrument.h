@@ -123,8 +123,9 @@ public:
     void close_link();
     // Goes down as a restarting instrument does: answers already queued leave, then the link and
     // the listening socket close, so connections are refused until `down` has passed and
-    // accepted again after it.
-    void restart(std::chrono::milliseconds down);
+    // accepted again after it. With `keep_link` the open link stays up through the restart, as a
+    // serial adapter powered apart from the instrument does; only new links are refused.
+    void restart(std::chrono::milliseconds down, bool keep_link = false);
     // Goes down as restart() does, but stays down until power_on().
     void power_off();
     // Comes up at once after power_off() or during a restart's down time.

@@ -609,7 +609,8 @@ void install_commands(Instrument &in, const SharedPtr &s) {
             std::lock_guard lock(s->mutex);
             s->power_up();
         }
-        s->instrument.restart(std::chrono::milliseconds(s->options.restart_delay_ms));
+        s->instrument.restart(std::chrono::milliseconds(s->options.restart_delay_ms),
+                              s->options.restart_keeps_link);
         return ok(c);
     });
     in.set_command(M30_CMD_POWER_OFF, [s](const Command &c) {

@@ -60,6 +60,8 @@ The instrument:
   --restart-delay-ms N    down time after a restart command (default 3000); after a
                           power-off command the instrument stays off until the program
                           gets SIGUSR1, which powers on every instrument that is off
+  --restart-keeps-link    the link stays up through a restart, as behind a serial adapter
+                          powered apart from the instrument; only new links wait out the delay
   --chunk N               transfer-buffer chunk size, 1 to 8170 bytes (default 8170)
   --seed N                seeds the walk and the field as well as the faults (default 1)
   --udp-port N            UDP port of discovery requests (default 4455; 0 = any)
@@ -250,6 +252,10 @@ int main(int argc, char **argv) {
         }
         if (arg == "--rare-events") {
             m30.rare_events = true;
+            continue;
+        }
+        if (arg == "--restart-keeps-link") {
+            m30.restart_keeps_link = true;
             continue;
         }
         if (arg.substr(0, 2) != "--")
