@@ -363,7 +363,8 @@ void DeviceStatusWidget::on_comboBoxRecord_currentIndexChanged(int index) {
 }
 
 QString DeviceStatusWidget::downloadRefusal(MXXDevice &device) {
-    if (MXX_get_conn_state_id(device.connId()) != 2) return tr("Device not connected!");
+    if (MXX_get_conn_state_id(device.connId()) != MXX_CONN_CONNECTED)
+        return tr("Device not connected!");
     if (device.type() == M30Protocol::kType) return QString();
     device.disconnect();  // its disconnected() arrives queued, after the message
     return tr("Incompatible device!");
