@@ -68,6 +68,8 @@ MainWindow::MainWindow(QWidget *parent)
     menuBar()->hide();
     setWindowTitle(QStringLiteral("Survokart") + QStringLiteral(" v") + kVersion);
     ConnectSignals();
+    // No instrument has told yet which unit its dose rates are in.
+    form->MapView->setValueUnit(kNoUnit);
     RestoreState();
     setupButtons();
     distPickMode = 0;
@@ -228,12 +230,9 @@ void MainWindow::SaveState() {
 
 void MainWindow::highlightMapPoints(const QString &otherLabelStyle) {
     const bool cps = m_mapPoints != 0;
-    // The legend says what the track is coloured by before the next reading arrives.
+    // The track, the legend and the selected point's callout follow the chosen reading at once.
     TMapView *map = form->MapView;
-    if (cps)
-        map->setValueUnit(kCountRate);
-    else if (map->valueUnit() == kCountRate)
-        map->setValueUnit(0);
+    map->setValueUnit(cps ? kCountRate : map->doseUnit());
     for (int devNum = 1; devNum <= 3; ++devNum) {
         const QString &tint = kTints[devNum - 1];
         cell(DoseRate, devNum)->setStyleSheet(cps ? tint : kHighlight + tint);
@@ -445,9 +444,9 @@ void MainWindow::addMapPoint(double latitude, double longitude, double altitude,
     // reach the track, and never pose as the instrument's current position or reading.
     const bool downloaded = measured.isValid();
     if (downloaded || m_showGps) {
-        form->MapView->addTrackPoint(latitude, longitude, altitude, m_mapPoints ? cps : dose_rate,
-                                     m_mapPoints ? kCountRate : dose_value_units,
-                                     downloaded ? measured : QDateTime::currentDateTime(), devNum);
+        form->MapView->addTrackPoint(latitude, longitude, altitude, dose_rate, dose_value_units,
+                                     cps, downloaded ? measured : QDateTime::currentDateTime(),
+                                     devNum);
         if (!downloaded) form->MapView->gpsSetCoords(1, latitude, longitude);
         form->MapView->centerScreen();
     }

@@ -185,25 +185,45 @@ void TMapView::centerScreen() {
 }
 
 void TMapView::addTrackPoint(double latitude, double longitude, double altitude, double value) {
-    addTrackPoint(latitude, longitude, altitude, value, m_valueUnit, QDateTime(), 0);
+    addTrackPoint(latitude, longitude, altitude, value, valueUnit(), QDateTime(), 0);
 }
 
 void TMapView::addTrackPoint(double latitude, double longitude, double altitude, double value,
                              int unit, const QDateTime &time, int devNum) {
-    TTrackPoint point{latitude, longitude, altitude, value};
+    if (unit == kCountRate)
+        addTrackPoint(latitude, longitude, altitude, NAN, kNoUnit, value, time, devNum);
+    else
+        addTrackPoint(latitude, longitude, altitude, value, unit, NAN, time, devNum);
+}
+
+void TMapView::addTrackPoint(double latitude, double longitude, double altitude, double doseRate,
+                             int unit, double countRate, const QDateTime &time, int devNum) {
+    TTrackPoint point{latitude, longitude, altitude, doseRate};
     point.unit = unit;
+    point.countRate = countRate;
     point.time = time.isValid() ? time.toMSecsSinceEpoch() : TTrackPoint::kNoTime;
     point.device = devNum;
     scene.addTrackPoint(point);
     centerOn(centerPoint);
     lastLat = latitude;
     lastLon = longitude;
-    if (readingUnit(unit) != m_valueUnit) setValueUnit(unit);
+    // Dose-unit codes are 0..3; the legend takes the unit of the newest dose rate.
+    const int doseUnit = readingUnit(unit);
+    if (!std::isnan(doseRate) && doseUnit >= 0 && doseUnit != m_doseUnit) {
+        m_doseUnit = doseUnit;
+        viewport()->update();
+    }
 }
 
 void TMapView::setValueUnit(int unit) {
-    m_valueUnit = readingUnit(unit);
+    unit = readingUnit(unit);
+    if (unit != kCountRate) m_doseUnit = unit;
+    scene.setColourByCountRate(unit == kCountRate);
     viewport()->update();
+}
+
+int TMapView::valueUnit() const {
+    return scene.coloursByCountRate() ? kCountRate : m_doseUnit;
 }
 
 void TMapView::clearTrack() {
@@ -417,7 +437,7 @@ TOverlayPanel panelOf(const QStringList &lines) {
 }  // namespace
 
 QStringList TMapView::legendText() const {
-    const TOverlayPanel legend = TMapLegend::build(scene.thresholds(), scene.colors(), m_valueUnit);
+    const TOverlayPanel legend = TMapLegend::build(scene.thresholds(), scene.colors(), valueUnit());
     QStringList text;
     for (const TOverlayPanel::Line &line : legend.lines())
         text << line.text;
@@ -425,14 +445,22 @@ QStringList TMapView::legendText() const {
 }
 
 QRect TMapView::legendRect() const {
-    const TOverlayPanel legend = TMapLegend::build(scene.thresholds(), scene.colors(), m_valueUnit);
+    const TOverlayPanel legend = TMapLegend::build(scene.thresholds(), scene.colors(), valueUnit());
     if (legend.isEmpty()) return {};
     return QRect(QPoint(kMargin, kMargin), legend.size(fontMetrics()));
 }
 
+std::pair<double, int> TMapView::shownReading(const TTrackPoint &point) const {
+    const std::pair<double, int> dose{point.value, point.unit}, count{point.countRate, kCountRate};
+    const bool byCount = scene.coloursByCountRate();
+    const std::pair<double, int> &chosen = byCount ? count : dose, &other = byCount ? dose : count;
+    return std::isnan(chosen.first) && !std::isnan(other.first) ? other : chosen;
+}
+
 QStringList TMapView::selectedPointText() const {
     if (!selected) return {};
-    QStringList text{formatReading(selectedPoint.value, selectedPoint.unit)};
+    const auto [value, unit] = shownReading(selectedPoint);
+    QStringList text{formatReading(value, unit)};
     if (selectedPoint.time != TTrackPoint::kNoTime)
         text << QDateTime::fromMSecsSinceEpoch(selectedPoint.time)
                     .toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
@@ -464,7 +492,7 @@ void TMapView::paintOverlays(QPainter *painter) {
     }
     const QRect legendBox = legendRect();
     if (!legendBox.isEmpty())
-        TMapLegend::build(scene.thresholds(), scene.colors(), m_valueUnit)
+        TMapLegend::build(scene.thresholds(), scene.colors(), valueUnit())
             .paint(painter, legendBox);
     if (!mapHint().isEmpty()) {
         const TOverlayPanel hint = panelOf({mapHint()});

@@ -18,11 +18,12 @@ bool TTrackStore::isDrawable(quint32 index) const {
 void TTrackStore::append(const TTrackPoint &point, quint16 style) {
     const quint32 chunk = m_size >> kChunkBits;
     if (chunk == m_chunks.size()) m_chunks.emplace_back(new Record[1u << kChunkBits]);
-    Record &r = record(m_size);
     // Unit codes and device numbers arrive checked (TMapScene::addTrackPoint): a byte holds them.
-    r = {point.latitude,        point.longitude,     point.value,         point.time,
-         float(point.altitude), float(point.sceneX), float(point.sceneY), style,
-         qint8(point.unit),     quint8(point.device)};
+    record(m_size) = {point.latitude,      point.longitude,        point.time,
+                      float(point.value),  float(point.countRate), float(point.altitude),
+                      float(point.sceneX), float(point.sceneY),    style,
+                      qint8(point.unit),   quint8(point.device)};
+    const Record &r = record(m_size);
     if (std::isfinite(r.x) && std::isfinite(r.y)) {
         m_tail.push_back({key(cell(r.x), cell(r.y)), m_size});
         // Batches grow with the track, so merging costs a constant number of moves per point.
@@ -59,7 +60,8 @@ void TTrackStore::mergeTail() {
 
 TTrackPoint TTrackStore::point(quint32 index) const {
     const Record &r = record(index);
-    return {r.latitude, r.longitude, r.altitude, r.value, r.x, r.y, r.time, r.unit, r.device};
+    return {r.latitude, r.longitude, r.altitude, r.doseRate, r.x,
+            r.y,        r.time,      r.unit,     r.device,   r.countRate};
 }
 
 quint16 TTrackStore::styleId(const QColor &colour, double diameter) {

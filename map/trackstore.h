@@ -27,7 +27,13 @@ public:
 
     float x(quint32 index) const { return record(index).x; }
     float y(quint32 index) const { return record(index).y; }
-    double value(quint32 index) const { return record(index).value; }
+    // The reading that colours and stacks the point: its count rate or its dose rate.
+    double value(quint32 index) const {
+        const Record &r = record(index);
+        return m_byCountRate ? r.countRate : r.doseRate;
+    }
+    void setColourByCountRate(bool countRate) { m_byCountRate = countRate; }
+    bool coloursByCountRate() const { return m_byCountRate; }
     quint16 styleOf(quint32 index) const { return record(index).style; }
     void setStyleOf(quint32 index, quint16 style) { record(index).style = style; }
     bool isDrawable(quint32 index) const;
@@ -53,11 +59,13 @@ public:
     size_t memoryBytes() const;
 
 private:
+    // The instrument sends both readings in single precision.
     struct Record {
         double latitude;
         double longitude;
-        double value;
         qint64 time;
+        float doseRate;
+        float countRate;
         float altitude;  // shown in whole metres only
         float x;
         float y;
@@ -95,6 +103,7 @@ private:
     std::vector<Entry> m_tail;    // recent points, merged in batches
     std::vector<Style> m_styles;
     double m_maxDiameter = 0;
+    bool m_byCountRate = false;
 };
 
 template <class Visit>

@@ -1,5 +1,7 @@
 // The application window: start-up and settings, the readings grid and the map, the distance
 // measurement, and the whole window against three simulated instruments.
+#include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QErrorMessage>
 #include <QFile>
@@ -11,6 +13,7 @@
 #include <QTest>
 
 #include <deque>
+#include <functional>
 
 #include "app/distancedialog.h"
 #include "app/downloaddialog.h"
@@ -276,6 +279,65 @@ TEST_F(MainWindowTest, DownloadedPointsGoToTheTrackOnlyWhateverShowGpsSays) {
     EXPECT_EQ(text(w, "lblDoseRateField2"), "150 nSv/hr");
     EXPECT_EQ(text(w, "lblLatField2"), formatGpsCoords(49.2, 1));
     EXPECT_EQ(text(w, "lblAltField2"), "310m");
+}
+
+// A window on the demo map, the map tab in front, for one point of device 3's history.
+struct MapWindow {
+    QuietWindow w;
+    TMapView &map = w.mapView();
+    double x = 0, y = 0;  // the point in the scene
+    MapWindow() {
+        w.show();
+        mainTabs(w)->setCurrentIndex(0);
+        EXPECT_TRUE(spin([&] { return !map.isLoading() && map.mapScene().hasProjection(); }));
+    }
+    void addPoint() {
+        w.addMapPoint(49.201, 16.601, 300, 600.f, 250.f, 1, 3,
+                      QDateTime(QDate(2026, 12, 1), QTime(10, 0)));
+        EXPECT_TRUE(map.convToProj(49.201, 16.601, &x, &y));
+    }
+    QPoint at(double dx = 0, double dy = 0) const {
+        return map.mapFromScene(QPointF(x + dx, y + dy));
+    }
+    void click(QPoint where) { QTest::mouseClick(map.viewport(), Qt::LeftButton, {}, where); }
+    // Ok in the settings after `change`.
+    void settings(const std::function<void(SettingsDialog *)> &change) {
+        test::ModalAnswer<SettingsDialog> answer([&](SettingsDialog *d) {
+            change(d);
+            child<QPushButton>(*d, "btn_ok")->click();
+        });
+        child<QPushButton>(w, "btnSettings")->click();
+    }
+};
+
+TEST_F(MainWindowTest, TheTrackItsLegendAndTheCalloutShowTheChosenReading) {
+    store().setValue("MapPath", kMap);
+    store().setValue("TrackR", 20.0);
+    MapWindow m;
+    // No instrument has said which unit its dose rates are in.
+    EXPECT_EQ(m.map.legendText().mid(0, 2), QStringList({"Dose rate", "< 200"}));
+    m.addPoint();
+    // 250 nSv/h lies in the red band of the default colours, 600 cps in the yellow one.
+    const auto green = [&m] {
+        // Off the selection's cross and its reading, inside the disc.
+        return qGreen(m.map.viewport()->grab().toImage().pixel(m.at(5, 5)));
+    };
+    EXPECT_LT(green(), 100);
+    m.click(m.at());
+    EXPECT_EQ(m.map.legendText()[1], "< 200 nSv/hr");
+    EXPECT_EQ(m.map.selectedPointText().first(), "250 nSv/hr");
+
+    const auto mapPoints = [&m](int reading) {
+        m.settings(
+            [&](SettingsDialog *d) { child<QComboBox>(*d, "comboBox")->setCurrentIndex(reading); });
+    };
+    mapPoints(1);
+    EXPECT_EQ(m.map.legendText().mid(0, 2), QStringList({"Count rate", "< 200 cps"}));
+    EXPECT_EQ(m.map.selectedPointText().first(), "600 cps");
+    EXPECT_GT(green(), 150);
+    mapPoints(0);
+    EXPECT_EQ(m.map.legendText()[1], "< 200 nSv/hr");
+    EXPECT_LT(green(), 100);
 }
 
 // The stored points of the first instrument's history that carry a fix.
