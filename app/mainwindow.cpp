@@ -491,13 +491,9 @@ void MainWindow::OnBtnShowGspClicked() {
     updateShowGpsButton();
 }
 
-void MainWindow::OnPointSelect(double lat, double lng, double alt, double dr, int found) {
-    if (found) {
-        cell(Lat, 1)->setText(formatGpsCoords(lat, 1));
-        cell(Long, 1)->setText(formatGpsCoords(lng, 0));
-        cell(Alt, 1)->setText(altitudeText(alt));
-        form->lblDoseRateFieldSel->setText(QString::number(dr, 'f', 1));
-    }
+// A selected point is shown on the map, beside the point, with its device: the grid's columns
+// hold the instruments' live readings only.
+void MainWindow::OnPointSelect(double lat, double lng, double, double, int) {
     const int pick = distPickMode;
     if (pick != DistanceDialog::Point1 && pick != DistanceDialog::Point2) return;
     distPickMode = 0;

@@ -355,19 +355,19 @@ void TMapView::mousePressEvent(QMouseEvent *event) {
         double latitude, longitude;
         const bool located = convToWorld(s.x(), s.y(), &latitude, &longitude);
         if (selNearest) {
+            // A click beside every point selects none: the last selection does not linger.
             const int index = scene.pick(s.x(), s.y());
-            if (index >= 0) {
-                selectedPoint = scene.trackPoint(index);
-                selected = 1;
-            }
+            if (selected || index >= 0) scene.update();
+            selected = index >= 0;
+            selectedPoint = selected ? scene.trackPoint(index) : TTrackPoint();
             emit pointSelect(selectedPoint.latitude, selectedPoint.longitude,
-                             selectedPoint.altitude, selectedPoint.value, selected);
+                             selectedPoint.altitude,
+                             selected ? shownReading(selectedPoint).first : 0.0, selected);
         } else if (located || !scene.hasProjection()) {
             // Outside the projection's domain there is no position to report.
             emit pointSelect(latitude, longitude, 0.0, 0.0, 0);
         }
     }
-    if (selected) scene.update();
     QGraphicsView::mousePressEvent(event);
 }
 

@@ -310,6 +310,21 @@ struct MapWindow {
     }
 };
 
+TEST_F(MainWindowTest, AClickedPointIsShownBesideItNotInALiveColumnAndAMissSelectsNothing) {
+    store().setValue("MapPath", kMap);
+    MapWindow m;
+    m.addPoint();
+    QSignalSpy picked(&m.map, &TMapView::pointSelect);
+    m.click(m.at());
+    EXPECT_EQ(m.map.selectedPointText().last(), "Device 3");
+    for (const char *cell : {"lblLatField", "lblLongField", "lblAltField"})
+        EXPECT_EQ(text(m.w, cell), "-") << cell;  // device 1 has measured nothing
+    m.click(m.at(30, 30));
+    EXPECT_TRUE(m.map.selectedPointText().isEmpty());
+    ASSERT_EQ(picked.size(), 2);
+    EXPECT_EQ(picked.last()[4].toInt(), 0);
+}
+
 TEST_F(MainWindowTest, TheTrackItsLegendAndTheCalloutShowTheChosenReading) {
     store().setValue("MapPath", kMap);
     store().setValue("TrackR", 20.0);
