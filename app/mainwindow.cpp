@@ -256,9 +256,9 @@ void MainWindow::OnBtnSettingsClicked() {
                           m_mapPoints, this);
     connect(&dialog, &SettingsDialog::clearGpsDataOnMap, this, &MainWindow::clearGpsData);
     if (dialog.exec() != QDialog::Accepted) return;
+    // The track stays: it is kept in WGS84 and goes onto the new map once that has loaded.
     if (dialog.getMapDir() != m_mapPath) {
         m_mapPath = dialog.getMapDir();
-        form->MapView->clearTrack();
         form->MapView->loadAll(m_mapPath);
     }
     const QString picPath = dialog.getPicDir();

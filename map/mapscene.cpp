@@ -282,6 +282,14 @@ void TMapScene::addTrackPoint(TTrackPoint point) {
     }
 }
 
+void TMapScene::placeTrack() {
+    m_track->relocate([this](double latitude, double longitude) {
+        QPointF at;
+        convToProj(latitude, longitude, &at.rx(), &at.ry());
+        return at;
+    });
+}
+
 void TMapScene::setColourByCountRate(bool countRate) {
     if (countRate == m_byCountRate) return;
     m_byCountRate = countRate;

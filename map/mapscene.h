@@ -98,6 +98,9 @@ public:
     // Places the point (its scene position is computed here) and appends it. A unit code or
     // device number out of range is kept as unknown: dose unit 0, device 0.
     void addTrackPoint(TTrackPoint point);
+    // Places every point again from its WGS84 position, after the georeference changed; the
+    // discs move with the next createScene.
+    void placeTrack();
     void clearTrack();
     int getTrackLen() const;
     TTrackPoint trackPoint(int index) const;

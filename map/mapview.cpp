@@ -130,6 +130,8 @@ void TMapView::applyLoad() {
     loadImage(*files);
     loadCalibration(*files);
     loadProjection(*files);
+    // The track is kept in WGS84: it goes onto the new map wherever that map puts it.
+    scene.placeTrack();
     emit mapLoaded();
 }
 

@@ -23,13 +23,29 @@ void TTrackStore::append(const TTrackPoint &point, quint16 style) {
                       float(point.value),  float(point.countRate), float(point.altitude),
                       float(point.sceneX), float(point.sceneY),    style,
                       qint8(point.unit),   quint8(point.device)};
-    const Record &r = record(m_size);
-    if (std::isfinite(r.x) && std::isfinite(r.y)) {
-        m_tail.push_back({key(cell(r.x), cell(r.y)), m_size});
-        // Batches grow with the track, so merging costs a constant number of moves per point.
-        if (m_tail.size() > std::max<size_t>(4096, m_sorted.size() / 8)) mergeTail();
-    }
+    index(m_size);
     ++m_size;
+}
+
+void TTrackStore::index(quint32 i) {
+    const Record &r = record(i);
+    if (!std::isfinite(r.x) || !std::isfinite(r.y)) return;
+    m_tail.push_back({key(cell(r.x), cell(r.y)), i});
+    // Batches grow with the track, so merging costs a constant number of moves per point.
+    if (m_tail.size() > std::max<size_t>(4096, m_sorted.size() / 8)) mergeTail();
+}
+
+void TTrackStore::relocate(const std::function<QPointF(double, double)> &sceneOf) {
+    m_sorted.clear();
+    m_tail.clear();
+    for (quint32 i = 0; i < m_size; ++i) {
+        Record &r = record(i);
+        const QPointF at = sceneOf(r.latitude, r.longitude);
+        r.x = float(at.x());
+        r.y = float(at.y());
+        index(i);
+    }
+    mergeTail();
 }
 
 void TTrackStore::sortByKey(std::vector<Entry> &entries) {

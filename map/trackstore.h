@@ -6,6 +6,7 @@
 #include <QRectF>
 #include <QtGlobal>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -37,6 +38,8 @@ public:
     quint16 styleOf(quint32 index) const { return record(index).style; }
     void setStyleOf(quint32 index, quint16 style) { record(index).style = style; }
     bool isDrawable(quint32 index) const;
+    // Gives every point the scene position `sceneOf(latitude, longitude)` and indexes it anew.
+    void relocate(const std::function<QPointF(double, double)> &sceneOf);
 
     // Interned disc styles; clearStyles only when every point is restyled afterwards.
     quint16 styleId(const QColor &colour, double diameter);
@@ -95,6 +98,7 @@ private:
     // The square of the least truncated offset along one axis from v to a point in cell c.
     static double nearestInCell(quint32 c, double v);
     static constexpr size_t kPickCells = 1024;  // more cells around a click are scanned in rows
+    void index(quint32 i);
     void mergeTail();
 
     std::vector<std::unique_ptr<Record[]>> m_chunks;

@@ -325,6 +325,31 @@ TEST_F(MainWindowTest, AClickedPointIsShownBesideItNotInALiveColumnAndAMissSelec
     EXPECT_EQ(picked.last()[4].toInt(), 0);
 }
 
+TEST_F(MainWindowTest, AnotherMapKeepsTheTrackAndPlacesItThere) {
+    // The demo map again, at half the scale and elsewhere in the same projection.
+    QTemporaryDir dir;
+    const QString wide = dir.filePath("wide.png");
+    ASSERT_TRUE(QFile::copy(kMap, wide));
+    ASSERT_TRUE(QFile::copy(QString(kMap).replace(".png", ".ppr"), dir.filePath("wide.ppr")));
+    QFile world(dir.filePath("wide.pgw"));
+    ASSERT_TRUE(world.open(QIODevice::WriteOnly));
+    world.write("10\n0\n0\n-10\n613000\n5454000\n");
+    world.close();
+    store().setValue("MapPath", kMap);
+    MapWindow m;
+    m.addPoint();
+    const QPointF before(m.x, m.y);
+    m.settings([&](SettingsDialog *d) { child<QLineEdit>(*d, "edit_map")->setText(wide); });
+    ASSERT_TRUE(spin([&] { return !m.map.isLoading(); }));
+    EXPECT_TRUE(m.w.messages.isEmpty()) << m.w.messages.join(", ").toStdString();
+    EXPECT_EQ(m.map.getTrackLen(), 1);
+    ASSERT_TRUE(m.map.convToProj(49.201, 16.601, &m.x, &m.y));
+    EXPECT_GT(QLineF(before, QPointF(m.x, m.y)).length(), 30);
+    m.click(m.at());
+    EXPECT_EQ(m.map.selectedPointText(),
+              QStringList({"250 nSv/hr", "01/12/2026 10:00:00", "Device 3"}));
+}
+
 TEST_F(MainWindowTest, TheTrackItsLegendAndTheCalloutShowTheChosenReading) {
     store().setValue("MapPath", kMap);
     store().setValue("TrackR", 20.0);
