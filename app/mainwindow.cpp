@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QSettings>
 #include <QStatusBar>
@@ -109,9 +110,14 @@ void MainWindow::setupButtons() {
     form->btnDevice->setStyleSheet(QStringLiteral("padding: 15px;Text-align:left;"));
     // The single-device path stays reachable in code only; the panels are the road to the
     // instruments.
-    for (QPushButton *b : {form->btnDistance, form->btnDevice, form->btnConnect,
-                           form->btnDisconnect, form->btnDownload})
+    for (QPushButton *b :
+         {form->btnDevice, form->btnConnect, form->btnDisconnect, form->btnDownload})
         b->hide();
+    // Measuring is reached from the map itself as well.
+    auto *measure = new QAction(tr("Measure distance"), form->MapView);
+    connect(measure, &QAction::triggered, this, &MainWindow::showDistDlg);
+    form->MapView->addAction(measure);
+    form->MapView->setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void MainWindow::ConnectSignals() {
@@ -437,6 +443,15 @@ void MainWindow::UpdateStatus() {
 
 // ---- the map
 
+namespace {
+// The distance and azimuth rows of the "Actual" grid: shown while a measurement is drawn. The
+// measurement is no device's, so only the first value column is used.
+void showMeasurementRows(Ui::MainWindow &form, bool shown) {
+    for (QLabel *l : {form.lblDist, form.lblDistField, form.lblAzimuth, form.lblAzimuthField})
+        l->setVisible(shown);
+}
+}  // namespace
+
 void MainWindow::addMapPoint(double latitude, double longitude, double altitude, float cps,
                              float dose_rate, int dose_value_units, int devNum,
                              QDateTime measured) {
@@ -461,6 +476,7 @@ void MainWindow::addMapPoint(double latitude, double longitude, double altitude,
 void MainWindow::clearGpsData() {
     TMapView *map = form->MapView;
     map->clearTrack();
+    showMeasurementRows(*form, false);  // the measurement went with the track
     map->setTrackR(m_trackR);
     map->setColor(m_thresholds, m_colors);
     map->createScene();
@@ -523,6 +539,7 @@ void MainWindow::showDistDlg() {
     form->lblDistFieldSel->setText(distance);
     form->lblAzimuthField->setText(azimuth);
     form->lblAzimuthFieldSel->setText(azimuth);
+    showMeasurementRows(*form, form->MapView->hasMeasurement());
     if (dialog.exec() != QDialog::Accepted) {
         setPickMode(false);
         return;
@@ -533,6 +550,7 @@ void MainWindow::showDistDlg() {
             for (QLabel *l : {form->lblDistField, form->lblDistFieldSel, form->lblAzimuthField,
                               form->lblAzimuthFieldSel})
                 l->setText(kDash);
+            showMeasurementRows(*form, false);
             setPickMode(false);
             break;
         case DistanceDialog::Point1:

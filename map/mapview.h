@@ -60,6 +60,7 @@ public:
     void scaleSetPoint1(double latitude, double longitude);
     void scaleSetPoint2(double latitude, double longitude);
     void scaleClear();
+    bool hasMeasurement() const { return scalePoint1Set && scalePoint2Set; }
     // Geodesic distance in metres and forward azimuth in degrees from point 1 to point 2; 0.0
     // unless both points are set.
     double scaleGetDistance() const;

@@ -6,6 +6,7 @@
 #include <QErrorMessage>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -93,7 +94,7 @@ TEST_F(MainWindowTest, FirstStartThenTheStoredSettings) {
         EXPECT_EQ(info->tabText(0), "Actual");
         EXPECT_EQ(child<QPushButton>(w, "btnShowGps")->text(), "Show GPS");
         for (const char *hidden : {"btnDevice", "btnConnect", "btnDisconnect", "btnDownload",
-                                   "btnDistance", "lblDist", "lblAzimuthField3"})
+                                   "lblDist", "lblAzimuthField3"})
             EXPECT_TRUE(child<QWidget>(w, hidden)->isHidden()) << hidden;
         EXPECT_EQ(text(w, "lblLatField2"), "-");
         EXPECT_EQ(child<QLabel>(w, "lblDoseRateField")->styleSheet(), kGreen + kTint1);
@@ -378,6 +379,37 @@ TEST_F(MainWindowTest, TheTrackItsLegendAndTheCalloutShowTheChosenReading) {
     mapPoints(0);
     EXPECT_EQ(m.map.legendText()[1], "< 200 nSv/hr");
     EXPECT_LT(green(), 100);
+}
+
+TEST_F(MainWindowTest, DistanceIsMeasuredFromTheMapAndShownInTheGrid) {
+    store().setValue("MapPath", kMap);
+    MapWindow m;
+    m.addPoint();
+    EXPECT_FALSE(child<QPushButton>(m.w, "btnDistance")->isHidden());
+    std::deque<const char *> choices{"btn_point1", "btn_point2", "btn_exit"};
+    test::ModalAnswer<DistanceDialog> choose([&](DistanceDialog *d) {
+        if (choices.empty()) return;
+        child<QPushButton>(*d, choices.front())->click();
+        choices.pop_front();
+    });
+    test::ModalAnswer<QMenu> menu([](QMenu *menu) {
+        for (QAction *a : menu->actions())
+            if (a->text() == "Measure distance") menu->setActiveAction(a);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    const QPoint inside(150, 150);
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, inside,
+                                 m.map.viewport()->mapToGlobal(inside));
+    QCoreApplication::sendEvent(m.map.viewport(), &rightClick);
+    EXPECT_EQ(choices.size(), 2u);
+    EXPECT_TRUE(child<QLabel>(m.w, "lblDist")->isHidden());
+    m.click(m.at(-40, 0));
+    m.click(m.at(40, 30));
+    ASSERT_TRUE(choices.empty());
+    for (const char *shown : {"lblDist", "lblDistField", "lblAzimuth", "lblAzimuthField"})
+        EXPECT_TRUE(child<QLabel>(m.w, shown)->isVisible()) << shown;
+    EXPECT_EQ(text(m.w, "lblDistField"), QString("%1m").arg(m.map.scaleGetDistance(), 0, 'f', 0));
+    EXPECT_GT(m.map.scaleGetDistance(), 200);
 }
 
 // The stored points of the first instrument's history that carry a fix.
