@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QDir>
 #include <QSettings>
@@ -73,6 +74,8 @@ MainWindow::MainWindow(QWidget *parent)
     menuBar()->hide();
     setWindowTitle(QStringLiteral("Survokart") + QStringLiteral(" v") + kVersion);
     ConnectSignals();
+    // No instrument has told yet which unit its dose rates are in.
+    form->MapView->setValueUnit(kNoUnit);
     RestoreState();
     setupButtons();
     distPickMode = 0;
@@ -112,9 +115,14 @@ void MainWindow::setupButtons() {
     form->btnDevice->setStyleSheet(QStringLiteral("padding: 6px;Text-align:left;"));
     // The single-device path stays reachable in code only; the panels are the road to the
     // instruments.
-    for (QPushButton *b : {form->btnDistance, form->btnDevice, form->btnConnect,
-                           form->btnDisconnect, form->btnDownload})
+    for (QPushButton *b :
+         {form->btnDevice, form->btnConnect, form->btnDisconnect, form->btnDownload})
         b->hide();
+    // Measuring is reached from the map itself as well.
+    auto *measure = new QAction(tr("Measure distance"), form->MapView);
+    connect(measure, &QAction::triggered, this, &MainWindow::showDistDlg);
+    form->MapView->addAction(measure);
+    form->MapView->setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void MainWindow::ConnectSignals() {
@@ -237,12 +245,9 @@ void MainWindow::SaveState() {
 
 void MainWindow::highlightMapPoints(const QString &otherLabelStyle) {
     const bool cps = m_mapPoints != 0;
-    // The legend says what the track is coloured by before the next reading arrives.
+    // The track, the legend and the selected point's callout follow the chosen reading at once.
     TMapView *map = form->MapView;
-    if (cps)
-        map->setValueUnit(kCountRate);
-    else if (map->valueUnit() == kCountRate)
-        map->setValueUnit(0);
+    map->setValueUnit(cps ? kCountRate : map->doseUnit());
     const QString highlight = highlightColour(palette());
     for (int devNum = 1; devNum <= 3; ++devNum) {
         const QString &tint = kTints[devNum - 1];
@@ -268,9 +273,9 @@ void MainWindow::OnBtnSettingsClicked() {
                           m_mapPoints, this);
     connect(&dialog, &SettingsDialog::clearGpsDataOnMap, this, &MainWindow::clearGpsData);
     if (dialog.exec() != QDialog::Accepted) return;
+    // The track stays: it is kept in WGS84 and goes onto the new map once that has loaded.
     if (dialog.getMapDir() != m_mapPath) {
         m_mapPath = dialog.getMapDir();
-        form->MapView->clearTrack();
         form->MapView->loadAll(m_mapPath);
     }
     const QString picPath = dialog.getPicDir();
@@ -449,6 +454,15 @@ void MainWindow::UpdateStatus() {
 
 // ---- the map
 
+namespace {
+// The distance and azimuth rows of the "Actual" grid: shown while a measurement is drawn. The
+// measurement is no device's, so only the first value column is used.
+void showMeasurementRows(Ui::MainWindow &form, bool shown) {
+    for (QLabel *l : {form.lblDist, form.lblDistField, form.lblAzimuth, form.lblAzimuthField})
+        l->setVisible(shown);
+}
+}  // namespace
+
 void MainWindow::addMapPoint(double latitude, double longitude, double altitude, float cps,
                              float dose_rate, int dose_value_units, int devNum,
                              QDateTime measured) {
@@ -456,9 +470,9 @@ void MainWindow::addMapPoint(double latitude, double longitude, double altitude,
     // reach the track, and never pose as the instrument's current position or reading.
     const bool downloaded = measured.isValid();
     if (downloaded || m_showGps) {
-        form->MapView->addTrackPoint(latitude, longitude, altitude, m_mapPoints ? cps : dose_rate,
-                                     m_mapPoints ? kCountRate : dose_value_units,
-                                     downloaded ? measured : QDateTime::currentDateTime(), devNum);
+        form->MapView->addTrackPoint(latitude, longitude, altitude, dose_rate, dose_value_units,
+                                     cps, downloaded ? measured : QDateTime::currentDateTime(),
+                                     devNum);
         if (!downloaded) form->MapView->gpsSetCoords(1, latitude, longitude);
         form->MapView->centerScreen();
     }
@@ -473,6 +487,7 @@ void MainWindow::addMapPoint(double latitude, double longitude, double altitude,
 void MainWindow::clearGpsData() {
     TMapView *map = form->MapView;
     map->clearTrack();
+    showMeasurementRows(*form, false);  // the measurement went with the track
     map->setTrackR(m_trackR);
     map->setColor(m_thresholds, m_colors);
     map->createScene();
@@ -503,13 +518,9 @@ void MainWindow::OnBtnShowGspClicked() {
     updateShowGpsButton();
 }
 
-void MainWindow::OnPointSelect(double lat, double lng, double alt, double dr, int found) {
-    if (found) {
-        cell(Lat, 1)->setText(formatGpsCoords(lat, 1));
-        cell(Long, 1)->setText(formatGpsCoords(lng, 0));
-        cell(Alt, 1)->setText(altitudeText(alt));
-        form->lblDoseRateFieldSel->setText(QString::number(dr, 'f', 1));
-    }
+// A selected point is shown on the map, beside the point, with its device: the grid's columns
+// hold the instruments' live readings only.
+void MainWindow::OnPointSelect(double lat, double lng, double, double, int) {
     const int pick = distPickMode;
     if (pick != DistanceDialog::Point1 && pick != DistanceDialog::Point2) return;
     distPickMode = 0;
@@ -539,6 +550,7 @@ void MainWindow::showDistDlg() {
     form->lblDistFieldSel->setText(distance);
     form->lblAzimuthField->setText(azimuth);
     form->lblAzimuthFieldSel->setText(azimuth);
+    showMeasurementRows(*form, form->MapView->hasMeasurement());
     if (dialog.exec() != QDialog::Accepted) {
         setPickMode(false);
         return;
@@ -549,6 +561,7 @@ void MainWindow::showDistDlg() {
             for (QLabel *l : {form->lblDistField, form->lblDistFieldSel, form->lblAzimuthField,
                               form->lblAzimuthFieldSel})
                 l->setText(kDash);
+            showMeasurementRows(*form, false);
             setPickMode(false);
             break;
         case DistanceDialog::Point1:

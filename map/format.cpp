@@ -56,11 +56,14 @@ QString formatGpsCoords(double degrees, int axis) {
 }
 
 int readingUnit(int unit) {
-    return unit == kCountRate || (unit >= 0 && unit <= 3) ? unit : 0;
+    return unit == kCountRate || unit == kNoUnit || (unit >= 0 && unit <= 3) ? unit : 0;
 }
 
 QString formatReading(double value, int unit) {
     if (unit == kCountRate) return QStringLiteral("%1 cps").arg(value, 0, 'g', 6);
+    // Without a unit there is no telling which metric prefix the raw number stands for.
+    if (unit == kNoUnit)
+        return std::isnan(value) ? QStringLiteral("-") : QString::number(value, 'g', 6);
     QString number = QStringLiteral("-"), prefixed;
     formatDose(float(value), unit, &number, &prefixed);
     return QStringLiteral("%1 %2/hr").arg(number, prefixed);

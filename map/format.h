@@ -11,11 +11,14 @@ QString formatGpsCoords(double degrees, int axis);
 
 // The unit of a count-rate reading, beside the instrument's dose-unit codes.
 constexpr int kCountRate = -1;
+// A dose rate whose unit no instrument has told yet.
+constexpr int kNoUnit = -2;
 
-// The unit as the map keeps it: kCountRate, or a dose-unit code 0..3; any other code formats as Gy
-// and becomes 0.
+// The unit as the map keeps it: kCountRate, kNoUnit, or a dose-unit code 0..3; any other code
+// formats as Gy and becomes 0.
 int readingUnit(int unit);
 
 // A reading with its unit as the windows show it: a dose rate (raw, in the unit of the dose-unit
-// code) as "85 nSv/hr", a count rate (`unit` kCountRate) as "250 cps".
+// code) as "85 nSv/hr", a count rate (`unit` kCountRate) as "250 cps", a dose rate of no known
+// unit as the raw number alone.
 QString formatReading(double value, int unit);

@@ -270,7 +270,10 @@ void TMapScene::addTrackPoint(TTrackPoint point) {
     convToProj(point.latitude, point.longitude, &point.sceneX, &point.sceneY);
     point.unit = readingUnit(point.unit);
     if (point.device < 0 || point.device > 255) point.device = 0;
-    m_track->append(point, styleFor(point.value));
+    // Coloured by the reading as the store keeps it, as a rebuild will colour it.
+    const quint32 last = m_track->size();
+    m_track->append(point, 0);
+    m_track->setStyleOf(last, styleFor(m_track->value(last)));
     if (m_trackItem) {
         m_trackItem->pointAppended();
     } else {
@@ -279,9 +282,25 @@ void TMapScene::addTrackPoint(TTrackPoint point) {
     }
 }
 
+void TMapScene::placeTrack() {
+    m_track->relocate([this](double latitude, double longitude) {
+        QPointF at;
+        convToProj(latitude, longitude, &at.rx(), &at.ry());
+        return at;
+    });
+}
+
+void TMapScene::setColourByCountRate(bool countRate) {
+    if (countRate == m_byCountRate) return;
+    m_byCountRate = countRate;
+    m_track->setColourByCountRate(countRate);
+    createScene();
+}
+
 void TMapScene::clearTrack() {
     // The drawn discs stay on screen until the next rebuild; only the track itself is emptied.
     m_track = std::make_shared<TTrackStore>();
+    m_track->setColourByCountRate(m_byCountRate);
     m_trackItem = nullptr;
 }
 

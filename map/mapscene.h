@@ -93,10 +93,14 @@ public:
     bool convToWorld(double sceneX, double sceneY, double *latitude, double *longitude) const;
 
     void createScene();
+    // A point with a dose rate alone, in Gy.
     void addTrackPoint(double latitude, double longitude, double altitude, double value);
     // Places the point (its scene position is computed here) and appends it. A unit code or
     // device number out of range is kept as unknown: dose unit 0, device 0.
     void addTrackPoint(TTrackPoint point);
+    // Places every point again from its WGS84 position, after the georeference changed; the
+    // discs move with the next createScene.
+    void placeTrack();
     void clearTrack();
     int getTrackLen() const;
     TTrackPoint trackPoint(int index) const;
@@ -106,6 +110,10 @@ public:
     void setTrackR(double r) { m_trackR = r; }
     double trackR() const { return m_trackR; }
     void setColor(const QList<double> &thresholds, const QList<QColor> &colors);
+    // Which reading colours and stacks the points: the count rate, or else the dose rate.
+    // Switching recolours the whole track at once.
+    void setColourByCountRate(bool countRate);
+    bool coloursByCountRate() const { return m_byCountRate; }
     const QList<double> &thresholds() const { return m_thresholds; }
     const QList<QColor> &colors() const { return m_colors; }
 
@@ -132,4 +140,5 @@ private:
     double m_trackR = 0;
     QList<double> m_thresholds;
     QList<QColor> m_colors;
+    bool m_byCountRate = false;
 };

@@ -130,6 +130,8 @@ void TMapView::applyLoad() {
     loadImage(*files);
     loadCalibration(*files);
     loadProjection(*files);
+    // The track is kept in WGS84: it goes onto the new map wherever that map puts it.
+    scene.placeTrack();
     emit mapLoaded();
 }
 
@@ -185,25 +187,45 @@ void TMapView::centerScreen() {
 }
 
 void TMapView::addTrackPoint(double latitude, double longitude, double altitude, double value) {
-    addTrackPoint(latitude, longitude, altitude, value, m_valueUnit, QDateTime(), 0);
+    addTrackPoint(latitude, longitude, altitude, value, valueUnit(), QDateTime(), 0);
 }
 
 void TMapView::addTrackPoint(double latitude, double longitude, double altitude, double value,
                              int unit, const QDateTime &time, int devNum) {
-    TTrackPoint point{latitude, longitude, altitude, value};
+    if (unit == kCountRate)
+        addTrackPoint(latitude, longitude, altitude, NAN, kNoUnit, value, time, devNum);
+    else
+        addTrackPoint(latitude, longitude, altitude, value, unit, NAN, time, devNum);
+}
+
+void TMapView::addTrackPoint(double latitude, double longitude, double altitude, double doseRate,
+                             int unit, double countRate, const QDateTime &time, int devNum) {
+    TTrackPoint point{latitude, longitude, altitude, doseRate};
     point.unit = unit;
+    point.countRate = countRate;
     point.time = time.isValid() ? time.toMSecsSinceEpoch() : TTrackPoint::kNoTime;
     point.device = devNum;
     scene.addTrackPoint(point);
     centerOn(centerPoint);
     lastLat = latitude;
     lastLon = longitude;
-    if (readingUnit(unit) != m_valueUnit) setValueUnit(unit);
+    // Dose-unit codes are 0..3; the legend takes the unit of the newest dose rate.
+    const int doseUnit = readingUnit(unit);
+    if (!std::isnan(doseRate) && doseUnit >= 0 && doseUnit != m_doseUnit) {
+        m_doseUnit = doseUnit;
+        viewport()->update();
+    }
 }
 
 void TMapView::setValueUnit(int unit) {
-    m_valueUnit = readingUnit(unit);
+    unit = readingUnit(unit);
+    if (unit != kCountRate) m_doseUnit = unit;
+    scene.setColourByCountRate(unit == kCountRate);
     viewport()->update();
+}
+
+int TMapView::valueUnit() const {
+    return scene.coloursByCountRate() ? kCountRate : m_doseUnit;
 }
 
 void TMapView::clearTrack() {
@@ -335,19 +357,19 @@ void TMapView::mousePressEvent(QMouseEvent *event) {
         double latitude, longitude;
         const bool located = convToWorld(s.x(), s.y(), &latitude, &longitude);
         if (selNearest) {
+            // A click beside every point selects none: the last selection does not linger.
             const int index = scene.pick(s.x(), s.y());
-            if (index >= 0) {
-                selectedPoint = scene.trackPoint(index);
-                selected = 1;
-            }
+            if (selected || index >= 0) scene.update();
+            selected = index >= 0;
+            selectedPoint = selected ? scene.trackPoint(index) : TTrackPoint();
             emit pointSelect(selectedPoint.latitude, selectedPoint.longitude,
-                             selectedPoint.altitude, selectedPoint.value, selected);
+                             selectedPoint.altitude,
+                             selected ? shownReading(selectedPoint).first : 0.0, selected);
         } else if (located || !scene.hasProjection()) {
             // Outside the projection's domain there is no position to report.
             emit pointSelect(latitude, longitude, 0.0, 0.0, 0);
         }
     }
-    if (selected) scene.update();
     QGraphicsView::mousePressEvent(event);
 }
 
@@ -417,7 +439,7 @@ TOverlayPanel panelOf(const QStringList &lines) {
 }  // namespace
 
 QStringList TMapView::legendText() const {
-    const TOverlayPanel legend = TMapLegend::build(scene.thresholds(), scene.colors(), m_valueUnit);
+    const TOverlayPanel legend = TMapLegend::build(scene.thresholds(), scene.colors(), valueUnit());
     QStringList text;
     for (const TOverlayPanel::Line &line : legend.lines())
         text << line.text;
@@ -425,14 +447,22 @@ QStringList TMapView::legendText() const {
 }
 
 QRect TMapView::legendRect() const {
-    const TOverlayPanel legend = TMapLegend::build(scene.thresholds(), scene.colors(), m_valueUnit);
+    const TOverlayPanel legend = TMapLegend::build(scene.thresholds(), scene.colors(), valueUnit());
     if (legend.isEmpty()) return {};
     return QRect(QPoint(kMargin, kMargin), legend.size(fontMetrics()));
 }
 
+std::pair<double, int> TMapView::shownReading(const TTrackPoint &point) const {
+    const std::pair<double, int> dose{point.value, point.unit}, count{point.countRate, kCountRate};
+    const bool byCount = scene.coloursByCountRate();
+    const std::pair<double, int> &chosen = byCount ? count : dose, &other = byCount ? dose : count;
+    return std::isnan(chosen.first) && !std::isnan(other.first) ? other : chosen;
+}
+
 QStringList TMapView::selectedPointText() const {
     if (!selected) return {};
-    QStringList text{formatReading(selectedPoint.value, selectedPoint.unit)};
+    const auto [value, unit] = shownReading(selectedPoint);
+    QStringList text{formatReading(value, unit)};
     if (selectedPoint.time != TTrackPoint::kNoTime)
         text << QDateTime::fromMSecsSinceEpoch(selectedPoint.time)
                     .toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
@@ -464,7 +494,7 @@ void TMapView::paintOverlays(QPainter *painter) {
     }
     const QRect legendBox = legendRect();
     if (!legendBox.isEmpty())
-        TMapLegend::build(scene.thresholds(), scene.colors(), m_valueUnit)
+        TMapLegend::build(scene.thresholds(), scene.colors(), valueUnit())
             .paint(painter, legendBox);
     if (!mapHint().isEmpty()) {
         const TOverlayPanel hint = panelOf({mapHint()});

@@ -7,6 +7,7 @@
 #include <QGraphicsView>
 #include <QLoggingCategory>
 #include <memory>
+#include <utility>
 
 // Map loading failures, as the user was shown them.
 Q_DECLARE_LOGGING_CATEGORY(lcMap)
@@ -37,12 +38,17 @@ public:
     void createScene() { scene.createScene(); }
     void centerScreen();
 
+    // A reading in valueUnit().
     void addTrackPoint(double latitude, double longitude, double altitude, double value);
     // A reading of device `devNum` (1..3) taken at `time`: its value is a dose rate in the unit
-    // of dose-unit code `unit`, or a count rate when `unit` is kCountRate (format.h). The legend
-    // follows the unit of the newest point. An invalid time is shown as none.
+    // of dose-unit code `unit`, or a count rate when `unit` is kCountRate (format.h). An invalid
+    // time is shown as none.
     void addTrackPoint(double latitude, double longitude, double altitude, double value, int unit,
                        const QDateTime &time, int devNum);
+    // Both readings of one measurement: the dose rate in the unit of dose-unit code `unit` and the
+    // count rate. A dose rate's unit is the legend's from then on.
+    void addTrackPoint(double latitude, double longitude, double altitude, double doseRate,
+                       int unit, double countRate, const QDateTime &time, int devNum);
     void clearTrack();
     int getTrackLen() const { return scene.getTrackLen(); }
     void setTrackR(double r) { scene.setTrackR(r); }
@@ -54,6 +60,7 @@ public:
     void scaleSetPoint1(double latitude, double longitude);
     void scaleSetPoint2(double latitude, double longitude);
     void scaleClear();
+    bool hasMeasurement() const { return scalePoint1Set && scalePoint2Set; }
     // Geodesic distance in metres and forward azimuth in degrees from point 1 to point 2; 0.0
     // unless both points are set.
     double scaleGetDistance() const;
@@ -66,10 +73,14 @@ public:
         return scene.convToWorld(sceneX, sceneY, latitude, longitude);
     }
 
-    // What the track's values are, for the legend and for points added without a unit: a
-    // dose-unit code or kCountRate.
+    // Which reading colours the track and is shown in the legend and beside the selected point,
+    // and what a reading added without a unit is: kCountRate for the count rate, else the dose
+    // rate, in dose-unit code `unit` (or kNoUnit) until a reading brings its own. Switching
+    // between the two recolours every point.
     void setValueUnit(int unit);
-    int valueUnit() const { return m_valueUnit; }
+    int valueUnit() const;
+    // The unit of the newest dose rate, or the one set; kNoUnit when none is known.
+    int doseUnit() const { return m_doseUnit; }
 
     // The legend's lines, top to bottom, and where it is drawn (viewport pixels; empty without
     // colours).
@@ -112,6 +123,9 @@ private:
     void loadProjection(const TMapFiles &files);
     QString failureOf(const QString &path, bool exists, const QString &rejection) const;
     void paintOverlays(QPainter *painter);
+    // The reading shown for a point and its unit: the one the track is coloured by, or the other
+    // where the point lacks it.
+    std::pair<double, int> shownReading(const TTrackPoint &point) const;
     void pinch(QTouchEvent *event);
 
     TMapScene scene;
@@ -133,7 +147,7 @@ private:
     // Distance between the two fingers when the second one came down; 0 while no pinch runs.
     double pinchStartDistance = 0;
     // The panels' starting unit until a point or the main window says otherwise.
-    int m_valueUnit = 0;
+    int m_doseUnit = 0;
     bool m_noMapChosen = false;      // set by loadAll with an empty path, e.g. at the first start
     bool m_loading = false;          // a load runs whose result is still to be applied
     std::shared_ptr<Loads> m_loads;  // shared with the threads that load

@@ -18,17 +18,34 @@ bool TTrackStore::isDrawable(quint32 index) const {
 void TTrackStore::append(const TTrackPoint &point, quint16 style) {
     const quint32 chunk = m_size >> kChunkBits;
     if (chunk == m_chunks.size()) m_chunks.emplace_back(new Record[1u << kChunkBits]);
-    Record &r = record(m_size);
     // Unit codes and device numbers arrive checked (TMapScene::addTrackPoint): a byte holds them.
-    r = {point.latitude,        point.longitude,     point.value,         point.time,
-         float(point.altitude), float(point.sceneX), float(point.sceneY), style,
-         qint8(point.unit),     quint8(point.device)};
-    if (std::isfinite(r.x) && std::isfinite(r.y)) {
-        m_tail.push_back({key(cell(r.x), cell(r.y)), m_size});
-        // Batches grow with the track, so merging costs a constant number of moves per point.
-        if (m_tail.size() > std::max<size_t>(4096, m_sorted.size() / 8)) mergeTail();
-    }
+    record(m_size) = {point.latitude,      point.longitude,        point.time,
+                      float(point.value),  float(point.countRate), float(point.altitude),
+                      float(point.sceneX), float(point.sceneY),    style,
+                      qint8(point.unit),   quint8(point.device)};
+    index(m_size);
     ++m_size;
+}
+
+void TTrackStore::index(quint32 i) {
+    const Record &r = record(i);
+    if (!std::isfinite(r.x) || !std::isfinite(r.y)) return;
+    m_tail.push_back({key(cell(r.x), cell(r.y)), i});
+    // Batches grow with the track, so merging costs a constant number of moves per point.
+    if (m_tail.size() > std::max<size_t>(4096, m_sorted.size() / 8)) mergeTail();
+}
+
+void TTrackStore::relocate(const std::function<QPointF(double, double)> &sceneOf) {
+    m_sorted.clear();
+    m_tail.clear();
+    for (quint32 i = 0; i < m_size; ++i) {
+        Record &r = record(i);
+        const QPointF at = sceneOf(r.latitude, r.longitude);
+        r.x = float(at.x());
+        r.y = float(at.y());
+        index(i);
+    }
+    mergeTail();
 }
 
 void TTrackStore::sortByKey(std::vector<Entry> &entries) {
@@ -59,7 +76,8 @@ void TTrackStore::mergeTail() {
 
 TTrackPoint TTrackStore::point(quint32 index) const {
     const Record &r = record(index);
-    return {r.latitude, r.longitude, r.altitude, r.value, r.x, r.y, r.time, r.unit, r.device};
+    return {r.latitude, r.longitude, r.altitude, r.doseRate, r.x,
+            r.y,        r.time,      r.unit,     r.device,   r.countRate};
 }
 
 quint16 TTrackStore::styleId(const QColor &colour, double diameter) {

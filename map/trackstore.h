@@ -6,6 +6,7 @@
 #include <QRectF>
 #include <QtGlobal>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -27,10 +28,18 @@ public:
 
     float x(quint32 index) const { return record(index).x; }
     float y(quint32 index) const { return record(index).y; }
-    double value(quint32 index) const { return record(index).value; }
+    // The reading that colours and stacks the point: its count rate or its dose rate.
+    double value(quint32 index) const {
+        const Record &r = record(index);
+        return m_byCountRate ? r.countRate : r.doseRate;
+    }
+    void setColourByCountRate(bool countRate) { m_byCountRate = countRate; }
+    bool coloursByCountRate() const { return m_byCountRate; }
     quint16 styleOf(quint32 index) const { return record(index).style; }
     void setStyleOf(quint32 index, quint16 style) { record(index).style = style; }
     bool isDrawable(quint32 index) const;
+    // Gives every point the scene position `sceneOf(latitude, longitude)` and indexes it anew.
+    void relocate(const std::function<QPointF(double, double)> &sceneOf);
 
     // Interned disc styles; clearStyles only when every point is restyled afterwards.
     quint16 styleId(const QColor &colour, double diameter);
@@ -53,11 +62,13 @@ public:
     size_t memoryBytes() const;
 
 private:
+    // The instrument sends both readings in single precision.
     struct Record {
         double latitude;
         double longitude;
-        double value;
         qint64 time;
+        float doseRate;
+        float countRate;
         float altitude;  // shown in whole metres only
         float x;
         float y;
@@ -87,6 +98,7 @@ private:
     // The square of the least truncated offset along one axis from v to a point in cell c.
     static double nearestInCell(quint32 c, double v);
     static constexpr size_t kPickCells = 1024;  // more cells around a click are scanned in rows
+    void index(quint32 i);
     void mergeTail();
 
     std::vector<std::unique_ptr<Record[]>> m_chunks;
@@ -95,6 +107,7 @@ private:
     std::vector<Entry> m_tail;    // recent points, merged in batches
     std::vector<Style> m_styles;
     double m_maxDiameter = 0;
+    bool m_byCountRate = false;
 };
 
 template <class Visit>

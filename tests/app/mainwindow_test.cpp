@@ -1,11 +1,14 @@
 // The application window: start-up and settings, the readings grid and the map, the distance
 // measurement, and the whole window against three simulated instruments.
 #include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QErrorMessage>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -15,6 +18,7 @@
 
 #include <cmath>
 #include <deque>
+#include <functional>
 
 #include "app/distancedialog.h"
 #include "app/downloaddialog.h"
@@ -98,7 +102,7 @@ TEST_F(MainWindowTest, FirstStartThenTheStoredSettings) {
         EXPECT_EQ(info->tabText(0), "Actual");
         EXPECT_EQ(child<QPushButton>(w, "btnShowGps")->text(), "Show GPS");
         for (const char *hidden : {"btnDevice", "btnConnect", "btnDisconnect", "btnDownload",
-                                   "btnDistance", "lblDist", "lblAzimuthField3"})
+                                   "lblDist", "lblAzimuthField3"})
             EXPECT_TRUE(child<QWidget>(w, hidden)->isHidden()) << hidden;
         EXPECT_EQ(text(w, "lblLatField2"), "-");
         EXPECT_EQ(child<QLabel>(w, "lblDoseRateField")->styleSheet(), kGreen + kTint1);
@@ -371,6 +375,136 @@ TEST_F(MainWindowTest, DownloadedPointsGoToTheTrackOnlyWhateverShowGpsSays) {
     EXPECT_EQ(text(w, "lblDoseRateField2"), "150 nSv/hr");
     EXPECT_EQ(text(w, "lblLatField2"), formatGpsCoords(49.2, 1));
     EXPECT_EQ(text(w, "lblAltField2"), "310m");
+}
+
+// A window on the demo map, the map tab in front, for one point of device 3's history.
+struct MapWindow {
+    QuietWindow w;
+    TMapView &map = w.mapView();
+    double x = 0, y = 0;  // the point in the scene
+    MapWindow() {
+        w.show();
+        mainTabs(w)->setCurrentIndex(0);
+        EXPECT_TRUE(spin([&] { return !map.isLoading() && map.mapScene().hasProjection(); }));
+    }
+    void addPoint() {
+        w.addMapPoint(49.201, 16.601, 300, 600.f, 250.f, 1, 3,
+                      QDateTime(QDate(2026, 12, 1), QTime(10, 0)));
+        EXPECT_TRUE(map.convToProj(49.201, 16.601, &x, &y));
+    }
+    QPoint at(double dx = 0, double dy = 0) const {
+        return map.mapFromScene(QPointF(x + dx, y + dy));
+    }
+    void click(QPoint where) { QTest::mouseClick(map.viewport(), Qt::LeftButton, {}, where); }
+    // Ok in the settings after `change`.
+    void settings(const std::function<void(SettingsDialog *)> &change) {
+        test::ModalAnswer<SettingsDialog> answer([&](SettingsDialog *d) {
+            change(d);
+            child<QPushButton>(*d, "btn_ok")->click();
+        });
+        child<QPushButton>(w, "btnSettings")->click();
+    }
+};
+
+TEST_F(MainWindowTest, AClickedPointIsShownBesideItNotInALiveColumnAndAMissSelectsNothing) {
+    store().setValue("MapPath", kMap);
+    MapWindow m;
+    m.addPoint();
+    QSignalSpy picked(&m.map, &TMapView::pointSelect);
+    m.click(m.at());
+    EXPECT_EQ(m.map.selectedPointText().last(), "Device 3");
+    for (const char *cell : {"lblLatField", "lblLongField", "lblAltField"})
+        EXPECT_EQ(text(m.w, cell), "-") << cell;  // device 1 has measured nothing
+    m.click(m.at(30, 30));
+    EXPECT_TRUE(m.map.selectedPointText().isEmpty());
+    ASSERT_EQ(picked.size(), 2);
+    EXPECT_EQ(picked.last()[4].toInt(), 0);
+}
+
+TEST_F(MainWindowTest, AnotherMapKeepsTheTrackAndPlacesItThere) {
+    // The demo map again, at half the scale and elsewhere in the same projection.
+    QTemporaryDir dir;
+    const QString wide = dir.filePath("wide.png");
+    ASSERT_TRUE(QFile::copy(kMap, wide));
+    ASSERT_TRUE(QFile::copy(QString(kMap).replace(".png", ".ppr"), dir.filePath("wide.ppr")));
+    QFile world(dir.filePath("wide.pgw"));
+    ASSERT_TRUE(world.open(QIODevice::WriteOnly));
+    world.write("10\n0\n0\n-10\n613000\n5454000\n");
+    world.close();
+    store().setValue("MapPath", kMap);
+    MapWindow m;
+    m.addPoint();
+    const QPointF before(m.x, m.y);
+    m.settings([&](SettingsDialog *d) { child<QLineEdit>(*d, "edit_map")->setText(wide); });
+    ASSERT_TRUE(spin([&] { return !m.map.isLoading(); }));
+    EXPECT_TRUE(m.w.messages.isEmpty()) << m.w.messages.join(", ").toStdString();
+    EXPECT_EQ(m.map.getTrackLen(), 1);
+    ASSERT_TRUE(m.map.convToProj(49.201, 16.601, &m.x, &m.y));
+    EXPECT_GT(QLineF(before, QPointF(m.x, m.y)).length(), 30);
+    m.click(m.at());
+    EXPECT_EQ(m.map.selectedPointText(),
+              QStringList({"250 nSv/hr", "01/12/2026 10:00:00", "Device 3"}));
+}
+
+TEST_F(MainWindowTest, TheTrackItsLegendAndTheCalloutShowTheChosenReading) {
+    store().setValue("MapPath", kMap);
+    store().setValue("TrackR", 20.0);
+    MapWindow m;
+    // No instrument has said which unit its dose rates are in.
+    EXPECT_EQ(m.map.legendText().mid(0, 2), QStringList({"Dose rate", "< 200"}));
+    m.addPoint();
+    // 250 nSv/h lies in the red band of the default colours, 600 cps in the yellow one.
+    const auto green = [&m] {
+        // Off the selection's cross and its reading, inside the disc.
+        return qGreen(m.map.viewport()->grab().toImage().pixel(m.at(5, 5)));
+    };
+    EXPECT_LT(green(), 100);
+    m.click(m.at());
+    EXPECT_EQ(m.map.legendText()[1], "< 200 nSv/hr");
+    EXPECT_EQ(m.map.selectedPointText().first(), "250 nSv/hr");
+
+    const auto mapPoints = [&m](int reading) {
+        m.settings(
+            [&](SettingsDialog *d) { child<QComboBox>(*d, "comboBox")->setCurrentIndex(reading); });
+    };
+    mapPoints(1);
+    EXPECT_EQ(m.map.legendText().mid(0, 2), QStringList({"Count rate", "< 200 cps"}));
+    EXPECT_EQ(m.map.selectedPointText().first(), "600 cps");
+    EXPECT_GT(green(), 150);
+    mapPoints(0);
+    EXPECT_EQ(m.map.legendText()[1], "< 200 nSv/hr");
+    EXPECT_LT(green(), 100);
+}
+
+TEST_F(MainWindowTest, DistanceIsMeasuredFromTheMapAndShownInTheGrid) {
+    store().setValue("MapPath", kMap);
+    MapWindow m;
+    m.addPoint();
+    EXPECT_FALSE(child<QPushButton>(m.w, "btnDistance")->isHidden());
+    std::deque<const char *> choices{"btn_point1", "btn_point2", "btn_exit"};
+    test::ModalAnswer<DistanceDialog> choose([&](DistanceDialog *d) {
+        if (choices.empty()) return;
+        child<QPushButton>(*d, choices.front())->click();
+        choices.pop_front();
+    });
+    test::ModalAnswer<QMenu> menu([](QMenu *menu) {
+        for (QAction *a : menu->actions())
+            if (a->text() == "Measure distance") menu->setActiveAction(a);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    const QPoint inside(150, 150);
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, inside,
+                                 m.map.viewport()->mapToGlobal(inside));
+    QCoreApplication::sendEvent(m.map.viewport(), &rightClick);
+    EXPECT_EQ(choices.size(), 2u);
+    EXPECT_TRUE(child<QLabel>(m.w, "lblDist")->isHidden());
+    m.click(m.at(-40, 0));
+    m.click(m.at(40, 30));
+    ASSERT_TRUE(choices.empty());
+    for (const char *shown : {"lblDist", "lblDistField", "lblAzimuth", "lblAzimuthField"})
+        EXPECT_TRUE(child<QLabel>(m.w, shown)->isVisible()) << shown;
+    EXPECT_EQ(text(m.w, "lblDistField"), QString("%1m").arg(m.map.scaleGetDistance(), 0, 'f', 0));
+    EXPECT_GT(m.map.scaleGetDistance(), 200);
 }
 
 // The stored points of the first instrument's history that carry a fix.
