@@ -251,7 +251,7 @@ void DeviceStatusWidget::onDevStatusData(std::shared_ptr<M30_status> status) {
     }
     ui->lineEdit_lat->setText(formatGpsCoords(latitude, 1));
     ui->lineEdit_lon->setText(formatGpsCoords(longitude, 0));
-    ui->lineEdit_alt->setText(QStringLiteral("%1m").arg(altitude, 0, 'f', 0));
+    ui->lineEdit_alt->setText(formatAltitude(altitude));
     emit liveFix(latitude, longitude, altitude);
     // No time: the receiver tells a live reading from a downloaded one by it.
     emit addMapPoint(latitude, longitude, altitude, m_cps, m_doseRate, m_doseUnit, m_order);
@@ -262,10 +262,8 @@ void DeviceStatusWidget::onDevTotalData(std::shared_ptr<M30_total_data> total) {
     m_cps = static_cast<float>(total->count_rate);
     m_doseRate = total->dose_rate;
     m_doseUnit = static_cast<int>(total->dose_unit);
-    QString number, unit;
-    formatDose(m_doseRate, m_doseUnit, &number, &unit);
-    ui->lineEdit_doseRate->setText(QStringLiteral("%1 %2/hr").arg(number, unit));
-    ui->lineEdit_cps->setText(QStringLiteral("%1 cps").arg(static_cast<double>(m_cps), 0, 'g', 6));
+    ui->lineEdit_doseRate->setText(formatDoseRate(m_doseRate, m_doseUnit));
+    ui->lineEdit_cps->setText(formatReading(m_cps, kCountRate));
 }
 
 void DeviceStatusWidget::setKeysEnabled(bool enabled) {

@@ -139,7 +139,7 @@ QString Geotagger::sidecarPath(const QString &picture) {
 QByteArray Geotagger::sidecarText(double latitude, double longitude, double altitude) {
     const QString line = formatGpsCoords(latitude, 1) + QLatin1Char(' ') +
                          formatGpsCoords(longitude, 0) + QLatin1Char(' ') +
-                         QStringLiteral("%1m").arg(altitude, 0, 'f', 0) + QLatin1Char('\n');
+                         formatAltitude(altitude) + QLatin1Char('\n');
     return line.toUtf8();
 }
 

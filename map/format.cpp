@@ -60,11 +60,22 @@ int readingUnit(int unit) {
 }
 
 QString formatReading(double value, int unit) {
-    if (unit == kCountRate) return QStringLiteral("%1 cps").arg(value, 0, 'g', 6);
+    if (unit == kCountRate)
+        return std::isnan(value) ? QStringLiteral("- cps")
+                                 : QStringLiteral("%1 cps").arg(value, 0, 'g', 6);
     // Without a unit there is no telling which metric prefix the raw number stands for.
     if (unit == kNoUnit)
         return std::isnan(value) ? QStringLiteral("-") : QString::number(value, 'g', 6);
     QString number = QStringLiteral("-"), prefixed;
     formatDose(float(value), unit, &number, &prefixed);
     return QStringLiteral("%1 %2/hr").arg(number, prefixed);
+}
+
+QString formatDoseRate(double value, int unitCode) {
+    return formatReading(value, unitCode >= 0 && unitCode <= 3 ? unitCode : 0);
+}
+
+QString formatAltitude(double metres) {
+    if (!std::isfinite(metres)) return QStringLiteral("-");
+    return QStringLiteral("%1m").arg(metres, 0, 'f', 0);
 }

@@ -18,7 +18,15 @@ constexpr int kNoUnit = -2;
 // formats as Gy and becomes 0.
 int readingUnit(int unit);
 
-// A reading with its unit as the windows show it: a dose rate (raw, in the unit of the dose-unit
-// code) as "85 nSv/hr", a count rate (`unit` kCountRate) as "250 cps", a dose rate of no known
-// unit as the raw number alone.
+// A reading with its unit as every window shows it: a dose rate (raw, in the unit of the dose-unit
+// code) as "85 nSv/hr", a count rate (`unit` kCountRate) as "250 cps" (six significant digits,
+// exponent from 1e6 on), a dose rate of no known unit as the raw number alone. A NaN reading
+// shows as "-" in place of the number.
 QString formatReading(double value, int unit);
+
+// A dose rate as an instrument reports it, with its raw dose-unit code (any code but 0..3 stands
+// for Gy, never for a count rate).
+QString formatDoseRate(double value, int unitCode);
+
+// An altitude in whole metres, "310m"; "-" when not a number.
+QString formatAltitude(double metres);

@@ -128,15 +128,12 @@ QString monitorLine(const M30_status *status, const M30_total_data *total) {
     if (status && status->gps_valid) {
         double altitude = status->gps_altitude;
         position = formatGpsCoords(status->gps_latitude, 1) + "  " +
-                   formatGpsCoords(status->gps_longitude, 0) + "  " +
-                   QString("%1m").arg(altitude, 0, 'f', 0);
+                   formatGpsCoords(status->gps_longitude, 0) + "  " + formatAltitude(altitude);
     }
-    QString value, unit;
-    formatDose(total->dose_rate, M30_dose_unit(*total), &value, &unit);
-    float cps = static_cast<float>(total->count_rate);
     return QString("%1  %2  %3  %4")
         .arg(QTime::currentTime().toString("HH:mm:ss"), position,
-             QString("%1 %2/hr").arg(value, unit), QString("%1 cps").arg(cps, 0, 'g', 6));
+             formatDoseRate(total->dose_rate, M30_dose_unit(*total)),
+             formatReading(static_cast<float>(total->count_rate), kCountRate));
 }
 
 int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err,
