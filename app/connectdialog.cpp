@@ -2,16 +2,15 @@
 
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QSettings>
 #include <cstring>
 
+#include "appsettings.h"
 #include "comm/conn_string.h"
 #include "mxx/mxx.h"
 #include "ui_connectdialog.h"
 
 namespace {
 
-constexpr const char *kSettingsTab = "ConnectDialog/tab";
 // An FTDI device (its id begins with "4") is reached as a serial line with these settings.
 constexpr int kFtdiBaud = 38400;
 
@@ -43,10 +42,6 @@ QString usbConnString(const QString &listed, const QString &id) {
     return fromBuffer(buf);
 }
 
-QSettings settings() {
-    return QSettings(QStringLiteral("Corvanta"), QStringLiteral("Survokart"));
-}
-
 }  // namespace
 
 ConnectDialog::ConnectDialog(QSharedPointer<MXXSeeker> seeker, QWidget *parent)
@@ -70,7 +65,7 @@ ConnectDialog::ConnectDialog(QSharedPointer<MXXSeeker> seeker, QWidget *parent)
     connect(m_ui->checkbox_port, &QCheckBox::stateChanged, this, &ConnectDialog::checkboxPort);
 
     updateUSBTab();
-    int tab = settings().value(kSettingsTab, 0).toInt();
+    int tab = AppSettings().connectTab();
     if (tab >= 0 && tab < m_ui->tabWidget->count()) m_ui->tabWidget->setCurrentIndex(tab);
 }
 
@@ -268,6 +263,6 @@ void ConnectDialog::connectRequest() {
     if (!chosen) return;
     m_connectionString = *chosen;
     m_result = true;
-    settings().setValue(kSettingsTab, tab);
+    AppSettings().setConnectTab(tab);
     accept();
 }

@@ -3,11 +3,11 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
-#include <QSettings>
 
 #include <algorithm>
 
 #include "appresources.h"
+#include "appsettings.h"
 #include "device/commandqueue.h"
 #include "device/m30protocol.h"
 #include "ui_downloaddialog.h"
@@ -16,10 +16,6 @@ namespace {
 
 constexpr int kMaxDays = 365;
 constexpr int kMaxHours = 1000;
-
-QSettings settingsStore() {
-    return QSettings(QStringLiteral("Corvanta"), QStringLiteral("Survokart"));
-}
 
 // The arrows act only in their own mode and only on a number. Both directions clamp, so a stored
 // value outside the range comes back into it with the first press.
@@ -50,12 +46,12 @@ DownloadDialog::DownloadDialog(QWidget *parent, std::shared_ptr<M30Protocol> pro
 DownloadDialog::~DownloadDialog() = default;
 
 void DownloadDialog::restoreChoice() {
-    QSettings settings = settingsStore();
-    if (settings.contains(QStringLiteral("DaysDelta")))
-        m_ui->edit_days->setText(settings.value(QStringLiteral("DaysDelta")).toString());
-    if (settings.contains(QStringLiteral("HoursDelta")))
-        m_ui->edit_hours->setText(settings.value(QStringLiteral("HoursDelta")).toString());
-    switch (settings.value(QStringLiteral("SelectDelta"), 0).toInt()) {
+    const AppSettings settings;
+    if (const std::optional<QString> days = settings.downloadDays())
+        m_ui->edit_days->setText(*days);
+    if (const std::optional<QString> hours = settings.downloadHours())
+        m_ui->edit_hours->setText(*hours);
+    switch (settings.downloadWindow()) {
         case static_cast<int>(SurveyWindow::All):
             m_ui->radioButton_all->setChecked(true);
             break;
@@ -71,12 +67,9 @@ void DownloadDialog::restoreChoice() {
 }
 
 void DownloadDialog::saveChoice() {
-    QSettings settings = settingsStore();
-    settings.setValue(QStringLiteral("DaysDelta"), m_days);
-    settings.setValue(QStringLiteral("HoursDelta"), m_hours);
-    settings.setValue(QStringLiteral("SelectDelta"), static_cast<int>(m_window));
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
+    AppSettings settings;
+    settings.setDownloadPeriod(m_days, m_hours, static_cast<int>(m_window));
+    if (!settings.sync(nullptr))
         QMessageBox::critical(this, tr("Error"),
                               tr("The points were downloaded, but the chosen period could not be "
                                  "saved: the settings file is not writable."));

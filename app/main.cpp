@@ -1,5 +1,6 @@
 // survokart: the desktop application.
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 #include <QMessageBox>
 #include <QStyleFactory>
@@ -12,6 +13,7 @@
 #include "device/mxxseeker.h"
 #include "mainwindow.h"
 #include "scalefactor.h"
+#include "survokart/version.h"
 
 namespace {
 
@@ -40,8 +42,14 @@ int main(int argc, char **argv) {
     // The maker's web domain; only platforms that name settings by domain use it.
     QApplication::setOrganizationDomain(QStringLiteral("corvanta.com"));
     QApplication::setApplicationName(QStringLiteral("Survokart"));
-    QApplication::setApplicationVersion(QStringLiteral("1.3.0"));
+    QApplication::setApplicationVersion(QStringLiteral(SURVOKART_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("survokart"));
+    QCommandLineParser options;
+    options.setApplicationDescription(
+        QCoreApplication::translate("main", "Field software for radiation surveys."));
+    options.addHelpOption();
+    options.addVersionOption();
+    options.process(app);  // --help and --version answer and end the program here
     initAppResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/survokart.png")));
     QString error;

@@ -3,31 +3,22 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
-#include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 
 #include "appresources.h"
-#include "connectdialog.h"
-#include "device/commandqueue.h"
-#include "device/m17protocol.h"
-#include "device/m30protocol.h"
-#include "device/mxxdevice.h"
-#include "device/mxxseeker.h"
+#include "appsettings.h"
 #include "devicestatuswidget.h"
 #include "distancedialog.h"
-#include "downloaddialog.h"
 #include "geotagger.h"
 #include "map/format.h"
 #include "map/mapview.h"
-#include "mxx/mxx.h"
-#include "scalefactor.h"
 #include "settingsdialog.h"
+#include "survokart/version.h"
 #include "ui_mainwindow.h"
 
 namespace {
 
-const QString kVersion = QStringLiteral("1.3.0");
 const QString kDash = QStringLiteral("-");
 // The reading that colours the track stands out in green: dark on a light palette, light on a
 // dark one, so that it keeps a contrast of 4.5:1 or more on every column's tint.
@@ -39,60 +30,33 @@ const QString kTints[] = {QStringLiteral("background-color:rgba(120,16,16,50)"),
                           QStringLiteral("background-color:rgba(16,120,16,50)"),
                           QStringLiteral("background-color:rgba(16,16,120,50)")};
 constexpr int kMapLoadDelayMs = 50;
-constexpr int kAllEvents = 0xffff;
-
-QString altitudeText(double metres) {
-    return QStringLiteral("%1m").arg(metres, 0, 'f', 0);
-}
-
-QString cpsText(double cps) {
-    return QStringLiteral("%1 cps").arg(cps, 0, 'g', 6);
-}
-
-QString doseText(float doseRate, int unit) {
-    QString number, unitText;
-    formatDose(doseRate, unit, &number, &unitText);
-    return QStringLiteral("%1 %2/hr").arg(number, unitText);
-}
 
 }  // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent),
-      form(std::make_unique<Ui::MainWindow>()),
-      m_tagger(new Geotagger(this)),
-      m_seeker(QSharedPointer<MXXSeeker>::create()),
-      m_m17Protocol(std::make_shared<M17Protocol>()),
-      m_m30Protocol(std::make_shared<M30Protocol>()),
-      m_device(new MXXDevice(this)),
-      m_connectDialog(new ConnectDialog(m_seeker, this)),
-      m_thresholds{200, 300, 500, 10000, 100000},
-      m_colors{QColor(255, 255, 255), QColor(255, 0, 0), QColor(128, 128, 128), QColor(230, 230, 0),
-               QColor(255, 255, 255)} {
+    : QMainWindow(parent), form(std::make_unique<Ui::MainWindow>()), m_tagger(new Geotagger(this)) {
     initAppResources();
     form->setupUi(this);
     menuBar()->hide();
-    setWindowTitle(QStringLiteral("Survokart") + QStringLiteral(" v") + kVersion);
+    setWindowTitle(QStringLiteral("Survokart") + QStringLiteral(" v") +
+                   QStringLiteral(SURVOKART_VERSION));
     ConnectSignals();
     // No instrument has told yet which unit its dose rates are in.
     form->MapView->setValueUnit(kNoUnit);
     RestoreState();
     setupButtons();
     distPickMode = 0;
-    UpdateStatus();
+    for (int devNum = 1; devNum <= 3; ++devNum)
+        resetColumn(devNum);
+    updateShowGpsButton();
     m_tagger->setFolder(m_picPath);
     QTimer::singleShot(kMapLoadDelayMs, this, &MainWindow::loadData);
     for (QLabel *l :
          {form->lblDist, form->lblDistField, form->lblDistField2, form->lblDistField3,
-          form->lblAzimuth, form->lblAzimuthField, form->lblAzimuthField2, form->lblAzimuthField3,
-          form->lblDist2, form->lblDistFieldSel, form->lblAzimuth2, form->lblAzimuthFieldSel})
+          form->lblAzimuth, form->lblAzimuthField, form->lblAzimuthField2, form->lblAzimuthField3})
         l->hide();
-    for (QLabel *l : {form->lblDoseRateFieldSel, form->lblLatFieldSel, form->lblLongFieldSel,
-                      form->lblAltFieldSel, form->lblCpsFieldSel})
-        l->setText(kDash);
     for (int devNum = 1; devNum <= 3; ++devNum)
         panel(devNum).setOrder(devNum);
-    form->tabInfo->removeTab(1);
 }
 
 MainWindow::~MainWindow() = default;
@@ -107,17 +71,9 @@ DeviceStatusWidget &MainWindow::panel(int devNum) const {
 }
 
 void MainWindow::setupButtons() {
-    QPushButton *buttons[] = {form->btnDevice,   form->btnConnect,  form->btnDisconnect,
-                              form->btnShowGps,  form->btnDownload, form->btnDistance,
-                              form->btnClearMap, form->btnSettings, form->btnQuit};
-    for (QPushButton *b : buttons)
-        b->setStyleSheet(QStringLiteral("padding: 6px;Text-align:left"));
-    form->btnDevice->setStyleSheet(QStringLiteral("padding: 6px;Text-align:left;"));
-    // The single-device path stays reachable in code only; the panels are the road to the
-    // instruments.
     for (QPushButton *b :
-         {form->btnDevice, form->btnConnect, form->btnDisconnect, form->btnDownload})
-        b->hide();
+         {form->btnShowGps, form->btnDistance, form->btnClearMap, form->btnSettings, form->btnQuit})
+        b->setStyleSheet(QStringLiteral("padding: 6px;Text-align:left"));
     // Measuring is reached from the map itself as well.
     auto *measure = new QAction(tr("Measure distance"), form->MapView);
     connect(measure, &QAction::triggered, this, &MainWindow::showDistDlg);
@@ -126,10 +82,6 @@ void MainWindow::setupButtons() {
 }
 
 void MainWindow::ConnectSignals() {
-    connect(form->btnDevice, &QPushButton::clicked, this, &MainWindow::OnBtnDeviceClicked);
-    connect(form->btnConnect, &QPushButton::clicked, this, &MainWindow::OnBtnConnectClicked);
-    connect(form->btnDisconnect, &QPushButton::clicked, this, &MainWindow::OnBtnDisconnectClicked);
-    connect(form->btnDownload, &QPushButton::clicked, this, &MainWindow::OnBtnDownloadClicked);
     connect(form->btnDistance, &QPushButton::clicked, this, &MainWindow::OnBtnDistanceClicked);
     connect(form->btnSettings, &QPushButton::clicked, this, &MainWindow::OnBtnSettingsClicked);
     connect(form->btnQuit, &QPushButton::clicked, this, &MainWindow::OnBtnQuitClicked);
@@ -147,16 +99,6 @@ void MainWindow::ConnectSignals() {
         else
             statusBar()->showMessage(tr("Preparing the map: %1 %").arg(percent));
     });
-    connect(m_device, &MXXDevice::connected, this, &MainWindow::OnDevConnected,
-            Qt::QueuedConnection);
-    connect(m_device, &MXXDevice::disconnected, this, &MainWindow::OnDevDisconnected,
-            Qt::QueuedConnection);
-    connect(m_device, &MXXDevice::connectionError, this, &MainWindow::OnDevConnectionError,
-            Qt::QueuedConnection);
-    connect(m_m30Protocol.get(), &M30Protocol::statusData, this, &MainWindow::OnDevStatusData,
-            Qt::QueuedConnection);
-    connect(m_m30Protocol.get(), &M30Protocol::totalData, this, &MainWindow::OnDevTotalData,
-            Qt::QueuedConnection);
     for (int devNum = 1; devNum <= 3; ++devNum) {
         DeviceStatusWidget *p = &panel(devNum);
         connect(p, &DeviceStatusWidget::addMapPoint, this, &MainWindow::addMapPoint,
@@ -194,53 +136,45 @@ void MainWindow::showError(const QString &text) {
 // ---- settings
 
 void MainWindow::RestoreState() {
-    QSettings settings(QStringLiteral("Corvanta"), QStringLiteral("Survokart"));
-    restoreGeometry(settings.value(QStringLiteral("MainWindowGeometry")).toByteArray());
-    restoreState(settings.value(QStringLiteral("MainWindowState")).toByteArray(), 0);
-    m_connectionString =
-        settings.value(QStringLiteral("ConnectionString"), m_connectionString).toString();
-    m_trackR = settings.value(QStringLiteral("TrackR"), m_trackR).toDouble();
-    m_mapPath = settings.value(QStringLiteral("MapPath"), m_mapPath).toString();
-    m_mapPoints = settings.value(QStringLiteral("MapPoints"), 0).toInt();
-    m_picPath = settings.value(QStringLiteral("PicPath"), m_picPath).toString();
-    m_showGps = settings.value(QStringLiteral("ShowGps"), m_showGps).toBool();
-    form->tabInfo->setCurrentIndex(settings.value(QStringLiteral("InfoTabSheet"), 0).toInt());
-    settings.beginReadArray(QStringLiteral("TrackColorInfo"));
-    for (int i = 0; i < m_colors.size(); ++i) {
-        settings.setArrayIndex(i);
-        m_thresholds[i] = settings.value(QStringLiteral("Threshold"), m_thresholds[i]).toDouble();
-        m_colors[i] = settings.value(QStringLiteral("Color"), m_colors[i]).value<QColor>();
+    const AppSettings settings;
+    restoreGeometry(settings.mainWindowGeometry());
+    restoreState(settings.mainWindowState(), 0);
+    m_trackR = settings.trackRadius();
+    m_mapPath = settings.mapPath();
+    m_mapPoints = settings.mapPoints();
+    m_picPath = settings.picturePath();
+    m_showGps = settings.showGps();
+    form->tabInfo->setCurrentIndex(settings.infoTab());
+    m_thresholds.clear();
+    m_colors.clear();
+    for (const AppSettings::TrackColour &step : settings.trackColours()) {
+        m_thresholds << step.threshold;
+        m_colors << step.colour;
     }
-    settings.endArray();
     m_showGps = !m_showGps;
     OnBtnShowGspClicked();
-    m_scaleFactor = readScaleFactor(scaleFactorFile());
+    m_scaleFactor = settings.scaleFactor();
     highlightMapPoints(QString());
 }
 
 void MainWindow::SaveState() {
-    QSettings settings(QStringLiteral("Corvanta"), QStringLiteral("Survokart"));
-    settings.setValue(QStringLiteral("MainWindowGeometry"), saveGeometry());
-    settings.setValue(QStringLiteral("MainWindowState"), saveState(0));
-    settings.setValue(QStringLiteral("ConnectionString"), m_connectionString);
-    settings.setValue(QStringLiteral("InfoTabSheet"), form->tabInfo->currentIndex());
-    settings.setValue(QStringLiteral("TrackR"), m_trackR);
-    settings.setValue(QStringLiteral("MapPath"), m_mapPath);
-    settings.setValue(QStringLiteral("MapPoints"), m_mapPoints);
-    settings.setValue(QStringLiteral("PicPath"), m_picPath);
-    settings.setValue(QStringLiteral("ShowGps"), m_showGps);
-    settings.beginWriteArray(QStringLiteral("TrackColorInfo"), -1);
-    for (int i = 0; i < m_colors.size(); ++i) {
-        settings.setArrayIndex(i);
-        settings.setValue(QStringLiteral("Threshold"), m_thresholds[i]);
-        settings.setValue(QStringLiteral("Color"), QVariant::fromValue(m_colors[i]));
-    }
-    settings.endArray();
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        showError(tr("The settings could not be saved to %1.").arg(settings.fileName()));
+    AppSettings settings;
+    settings.setMainWindowGeometry(saveGeometry());
+    settings.setMainWindowState(saveState(0));
+    settings.setInfoTab(form->tabInfo->currentIndex());
+    settings.setMapZoom(form->MapView->zoom());
+    settings.setTrackRadius(m_trackR);
+    settings.setMapPath(m_mapPath);
+    settings.setMapPoints(m_mapPoints);
+    settings.setPicturePath(m_picPath);
+    settings.setShowGps(m_showGps);
+    QList<AppSettings::TrackColour> colours;
+    for (int i = 0; i < m_colors.size(); ++i)
+        colours.append({m_thresholds.value(i), m_colors[i]});
+    settings.setTrackColours(colours);
     QString error;
-    if (!writeScaleFactor(scaleFactorFile(), m_scaleFactor, &error)) showError(error);
+    if (!settings.sync(&error)) showError(error);
+    if (!settings.setScaleFactor(m_scaleFactor, &error)) showError(error);
 }
 
 void MainWindow::highlightMapPoints(const QString &otherLabelStyle) {
@@ -328,128 +262,11 @@ void MainWindow::deviceConnection(QString connStr, bool connected, QString seria
     for (int n = 1; n <= 3; ++n)
         panel(n).setConnectedDevices(m_connectedDevices);
     updateShowGpsButton();
-    if (m_connectedDevices.isEmpty() && m_state != 1) m_tagger->clearFix();
+    if (m_connectedDevices.isEmpty()) m_tagger->clearFix();
 }
 
 void MainWindow::updateShowGpsButton() {
-    form->btnShowGps->setEnabled(!m_connectedDevices.isEmpty() || m_state == 1 || m_showGps);
-}
-
-// ---- the single-device path, reachable in code only
-
-void MainWindow::OnBtnDeviceClicked() {
-    if (!m_connectDialog->execute({})) return;
-    m_connectionString = m_connectDialog->connectionString();
-    SaveState();
-}
-
-void MainWindow::OnBtnConnectClicked() {
-    if (MXX_get_conn_state_id(m_device->connId()) != 0) return;
-    if (!m_device->connect(m_connectionString)) {
-        showError(tr("Device connection create error!"));
-        m_state = 2;
-    } else {
-        m_state = 3;
-    }
-    UpdateStatus();
-}
-
-void MainWindow::OnBtnDisconnectClicked() {
-    m_device->disconnect();
-}
-
-void MainWindow::OnDevConnected() {
-    m_state = 1;
-    m_device->registerProtocol(m_m30Protocol);
-    m_device->commands().post(
-        this, QString(), [p = m_m30Protocol] { return p->setEventFilter(kAllEvents); },
-        [](bool) {});
-    UpdateStatus();
-}
-
-void MainWindow::OnDevDisconnected() {
-    m_state = 0;
-    UpdateStatus();
-}
-
-void MainWindow::OnDevConnectionError() {
-    m_state = 2;
-    UpdateStatus();
-}
-
-void MainWindow::OnDevStatusData(std::shared_ptr<M30_status> statusData) {
-    if (!statusData) return;
-    m_lat = statusData->gps_latitude;
-    m_lon = statusData->gps_longitude;
-    m_alt = statusData->gps_altitude;
-    m_gpsValid = statusData->gps_valid;
-    if (!m_gpsValid) {
-        form->MapView->gpsSetCoords(0, 0, 0);
-        for (Row row : {Lat, Long, Alt})
-            cell(row, 1)->setText(kDash);
-        return;
-    }
-    m_tagger->setFix(m_lat, m_lon, m_alt);
-    cell(Lat, 1)->setText(formatGpsCoords(m_lat, 1));
-    cell(Long, 1)->setText(formatGpsCoords(m_lon, 0));
-    cell(Alt, 1)->setText(altitudeText(m_alt));
-    if (!m_showGps || m_doseRate <= -1) return;
-    form->MapView->gpsSetCoords(1, m_lat, m_lon);
-    form->MapView->addTrackPoint(m_lat, m_lon, m_alt, m_mapPoints ? m_cps : m_doseRate);
-    form->MapView->createScene();
-    form->MapView->centerScreen();
-}
-
-void MainWindow::OnDevTotalData(std::shared_ptr<M30_total_data> totalData) {
-    if (!totalData) return;
-    m_doseRate = totalData->dose_rate;
-    m_cps = static_cast<float>(totalData->count_rate);
-    cell(DoseRate, 1)->setText(doseText(m_doseRate, M30_dose_unit(*totalData)));
-    cell(Cps, 1)->setText(cpsText(m_cps));
-}
-
-void MainWindow::OnBtnDownloadClicked() {
-    const QString refusal = DeviceStatusWidget::downloadRefusal(*m_device);
-    if (!refusal.isEmpty()) {
-        showError(refusal);
-        return;
-    }
-    // Downloaded points reach the track whatever "Show GPS" says: the download leaves it alone.
-    DownloadDialog dialog(this, m_m30Protocol, &m_device->commands(), 0);
-    connect(&dialog, &DownloadDialog::addMapPoint, this, &MainWindow::addMapPoint);
-    if (dialog.exec() != QDialog::Accepted) return;
-    form->MapView->createScene();
-    form->MapView->centerScreen();
-}
-
-void MainWindow::UpdateStatus() {
-    switch (m_state) {
-        case 0:
-            form->MapView->gpsSetCoords(0, 0, 0);
-            for (int devNum = 1; devNum <= 3; ++devNum)
-                resetColumn(devNum);
-            m_lat = m_lon = 0;
-            m_alt = 0;
-            m_gpsValid = 0;
-            form->btnConnect->setEnabled(true);
-            form->btnDevice->setEnabled(true);
-            form->btnDisconnect->setEnabled(false);
-            break;
-        case 1:
-            form->btnConnect->setEnabled(false);
-            form->btnDevice->setEnabled(false);
-            form->btnDisconnect->setEnabled(true);
-            form->btnDownload->setEnabled(true);
-            break;
-        case 2:
-            form->btnConnect->setEnabled(true);
-            form->btnDevice->setEnabled(true);
-            form->btnDisconnect->setEnabled(false);
-            break;
-        default:  // connecting: nothing changes until the outcome
-            break;
-    }
-    updateShowGpsButton();
+    form->btnShowGps->setEnabled(!m_connectedDevices.isEmpty() || m_showGps);
 }
 
 // ---- the map
@@ -479,9 +296,9 @@ void MainWindow::addMapPoint(double latitude, double longitude, double altitude,
     if (downloaded || devNum < 1 || devNum > 3) return;
     cell(Lat, devNum)->setText(formatGpsCoords(latitude, 1));
     cell(Long, devNum)->setText(formatGpsCoords(longitude, 0));
-    cell(Alt, devNum)->setText(altitudeText(altitude));
-    cell(DoseRate, devNum)->setText(doseText(dose_rate, dose_value_units));
-    cell(Cps, devNum)->setText(cpsText(cps));
+    cell(Alt, devNum)->setText(formatAltitude(altitude));
+    cell(DoseRate, devNum)->setText(formatDoseRate(dose_rate, dose_value_units));
+    cell(Cps, devNum)->setText(formatReading(cps, kCountRate));
 }
 
 void MainWindow::clearGpsData() {
@@ -547,9 +364,7 @@ void MainWindow::showDistDlg() {
     const QString azimuth =
         QStringLiteral("%1deg").arg(form->MapView->scaleGetAzimuth(), 0, 'f', 1);
     form->lblDistField->setText(distance);
-    form->lblDistFieldSel->setText(distance);
     form->lblAzimuthField->setText(azimuth);
-    form->lblAzimuthFieldSel->setText(azimuth);
     showMeasurementRows(*form, form->MapView->hasMeasurement());
     if (dialog.exec() != QDialog::Accepted) {
         setPickMode(false);
@@ -558,8 +373,7 @@ void MainWindow::showDistDlg() {
     switch (dialog.getResult()) {
         case DistanceDialog::Clear:
             form->MapView->scaleClear();
-            for (QLabel *l : {form->lblDistField, form->lblDistFieldSel, form->lblAzimuthField,
-                              form->lblAzimuthFieldSel})
+            for (QLabel *l : {form->lblDistField, form->lblAzimuthField})
                 l->setText(kDash);
             showMeasurementRows(*form, false);
             setPickMode(false);

@@ -1,9 +1,9 @@
 // The application's window: a column of command buttons, the live position and readings of up to
-// three instruments side by side, the map and the three device status panels. It keeps the
-// user's settings, turns the panels' readings into map points, runs the two-point distance
-// measurement and tags new photographs with the latest live position.
+// three instruments side by side, the map and the three device status panels, which are the road
+// to the instruments. It keeps the user's settings, turns the panels' readings into map points,
+// runs the two-point distance measurement and tags new photographs with the latest live position.
 //
-// GUI thread only. Device, protocol and the panels' map-point signals arrive queued.
+// GUI thread only. The panels' map-point signals arrive queued.
 #pragma once
 
 #include <QColor>
@@ -11,20 +11,12 @@
 #include <QList>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 #include <memory>
 
-#include "mxx/m30_records.h"
-
-class ConnectDialog;
 class DeviceStatusWidget;
 class Geotagger;
-class M17Protocol;
-class M30Protocol;
-class MXXDevice;
-class MXXSeeker;
 class QLabel;
 class TMapView;
 
@@ -46,19 +38,10 @@ public:
     Geotagger &geotagger() const { return *m_tagger; }
 
 public slots:
-    void OnBtnDeviceClicked();
-    void OnBtnDownloadClicked();
-    void OnBtnConnectClicked();
-    void OnBtnDisconnectClicked();
     void OnBtnSettingsClicked();
     void OnBtnDistanceClicked();
     void OnBtnQuitClicked();
     void OnBtnShowGspClicked();
-    void OnDevConnected();
-    void OnDevConnectionError();
-    void OnDevDisconnected();
-    void OnDevStatusData(std::shared_ptr<M30_status> statusData);
-    void OnDevTotalData(std::shared_ptr<M30_total_data> totalData);
     void OnPointSelect(double lat, double lng, double alt, double dr, int found);
     void OnPicDirChanged(QString str);
     void checkPicDir(bool createGPSTag);
@@ -82,8 +65,6 @@ private:
     enum Row { Lat, Long, Alt, DoseRate, Cps, Rows };
 
     void ConnectSignals();
-    void DisconnectSignals() {}
-    void UpdateStatus();
     void SaveState();
     void RestoreState();
     void showDistDlg();
@@ -98,13 +79,6 @@ private:
 
     std::unique_ptr<Ui::MainWindow> form;
     Geotagger *m_tagger;
-    QSharedPointer<MXXSeeker> m_seeker;
-    std::shared_ptr<M17Protocol> m_m17Protocol;
-    std::shared_ptr<M30Protocol> m_m30Protocol;
-    MXXDevice *m_device;
-    ConnectDialog *m_connectDialog;
-    QString m_connectionString;
-    int m_state = 0;
     QString m_mapPath;
     int m_mapPoints = 0;
     QString m_picPath;
@@ -113,11 +87,6 @@ private:
     QList<double> m_thresholds;
     QList<QColor> m_colors;
     int distPickMode = 0;
-    double m_lat = 0, m_lon = 0;
-    float m_alt = 0;
-    int m_gpsValid = 0;
-    float m_doseRate = -1.0f;
-    float m_cps = 0;
     bool m_showGps = false;
     QStringList m_connectedDevices;
 };

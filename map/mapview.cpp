@@ -9,7 +9,6 @@
 #include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QScrollBar>
-#include <QSettings>
 #include <QTouchEvent>
 #include <QWheelEvent>
 #include <cmath>
@@ -19,12 +18,6 @@
 #include <thread>
 
 Q_LOGGING_CATEGORY(lcMap, "survokart.map")
-
-namespace {
-QSettings settingsStore() {
-    return QSettings(QStringLiteral("Corvanta"), QStringLiteral("Survokart"));
-}
-}  // namespace
 
 // Between the view and the threads that load for it.
 struct TMapView::Loads {
@@ -54,21 +47,7 @@ TMapView::~TMapView() {
         const std::lock_guard lock(m_loads->mutex);
         m_loads->view = nullptr;
     }
-    saveSettings();
     setScene(nullptr);
-}
-
-void TMapView::saveSettings() {
-    QSettings settings = settingsStore();
-    settings.setValue(QStringLiteral("Map/ScaleFactor"), scaleFactor);
-}
-
-void TMapView::loadSettings() {
-    QSettings settings = settingsStore();
-    bool ok = false;
-    const double stored = settings.value(QStringLiteral("Map/ScaleFactor")).toDouble(&ok);
-    // A damaged store must not leave the view with a singular or absurd transform.
-    if (ok && std::isfinite(stored) && stored >= minScale) scaleFactor = stored;
 }
 
 void TMapView::reportError(const QString &message) {

@@ -24,9 +24,6 @@ public:
     explicit TMapView(QWidget *parent = nullptr);
     ~TMapView() override;
 
-    void saveSettings();
-    void loadSettings();
-
     // Loads the map, its world file and its projection on a thread of its own and returns at
     // once; mapLoaded follows when they are applied and any failure shown. A newer load
     // supersedes one still running. An empty path, no map chosen, applies at once.

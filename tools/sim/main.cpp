@@ -16,6 +16,7 @@
 #include "mxx/m30_records.h"
 #include "sim/instrument.h"
 #include "sim/m30_model.h"
+#include "survokart/version.h"
 
 namespace {
 
@@ -69,6 +70,7 @@ The instrument:
   --no-udp                do not answer discovery requests
   --event CODE:PERIOD_MS  send an empty event frame CODE (10000-65535) every PERIOD_MS
   --help                  show this text
+  --version               show the version
 
 Each instrument comes up as after power-up, and again after a restart: it sends no event
 until a host sets the event filter, and records no survey until a host starts one. A survey
@@ -225,6 +227,10 @@ int main(int argc, char **argv) {
     std::vector<std::pair<int, int>> events;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
+        if (arg == "--version") {
+            std::puts("survokart-sim " SURVOKART_VERSION);
+            return 0;
+        }
         if (arg == "--help" || arg == "-h") {
             std::fputs(usage().c_str(), stdout);
             return 0;
