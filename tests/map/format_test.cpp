@@ -54,3 +54,14 @@ TEST(FormatGpsCoords, DegreesMinutesSecondsAndHemisphere) {
     EXPECT_EQ(formatGpsCoords(NAN, 1), QString());
     EXPECT_EQ(formatGpsCoords(INFINITY, 0), QString());
 }
+
+// Every window shows readings through the same texts, a missing one as "-".
+TEST(FormatReading, OneTextPerReadingWhateverItsSource) {
+    EXPECT_EQ(formatDoseRate(85, 1), "85 nSv/hr");
+    EXPECT_EQ(formatDoseRate(85, -1), "85 nGy/hr");  // an odd unit code is no count rate
+    EXPECT_EQ(formatDoseRate(NAN, 1), "- nSv/hr");
+    EXPECT_EQ(formatReading(1234567, kCountRate), "1.23457e+06 cps");
+    EXPECT_EQ(formatReading(NAN, kCountRate), "- cps");
+    EXPECT_EQ(formatAltitude(310.6), "311m");
+    EXPECT_EQ(formatAltitude(NAN), "-");
+}
