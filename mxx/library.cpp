@@ -28,7 +28,7 @@ int MXX_init(MXX_idle_wait_cb idle_wait, MXX_usb_changed_cb usb_changed, void *u
     // A machine without USB support still reaches instruments over the other links, so a
     // missing arrival watch is logged rather than failing the whole library.
     if (comm_usb_register(usb_changed, user) != 0)
-        log_write("COMM", "USB arrival watch not available\n");
+        log_write(LOG_CH_COMM, "USB arrival watch not available\n");
     return 0;
 }
 
