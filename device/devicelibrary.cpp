@@ -1,5 +1,6 @@
 #include "devicelibrary.h"
 
+#include "log.h"
 #include "mxx/mxx.h"
 #include "mxxseeker.h"
 
@@ -11,8 +12,11 @@ QString DeviceLibrary::start() {
     if (m_started) return {};
     // A second owner would stop the library under the first one.
     if (isRunning()) return tr("The device library is already running.");
-    if (MXX_init(nullptr, &MXXSeeker::usbListChanged, nullptr) != 0)
+    routeLibraryLog();
+    if (MXX_init(nullptr, &MXXSeeker::usbListChanged, nullptr) != 0) {
+        unrouteLibraryLog();
         return tr("MXX initialization failed!");
+    }
     m_started = true;
     return {};
 }
@@ -21,6 +25,7 @@ void DeviceLibrary::stop() {
     if (!m_started) return;
     m_started = false;
     MXX_shut();
+    unrouteLibraryLog();
 }
 
 bool DeviceLibrary::isRunning() {

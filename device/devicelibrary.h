@@ -15,8 +15,8 @@ public:
     DeviceLibrary(const DeviceLibrary &) = delete;
     DeviceLibrary &operator=(const DeviceLibrary &) = delete;
 
-    // Starts the library. Empty on success; otherwise what went wrong, and the library is not
-    // running. Refused while the library already runs.
+    // Starts the library and routes its log to the Qt categories. Empty on success; otherwise
+    // what went wrong, and the library is not running. Refused while the library already runs.
     QString start();
     void stop();
 
