@@ -6,33 +6,12 @@
 #include <QStyleFactory>
 #include <QTimer>
 #include <cstdlib>
-#include <exception>
-#include <memory>
 
 #include "appresources.h"
-#include "device/mxxseeker.h"
+#include "device/devicelibrary.h"
 #include "mainwindow.h"
 #include "scalefactor.h"
 #include "survokart/version.h"
-
-namespace {
-
-// Starts the instrument library for the whole run; the window's own seekers then share it. On
-// failure `error` says what went wrong in words a person can act on.
-std::unique_ptr<MXXSeeker> startDeviceLibrary(QString *error) {
-    try {
-        return std::make_unique<MXXSeeker>();
-    } catch (const std::exception &e) {
-        *error = QCoreApplication::translate(
-                     "main",
-                     "Survokart could not start its connections to the instruments (%1).\n\n"
-                     "Start Survokart again. If this message comes back, restart the computer.")
-                     .arg(QString::fromLocal8Bit(e.what()));
-        return nullptr;
-    }
-}
-
-}  // namespace
 
 int main(int argc, char **argv) {
     applyStoredScaleFactor();  // before the application object, for the whole run
@@ -52,10 +31,17 @@ int main(int argc, char **argv) {
     options.process(app);  // --help and --version answer and end the program here
     initAppResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/survokart.png")));
-    QString error;
-    const std::unique_ptr<MXXSeeker> library = startDeviceLibrary(&error);
-    if (!library) {
-        QMessageBox::critical(nullptr, QCoreApplication::translate("main", "Survokart"), error);
+    // Runs the instrument library for the whole run: started before the window and its seekers,
+    // stopped after them.
+    DeviceLibrary library;
+    if (const QString error = library.start(); !error.isEmpty()) {
+        QMessageBox::critical(
+            nullptr, QCoreApplication::translate("main", "Survokart"),
+            QCoreApplication::translate(
+                "main",
+                "Survokart could not start its connections to the instruments (%1).\n\n"
+                "Start Survokart again. If this message comes back, restart the computer.")
+                .arg(error));
         return EXIT_FAILURE;
     }
     MainWindow window;

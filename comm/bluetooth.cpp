@@ -76,7 +76,7 @@ int time_out(bt_context *ctx) {
 
 int connected(bt_context *ctx) {
     ctx->interest = 0;
-    log_write("BT", "NetBT socket connected to Bluetooth device '%s'.\n", ctx->address);
+    log_write(LOG_CH_BT, "NetBT socket connected to Bluetooth device '%s'.\n", ctx->address);
     return 0;
 }
 
@@ -187,7 +187,7 @@ int bt_ms_connect(void *context) {
     ba2str(&address, canonical);
     // Registered for the whole connect and unregistered on every way out of it.
     bt_agent_ref agent = bt_agent_open(canonical, ctx->pin, ctx->conn_id);
-    log_write("BT", "NetBT socket connection in progress to Bluetooth device '%s'...\n",
+    log_write(LOG_CH_BT, "NetBT socket connection in progress to Bluetooth device '%s'...\n",
               ctx->address);
     int err = 0;
     int fd = connector.load()(&address, ctx->channel, &err);

@@ -103,7 +103,7 @@ int manager_call(bt_agent *agent, const char *method, bool with_capability) {
                                  &e.error, nullptr, "os", agent->path.c_str(), kCapability)
             : sd_bus_call_method(agent->bus.get(), BT_BLUEZ, kManagerPath, kManagerIface, method,
                                  &e.error, nullptr, "o", agent->path.c_str());
-    if (r < 0) log_write("BT", "NetBT agent %s failed: %s\n", method, e.text());
+    if (r < 0) log_write(LOG_CH_BT, "NetBT agent %s failed: %s\n", method, e.text());
     return r;
 }
 
@@ -119,7 +119,7 @@ bt_agent_ref bt_agent_open(const char *address_text, const char *pin, int conn_i
     bt_agent_ref agent(new bt_agent);
     agent->bus = bt_bus_open();
     if (!agent->bus) {
-        log_write("BT", "NetBT no system bus: PIN requests go unanswered\n");
+        log_write(LOG_CH_BT, "NetBT no system bus: PIN requests go unanswered\n");
         return nullptr;
     }
     agent->path = "/com/corvanta/survokart/agent" + std::to_string(conn_id);

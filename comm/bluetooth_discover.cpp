@@ -156,7 +156,8 @@ int add_result(inquiry_run &q, const device_props &d) {
     // matching instruments in radio range is not a situation the field has.
     if (q.count == BT_MAX_RESULTS) {
         if (!q.overflow_logged)
-            log_write("BT", "NetBT inquiry: only the first %d devices are kept\n", BT_MAX_RESULTS);
+            log_write(LOG_CH_BT, "NetBT inquiry: only the first %d devices are kept\n",
+                      BT_MAX_RESULTS);
         q.overflow_logged = true;
         return -1;
     }
@@ -244,7 +245,7 @@ bool start_discovery(scan &s, const std::string &adapter) {
     // Instruments speak classic RFCOMM: low-energy advertisers are left out.
     if (sd_bus_call_method(s.bus, BT_BLUEZ, adapter.c_str(), BT_ADAPTER_IFACE, "SetDiscoveryFilter",
                            &filter.error, nullptr, "a{sv}", 1, "Transport", "s", "bredr") < 0)
-        log_write("BT", "NetBT discovery filter refused: %s\n", filter.text());
+        log_write(LOG_CH_BT, "NetBT discovery filter refused: %s\n", filter.text());
     bt_error_scope e;
     if (sd_bus_call_method(s.bus, BT_BLUEZ, adapter.c_str(), BT_ADAPTER_IFACE, "StartDiscovery",
                            &e.error, nullptr, "") < 0) {
@@ -285,7 +286,7 @@ void run_inquiry(inquiry_run &q) {
     bt_bus_ref bus = bt_bus_open();
     std::string adapter = bt_bus_powered_adapter(bus.get());
     if (adapter.empty()) {
-        log_write("BT", "NetBT inquiry: no Bluetooth adapter\n");
+        log_write(LOG_CH_BT, "NetBT inquiry: no Bluetooth adapter\n");
         return;
     }
     scan s{q, bus.get(), adapter + "/", {}};
@@ -326,7 +327,7 @@ int comm_bt_discover(comm_bt_result_cb callback, int class_filter, void *user) {
     inquiry_rec &q = inquiry;
     std::lock_guard g(q.control);
     if (q.run && !q.run->cancel && !is_done(*q.run)) {
-        log_write("BT", "NetBT inquiry already running\n");
+        log_write(LOG_CH_BT, "NetBT inquiry already running\n");
         return -1;
     }
     // A cancelled inquiry may still be finishing a BlueZ call: it goes on with its own record.
@@ -375,7 +376,7 @@ int comm_bt_discover_wait(char *out, int *count_out) {
     {
         std::unique_lock l(run->done_lock);
         if (!run->done_cond.wait_for(l, kWaitJoin, [&] { return run->done; })) {
-            log_write("BT", "NetBT inquiry still running\n");
+            log_write(LOG_CH_BT, "NetBT inquiry still running\n");
             return -1;
         }
     }

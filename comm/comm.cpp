@@ -89,7 +89,7 @@ comm_conn_ref add_connection(comm_table_t &t, const comm_transport_ops *ops, com
     }
     mutex_unlock(&t.conn_list_lock);
     if (conn)
-        log_write("COMM", "%d:Comm new connection added(id=%d,ind=%d)\n", conn->id, conn->id,
+        log_write(LOG_CH_COMM, "%d:Comm new connection added(id=%d,ind=%d)\n", conn->id, conn->id,
                   conn->index);
     return conn;
 }
@@ -101,7 +101,8 @@ void del_connection(comm_table_t &t, const comm_conn_ref &conn) {
         std::lock_guard g(slot.ref_lock);
         if (slot.conn == conn) slot.conn.reset();
     }
-    log_write("COMM", "%d:Comm connection closed(id=%d,ind=%d)\n", conn->id, conn->id, conn->index);
+    log_write(LOG_CH_COMM, "%d:Comm connection closed(id=%d,ind=%d)\n", conn->id, conn->id,
+              conn->index);
     {
         std::lock_guard g(conn->transport_lock);
         conn->ops->free(&conn->transport);
@@ -142,7 +143,7 @@ bool reader_pass(comm_conn_t &conn) {
         return notify(conn, event, conn.read_buffer.data(), size) == 0;
     }
     if (ops.waitget(conn.transport, COMM_WAIT_TIMEOUT, nullptr)) {
-        log_write("COMM", "%d:Thread timeout(id=%d,ind=%d).\n", conn.id, conn.id, conn.index);
+        log_write(LOG_CH_COMM, "%d:Thread timeout(id=%d,ind=%d).\n", conn.id, conn.id, conn.index);
         return notify(conn, COMM_EVENT_TIMEOUT) == 0;
     }
     return !ops.waitget(conn.transport, COMM_WAIT_ERROR, nullptr);
@@ -151,7 +152,8 @@ bool reader_pass(comm_conn_t &conn) {
 void comm_thread_proc(void *argument) {
     std::unique_ptr<reader_args> args(static_cast<reader_args *>(argument));
     comm_conn_t &conn = *args->conn;
-    log_write("COMM", "%d:Comm thread started (id=%d,ind=%d).\n", conn.id, conn.id, conn.index);
+    log_write(LOG_CH_COMM, "%d:Comm thread started (id=%d,ind=%d).\n", conn.id, conn.id,
+              conn.index);
     if (conn.ops->connect(conn.transport) != 0) {
         conn.state = COMM_STATE_FREE;
         notify(conn, COMM_EVENT_CONNECT_FAILED);
@@ -165,7 +167,7 @@ void comm_thread_proc(void *argument) {
     }
     release_waiters(conn);
     del_connection(*args->table, args->conn);
-    log_write("COMM", "%d:Comm thread is going to finish(id=%d,ind=%d).\n", conn.id, conn.id,
+    log_write(LOG_CH_COMM, "%d:Comm thread is going to finish(id=%d,ind=%d).\n", conn.id, conn.id,
               conn.index);
 }
 
@@ -204,9 +206,9 @@ void join_reader(comm_slot_t &slot) {
 }
 
 void log_refused(const char *conn_string, comm_parse_result r) {
-    if (r == COMM_PARSE_UNKNOWN) log_write("COMM", "Comm unknown device: %s\n", conn_string);
+    if (r == COMM_PARSE_UNKNOWN) log_write(LOG_CH_COMM, "Comm unknown device: %s\n", conn_string);
     if (r == COMM_PARSE_UNKNOWN || r == COMM_PARSE_BAD_HOST)
-        log_write("COMM", "Comm connect failed\n");
+        log_write(LOG_CH_COMM, "Comm connect failed\n");
 }
 
 }  // namespace

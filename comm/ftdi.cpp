@@ -330,7 +330,7 @@ int load_ftdi_dll() {
     }
     library_error =
         reinterpret_cast<const char *(*)()>(::dlsym(dll_handle, "survokart_ftd2xx_error"));
-    log_write("FTDI", "FTDI library: %s\n", used.c_str());
+    log_write(LOG_CH_FTDI, "FTDI library: %s\n", used.c_str());
     return 0;
 }
 
@@ -522,7 +522,7 @@ int ftdi_read_eeprom(void *context, void *image, int size) {
         words[i] = w;
     }
     uint16_t calc = checksum(words);
-    log_write("FTDI", "Calc chsum = 0x%.4x, eeprom checksum = 0x%.4x\n", calc,
+    log_write(LOG_CH_FTDI, "Calc chsum = 0x%.4x, eeprom checksum = 0x%.4x\n", calc,
               words[FTDI_EEPROM_BYTES / 2 - 1]);
     if (calc != words[FTDI_EEPROM_BYTES / 2 - 1]) {
         log_error("FTDI EEPROM checksum error!\n");

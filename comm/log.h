@@ -6,6 +6,18 @@
 
 constexpr int LOG_MAX_CHANNELS = 25;
 
+// The channels the library writes to, named once so that a host can register every one of them.
+inline constexpr char LOG_CH_COMM[] = "COMM";
+inline constexpr char LOG_CH_NET[] = "NET";
+inline constexpr char LOG_CH_NET_BROADCAST[] = "NET_BROADCAST";
+inline constexpr char LOG_CH_SERIAL[] = "SERIAL";
+inline constexpr char LOG_CH_USBUNIV[] = "USBUNIV";
+inline constexpr char LOG_CH_FTDI[] = "FTDI";
+inline constexpr char LOG_CH_BT[] = "BT";
+inline constexpr const char *LOG_LIBRARY_CHANNELS[] = {
+    LOG_CH_COMM, LOG_CH_NET, LOG_CH_NET_BROADCAST, LOG_CH_SERIAL, LOG_CH_USBUNIV,
+    LOG_CH_FTDI, LOG_CH_BT};
+
 // Returns 0 when the hook did not take the text, which then goes to the console as well.
 using log_redirect_hook = int (*)(const char *channel, int reserved, const char *text);
 

@@ -56,7 +56,7 @@ int finish_connect(net_context *ctx, int fd) {
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
     if (err != 0) return fail_connect(ctx, std::strerror(err));
     ctx->interest = 0;
-    log_write("NET", "Net socket connected to host '%s'.\n", ctx->host);
+    log_write(LOG_CH_NET, "Net socket connected to host '%s'.\n", ctx->host);
     return 0;
 }
 
@@ -109,9 +109,9 @@ int net_connect(void *context) {
     if (!comm_socket_adopt(ctx, fd)) return -1;
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // frames are small
-    log_write("NET", "Net socket connection in progress to host '%s'...\n", ctx->host);
+    log_write(LOG_CH_NET, "Net socket connection in progress to host '%s'...\n", ctx->host);
     if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
-        log_write("NET", "Net socket connected to host '%s'.\n", ctx->host);
+        log_write(LOG_CH_NET, "Net socket connected to host '%s'.\n", ctx->host);
         return 0;
     }
     if (errno != EINPROGRESS) return fail_connect(ctx, std::strerror(errno));

@@ -39,8 +39,6 @@ struct net_broadcast_listener {
 
 namespace {
 
-constexpr const char *kChannel = "NET_BROADCAST";
-
 using listener_ref = std::shared_ptr<net_broadcast_listener>;
 
 bool set_flag(int sock, int option, const char *what) {
@@ -83,11 +81,11 @@ bool receive(net_broadcast_listener &l) {
     ssize_t n = ::recv(l.sock, l.buffer.data(), l.buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
     if (n < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            log_write(kChannel, "recvfrom error\n");
+            log_write(LOG_CH_NET_BROADCAST, "recvfrom error\n");
         return true;
     }
     if (static_cast<size_t>(n) > l.buffer.size()) {
-        log_write(kChannel, "Net broadcast datagram of %zd bytes dropped\n", n);
+        log_write(LOG_CH_NET_BROADCAST, "Net broadcast datagram of %zd bytes dropped\n", n);
         return true;
     }
     std::lock_guard g(l.callback_lock);
@@ -97,18 +95,18 @@ bool receive(net_broadcast_listener &l) {
 }
 
 void listen_until_woken(net_broadcast_listener &l) {
-    log_write(kChannel, "Net broadcast thread is running.\n");
+    log_write(LOG_CH_NET_BROADCAST, "Net broadcast thread is running.\n");
     pollfd fds[2] = {{l.sock, POLLIN, 0}, {l.wake_fd, POLLIN, 0}};
     for (;;) {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
-            log_write(kChannel, "NET BROADCAST select failed!\n");
+            log_write(LOG_CH_NET_BROADCAST, "NET BROADCAST select failed!\n");
             break;
         }
         if (comm_woken(fds[1]) || (fds[0].revents & POLLNVAL)) break;
         if (fds[0].revents && !receive(l)) break;
     }
-    log_write(kChannel, "Net broadcast thread is going to shut down.\n");
+    log_write(LOG_CH_NET_BROADCAST, "Net broadcast thread is going to shut down.\n");
 }
 
 // Under record.lock.
@@ -183,7 +181,7 @@ int net_broadcast_send(const char *data, int length, int, int port) {
     std::vector<uint32_t> targets = net_broadcast_addresses(list);
     ::freeifaddrs(list);
     if (targets.empty()) {
-        log_write(kChannel, "Net broadcast: no network to broadcast on\n");
+        log_write(LOG_CH_NET_BROADCAST, "Net broadcast: no network to broadcast on\n");
         return -1;
     }
     int sock = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -87,22 +87,22 @@ const char *reason_of(int err) {
 }
 
 void log_termios(const char *title, const termios &t) {
-    log_write("SERIAL", "%s", title);
-    log_append("SERIAL", "    speed:%u/%u\n", static_cast<unsigned>(cfgetispeed(&t)),
+    log_write(LOG_CH_SERIAL, "%s", title);
+    log_append(LOG_CH_SERIAL, "    speed:%u/%u\n", static_cast<unsigned>(cfgetispeed(&t)),
                static_cast<unsigned>(cfgetospeed(&t)));
-    log_append("SERIAL", "    iflag:%#o\n    oflag:%#o\n", t.c_iflag, t.c_oflag);
-    log_append("SERIAL", "    cflag:%#o\n    lflag:%#o\n", t.c_cflag, t.c_lflag);
+    log_append(LOG_CH_SERIAL, "    iflag:%#o\n    oflag:%#o\n", t.c_iflag, t.c_oflag);
+    log_append(LOG_CH_SERIAL, "    cflag:%#o\n    lflag:%#o\n", t.c_cflag, t.c_lflag);
 }
 
 // Logs the line settings as the port is opened.
 void log_opened(const serial_context &ctx) {
     const comm_serial_line &l = ctx.line;
-    log_write("SERIAL", "Serial port %s opened.", ctx.path);
-    log_append("SERIAL", "Params: baud rate=%d,data bits=%d,stop bits=%d,", l.baud, l.databits,
+    log_write(LOG_CH_SERIAL, "Serial port %s opened.", ctx.path);
+    log_append(LOG_CH_SERIAL, "Params: baud rate=%d,data bits=%d,stop bits=%d,", l.baud, l.databits,
                l.stopbits);
     const char *parity[] = {"none parity,", "odd parity,", "even parity,"};
-    if (l.parity >= 0 && l.parity <= 2) log_append("SERIAL", "%s", parity[l.parity]);
-    log_append("SERIAL", "%s\n", l.flow ? "RTS/CTS flow control" : "no flow control");
+    if (l.parity >= 0 && l.parity <= 2) log_append(LOG_CH_SERIAL, "%s", parity[l.parity]);
+    log_append(LOG_CH_SERIAL, "%s\n", l.flow ? "RTS/CTS flow control" : "no flow control");
 }
 
 // Keeps other programs (and other connections of this one) off the port while it is open:
@@ -145,7 +145,7 @@ int set_line(serial_context &ctx) {
     // Data bits and parity may be fixed by the driver (a pseudo-terminal always has 8 bits and
     // no parity); the frame checks catch a real mismatch, so that is only noted.
     if ((applied.c_cflag ^ t.c_cflag) & (CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS))
-        log_write("SERIAL", "The driver of %s kept cflag %#o instead of %#o.\n", ctx.path,
+        log_write(LOG_CH_SERIAL, "The driver of %s kept cflag %#o instead of %#o.\n", ctx.path,
                   applied.c_cflag, t.c_cflag);
     // DTR up while the port is open; ports without modem lines (pseudo-terminals) refuse it.
     int dtr = TIOCM_DTR;
@@ -154,9 +154,9 @@ int set_line(serial_context &ctx) {
 }
 
 void log_timeouts() {
-    log_write("SERIAL", "New comm timeouts:\n");
-    log_append("SERIAL", "    ReadIntervalTimeout:%d\n", SERIAL_BYTE_GAP_MS);
-    log_append("SERIAL", "    WriteTotalTimeoutConstant:%d\n", SERIAL_WRITE_TIMEOUT_MS);
+    log_write(LOG_CH_SERIAL, "New comm timeouts:\n");
+    log_append(LOG_CH_SERIAL, "    ReadIntervalTimeout:%d\n", SERIAL_BYTE_GAP_MS);
+    log_append(LOG_CH_SERIAL, "    WriteTotalTimeoutConstant:%d\n", SERIAL_WRITE_TIMEOUT_MS);
 }
 
 void close_port(serial_context &ctx) {
@@ -289,7 +289,7 @@ int serial_connect(void *context) {
         log_error("Could not open device '%s'! %s\n", ctx->path, std::strerror(errno));
         return fail_connect(*ctx);
     }
-    log_write("SERIAL", "Comm port connected.\n");
+    log_write(LOG_CH_SERIAL, "Comm port connected.\n");
     return 0;
 }
 

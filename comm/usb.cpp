@@ -31,7 +31,6 @@
 
 namespace {
 
-constexpr const char *kChannel = "USBUNIV";
 constexpr int kMaxWait = 256;
 constexpr int kEventSliceUs = 500000;  // the event thread looks at its stop flag this often
 constexpr auto kCancelWait = std::chrono::seconds(2);
@@ -461,7 +460,7 @@ int usbuniv_connect(void *context) {
         ctx->usb = nullptr;
         return -1;
     }
-    log_write(kChannel, "USBUNIV opening device '%s' at '%.4x:%.4x'...\n", ctx->device,
+    log_write(LOG_CH_USBUNIV, "USBUNIV opening device '%s' at '%.4x:%.4x'...\n", ctx->device,
               static_cast<unsigned>(ctx->vid), static_cast<unsigned>(ctx->pid));
     r = ctx->io->open(ctx->usb, ctx->vid, ctx->pid, ctx->device, &ctx->dev);
     if (r != 0) {
@@ -478,7 +477,7 @@ int usbuniv_connect(void *context) {
         teardown(*ctx);
         return -1;
     }
-    log_write(kChannel, "USBUNIV device opened.\n");
+    log_write(LOG_CH_USBUNIV, "USBUNIV device opened.\n");
     return 0;
 }
 

@@ -45,7 +45,6 @@ struct usb_watch {
 
 namespace {
 
-constexpr const char *kChannel = "USBUNIV";
 using watch_ref = std::shared_ptr<usb_watch>;
 
 void notify(usb_watch &w) {
@@ -100,7 +99,7 @@ std::string snapshot() {
 }
 
 void watch_hotplug(usb_watch &w) {
-    log_write(kChannel, "USB arrival watch is running on hotplug events.\n");
+    log_write(LOG_CH_USBUNIV, "USB arrival watch is running on hotplug events.\n");
     while (w.run) {
         timeval slice{1, 0};
         libusb_handle_events_timeout_completed(w.usb, &slice, nullptr);
@@ -108,7 +107,7 @@ void watch_hotplug(usb_watch &w) {
 }
 
 void watch_polling(usb_watch &w) {
-    log_write(kChannel, "USB arrival watch is running, looking every %d ms.\n", w.poll_ms);
+    log_write(LOG_CH_USBUNIV, "USB arrival watch is running, looking every %d ms.\n", w.poll_ms);
     while (w.run) {
         pollfd wake{w.wake_fd, POLLIN, 0};
         if (comm_poll(&wake, 1, w.poll_ms) != 0) break;  // woken, or poll failed
@@ -124,7 +123,7 @@ void watch(usb_watch &w) {
         watch_hotplug(w);
     else
         watch_polling(w);
-    log_write(kChannel, "USB arrival watch is going to shut down.\n");
+    log_write(LOG_CH_USBUNIV, "USB arrival watch is going to shut down.\n");
 }
 
 watch_ref open_watch(const usb_event_reg_rec &record, comm_usb_event_cb callback, void *user) {

@@ -28,6 +28,10 @@ public:
     explicit MXXDevice(QObject *parent = nullptr);
     ~MXXDevice() override;
 
+    // connect() and disconnect() hide QObject's functions of the same names on purpose (the
+    // names are the device's interface). Inside this class every signal connection is written
+    // QObject::connect(...) / QObject::disconnect(...); never add `using QObject::connect`,
+    // which would make a device's connect an overload set.
     // Opens a connection; true when the library accepted the request. The outcome follows as
     // connected() or connectionError(). Refused while a connection of this device is still open.
     bool connect(const QString &connString);

@@ -6,28 +6,30 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <stdexcept>
 
 #include "comm/bt_inquiry.h"
 #include "comm/conn_string.h"
+#include "devicelibrary.h"
 #include "handover.h"
+#include "log.h"
 
 namespace {
 
-// The library is started by the first seeker and stopped by the last one, so that closing one
-// panel does not pull it away from the others. Seekers come and go on the GUI thread; the lock
-// keeps the count honest should that ever change.
-std::mutex lifecycle_lock;
-int started_seekers = 0;  // guarded by lifecycle_lock
-
 // The USB watch has a single registration; its notification is fanned out to every seeker here.
 // A seeker leaves the set before it is destroyed, so a seeker found here is alive while the lock
-// is held. Never held while starting or stopping the library: stopping joins the watch thread.
+// is held. Never held while the library stops: stopping joins the watch thread.
 std::mutex registry_lock;
 std::vector<MXXSeeker *> live_seekers;  // guarded by registry_lock
 
 using device_handover::handOver;
 using device_handover::takeOver;
+
+// Discovery needs the running library; without it a seeker finds nothing and says why.
+bool libraryRunning(const char *what) {
+    if (DeviceLibrary::isRunning()) return true;
+    qCWarning(lcDevice) << what << "refused: the device library is not running";
+    return false;
+}
 
 // A fixed text field that need not end in a zero byte.
 QString textField(const char *field, size_t size) {
@@ -75,12 +77,6 @@ QString answerAddress(const MXX_broadcast_entry &e) {
 
 MXXSeeker::MXXSeeker(QObject *parent) : QObject(parent), m_netTimer(new QTimer(this)) {
     qRegisterMetaType<BTDeviceList>("BTDeviceList");
-    {
-        std::lock_guard g(lifecycle_lock);
-        if (started_seekers == 0 && MXX_init(nullptr, &MXXSeeker::usbListChanged, nullptr) != 0)
-            throw std::runtime_error("MXX initialization failed!");
-        ++started_seekers;
-    }
     std::lock_guard g(registry_lock);
     live_seekers.push_back(this);
 }
@@ -88,17 +84,14 @@ MXXSeeker::MXXSeeker(QObject *parent) : QObject(parent), m_netTimer(new QTimer(t
 MXXSeeker::~MXXSeeker() {
     m_netTimer->stop();
     if (m_btStarted) cancelDiscoverBT();
-    {
-        std::lock_guard g(registry_lock);
-        std::erase(live_seekers, this);
-    }
-    std::lock_guard g(lifecycle_lock);
-    if (--started_seekers == 0) MXX_shut();
+    std::lock_guard g(registry_lock);
+    std::erase(live_seekers, this);
 }
 
 int MXXSeeker::listUSBDevices(std::vector<QString> &list) const {
     constexpr int kMaxDevices = 255;
     list.clear();
+    if (!libraryRunning("USB listing")) return -1;
     std::vector<char> buffer(static_cast<size_t>(kMaxDevices) * COMM_CONN_STRING_SIZE, '\0');
     int count = 0;
     int result = MXX_list_usb_devices(buffer.data(), kMaxDevices, &count);
@@ -113,6 +106,7 @@ bool MXXSeeker::isBTAvailable() const {
 }
 
 int MXXSeeker::discoverBT() {
+    if (!libraryRunning("Bluetooth inquiry")) return -1;
     int result = MXX_comm_bt_discover(onBtResults, this);
     if (result == 0) m_btStarted = true;
     return result;
@@ -126,7 +120,8 @@ void MXXSeeker::discoverNet() {
     // The dialog sets discovery up every time it is shown: one connection, however often.
     connect(m_netTimer, &QTimer::timeout, this, &MXXSeeker::updateNetList, Qt::UniqueConnection);
     m_netTimer->setInterval(kNetTimerMs);
-    MXX_net_broadcast_register(onDatagram, nullptr);
+    // Its listener would outlive a library that is not running to stop it.
+    if (libraryRunning("Network discovery")) MXX_net_broadcast_register(onDatagram, nullptr);
 }
 
 void MXXSeeker::cancelDiscoverNet() const {
@@ -151,6 +146,7 @@ void MXXSeeker::resetNetReplies() {
 }
 
 int MXXSeeker::sendNetQuery() {
+    if (!libraryRunning("Network query")) return -1;
     return MXX_send_broadcast_net_message("255.255.255.255", kDiscoveryPort);
 }
 

@@ -1,10 +1,11 @@
-// The application's entry to instrument discovery and to the library's start and stop: lists the
-// instruments attached by USB and announces changes of that list, runs Bluetooth inquiries, and
-// finds instruments on the local network by periodic broadcast queries.
+// The application's entry to instrument discovery: lists the instruments attached by USB and
+// announces changes of that list, runs Bluetooth inquiries, and finds instruments on the local
+// network by periodic broadcast queries.
 //
-// Every seeker holds the library started; the last one destroyed stops it. Seekers live on the
-// GUI thread. The library's USB and Bluetooth callbacks run on its own threads and only post to
-// the seekers, so every signal is emitted on the seeker's thread.
+// Seekers use the library that DeviceLibrary runs; without it their discovery fails (with a
+// warning under survokart.device) and finds nothing. Seekers live on the GUI thread. The library's
+// USB and Bluetooth callbacks run on its own threads and only post to the seekers, so every signal
+// is emitted on the seeker's thread.
 #pragma once
 
 #include <QHash>
@@ -31,7 +32,6 @@ public:
     static constexpr int kNetTimerMs = 500;
     static constexpr int kDiscoveryPort = NET_BROADCAST_PORT;
 
-    // Throws std::runtime_error when the library cannot be started.
     explicit MXXSeeker(QObject *parent = nullptr);
     ~MXXSeeker() override;
 
@@ -57,7 +57,8 @@ public:
     void emitDeviceUSBListChanged();
     void emitDiscoveredBTDevices(const BTDeviceList &devices, bool flag);
 
-    // What the library's USB watch calls on its own thread: every live seeker hears it.
+    // What the library's USB watch calls on its own thread (DeviceLibrary registers it): every
+    // live seeker hears it.
     static void usbListChanged(void *user);
 
 public slots:

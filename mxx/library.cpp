@@ -1,7 +1,6 @@
 // Library start and stop, opening connections, builders with the library's defaults, and the
 // forwards to device listing and Bluetooth discovery.
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 #include "comm/comm.h"
@@ -10,8 +9,6 @@
 #include "conn_state.h"
 
 namespace {
-
-std::atomic<MXX_idle_wait_cb> wait_callback{nullptr};
 
 constexpr int kReadSize = 4096;
 constexpr int kReaderWaitMs = 200;
@@ -22,20 +19,18 @@ constexpr int kNetTimeoutMs = 1000;
 
 }  // namespace
 
-int MXX_init(MXX_idle_wait_cb idle_wait, MXX_usb_changed_cb usb_changed, void *user) {
+int MXX_init(MXX_idle_wait_cb, MXX_usb_changed_cb usb_changed, void *user) {
     if (comm_init() != 0) return -1;
-    wait_callback = idle_wait;
     // A machine without USB support still reaches instruments over the other links, so a
     // missing arrival watch is logged rather than failing the whole library.
     if (comm_usb_register(usb_changed, user) != 0)
-        log_write("COMM", "USB arrival watch not available\n");
+        log_write(LOG_CH_COMM, "USB arrival watch not available\n");
     return 0;
 }
 
 int MXX_shut() {
     comm_usb_deregister();
     comm_shut();
-    wait_callback = nullptr;
     return 0;
 }
 
@@ -72,11 +67,6 @@ static_assert(int(MXX_CONN_NONE) == int(COMM_STATE_FREE) &&
 
 int MXX_get_conn_state_id(int conn_id) {
     return comm_get_state(conn_id);
-}
-
-int MXX_idle_wait(void *context, unsigned code, int value1, int value2) {
-    MXX_idle_wait_cb cb = wait_callback;
-    return cb ? cb(context, code & 0xffff, value1, value2) : 0;
 }
 
 int MXX_make_usb_conn_string(char *buf, const char *kind, const char *device) {

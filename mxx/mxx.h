@@ -15,6 +15,7 @@ using MXX_conn_event_cb = int (*)(int conn_id, char *state, void *user);
 // Called for frames of the code it was registered for; the frame is valid only during the call.
 using MXX_hook = int (*)(int conn_id, char *state, MXX_frame *frame, void *user);
 
+// Kept in MXX_init's signature for its callers; the library never waits idly, so it is unused.
 using MXX_idle_wait_cb = int (*)(void *context, unsigned code, int value1, int value2);
 using MXX_usb_changed_cb = void (*)(void *user);
 using MXX_datagram_cb = void (*)(const void *datagram, int length, void *user);
@@ -41,7 +42,6 @@ enum MXX_conn_state_id {
     MXX_CONN_CONNECTED = 2,
 };
 int MXX_get_conn_state_id(int conn_id);
-int MXX_idle_wait(void *context, unsigned code, int value1, int value2);
 
 // Sends one command; waits for its answer when wait_response is non-zero, retrying as often as
 // the connection's attempt count allows. Outputs are written only when an answer was used.

@@ -3,6 +3,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include "device/devicelibrary.h"
+
 // Qt is not built with ThreadSanitizer: its event queues and the raster engine's painting pool
 // hand data over in code the sanitizer cannot see. Races in our own code are still reported.
 extern "C" const char *__tsan_default_suppressions() {
@@ -23,6 +25,9 @@ int main(int argc, char **argv) {
     QTemporaryDir config;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
+    // As in the program: the library runs for the whole run, the windows' seekers only use it.
+    DeviceLibrary library;
+    if (QString error = library.start(); !error.isEmpty()) qFatal("%s", qPrintable(error));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

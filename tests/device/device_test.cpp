@@ -5,6 +5,7 @@
 #include <QThread>
 #include <atomic>
 #include <functional>
+#include <type_traits>
 #include <vector>
 
 #include "device/mxxwait.h"
@@ -16,6 +17,10 @@ namespace {
 using test::DeviceTest;
 using test::kSignalWaitMs;
 using test::spin;
+
+// A device's connect and disconnect are its own, never an overload set with QObject's.
+static_assert(std::is_same_v<decltype(&MXXDevice::connect), bool (MXXDevice::*)(const QString &)>);
+static_assert(std::is_same_v<decltype(&MXXDevice::disconnect), void (MXXDevice::*)()>);
 
 constexpr int kTestEvent = 10100;
 std::atomic<int> hooked{0};  // frames of kTestEvent seen by the hook

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <cstdlib>
 
+#include "device/devicelibrary.h"
 #include "device/mxxseeker.h"
 #include "harness.h"
 
@@ -77,6 +78,8 @@ TEST(NetDiscovery, SeekerListsInstrumentsOfAnotherNetworkAndDropsOneThatFallsSil
         ASSERT_TRUE(within(net.field, [&] { return instrument->start(&error); })) << error;
     }
 
+    DeviceLibrary library;
+    ASSERT_EQ(library.start(), QString());
     MXXSeeker seeker;
     QSignalSpy names(&seeker, &MXXSeeker::discoveredNetDevicesName);
     seeker.discoverNet();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <thread>
 
+#include "device/devicelibrary.h"
 #include "device/mxxnetseeker.h"
 #include "device/mxxseeker.h"
 #include "harness.h"
@@ -67,20 +68,35 @@ TEST(SeekerTest, NetListTicksAndAnswers) {
     EXPECT_EQ(names.at(0).at(0).value<Table>(), expected);
 }
 
-TEST(SeekerTest, EverySeekerHearsUsbChangesAndTheLastOneStopsTheLibrary) {
+TEST(SeekerTest, EverySeekerHearsUsbChangesAndOnlyTheLibrarysOwnerStopsIt) {
     ASSERT_EQ(MXX_get_conn_state_id(1), -1);
-    auto first = std::make_unique<MXXSeeker>();
-    auto second = std::make_unique<MXXSeeker>();
-    QSignalSpy firstHeard(first.get(), &MXXSeeker::deviceUSBListChanged);
-    QSignalSpy secondHeard(second.get(), &MXXSeeker::deviceUSBListChanged);
+    {
+        DeviceLibrary library;
+        ASSERT_EQ(library.start(), QString());
+        auto first = std::make_unique<MXXSeeker>();
+        auto second = std::make_unique<MXXSeeker>();
+        QSignalSpy firstHeard(first.get(), &MXXSeeker::deviceUSBListChanged);
+        QSignalSpy secondHeard(second.get(), &MXXSeeker::deviceUSBListChanged);
 
-    std::thread watch([] { MXXSeeker::usbListChanged(nullptr); });
-    watch.join();
-    EXPECT_TRUE(spin([&] { return firstHeard.count() == 1 && secondHeard.count() == 1; }));
+        std::thread watch([] { MXXSeeker::usbListChanged(nullptr); });
+        watch.join();
+        EXPECT_TRUE(spin([&] { return firstHeard.count() == 1 && secondHeard.count() == 1; }));
 
-    first.reset();
-    EXPECT_EQ(MXX_get_conn_state_id(1), 0) << "stopped while a seeker still needs it";
-    second.reset();
+        first.reset();
+        second.reset();
+        EXPECT_EQ(MXX_get_conn_state_id(1), 0) << "a seeker stopped the library";
+    }
+    EXPECT_EQ(MXX_get_conn_state_id(1), -1);
+
+    // Without the library a seeker finds nothing, and does not start it behind its owner's back.
+    MXXSeeker idle;
+    std::vector<QString> usb{"stale"};
+    EXPECT_NE(idle.listUSBDevices(usb), 0);
+    EXPECT_TRUE(usb.empty());
+    EXPECT_NE(idle.discoverBT(), 0);
+    EXPECT_NE(idle.sendNetQuery(), 0);
+    idle.discoverNet();
+    idle.cancelDiscoverNet();
     EXPECT_EQ(MXX_get_conn_state_id(1), -1);
 }
 
