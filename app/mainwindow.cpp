@@ -12,7 +12,7 @@
 #include "distancedialog.h"
 #include "geotagger.h"
 #include "map/format.h"
-#include "map/mapview.h"
+#include "map/widgets/mapview.h"
 #include "settingsdialog.h"
 #include "survokart/version.h"
 #include "ui_mainwindow.h"

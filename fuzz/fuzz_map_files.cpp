@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "map/mapscene.h"
+#include "map/widgets/mapscene.h"
 
 namespace {
 struct Folder {

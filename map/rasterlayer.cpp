@@ -1,12 +1,11 @@
 #include "rasterlayer.h"
 
-#include <QLoggingCategory>
+#include "maplog.h"
+
 #include <QPainter>
 #include <QThread>
 #include <algorithm>
 #include <cmath>
-
-Q_DECLARE_LOGGING_CATEGORY(lcMap)
 
 namespace {
 // Without overviews in the file a tile of level l reads 4^l times its own pixels; level 3 reads a

@@ -29,7 +29,7 @@
 #include "field.h"
 #include "map/format.h"
 #include "map/geo.h"
-#include "map/mapview.h"
+#include "map/widgets/mapview.h"
 #include "sim/survey.h"
 
 namespace {

@@ -5,12 +5,8 @@
 
 #include <QDateTime>
 #include <QGraphicsView>
-#include <QLoggingCategory>
 #include <memory>
 #include <utility>
-
-// Map loading failures, as the user was shown them.
-Q_DECLARE_LOGGING_CATEGORY(lcMap)
 
 // The map widget: shows a map scene, zooms by wheel and pinch, drags, draws the GPS marker, the
 // selected point and the two measurement points over the map, and reports left clicks as

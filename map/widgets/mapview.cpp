@@ -2,11 +2,11 @@
 
 #include "format.h"
 #include "maplegend.h"
+#include "maplog.h"
 
 #include <QCoreApplication>
 #include <QErrorMessage>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTouchEvent>
@@ -16,8 +16,6 @@
 #include <optional>
 #include <system_error>
 #include <thread>
-
-Q_LOGGING_CATEGORY(lcMap, "survokart.map")
 
 // Between the view and the threads that load for it.
 struct TMapView::Loads {
