@@ -1,3 +1,3 @@
 #include "maplog.h"
 
-Q_LOGGING_CATEGORY(lcMap, "survokart.map")
+Q_LOGGING_CATEGORY(lcMap, "survokart.map", QtInfoMsg)

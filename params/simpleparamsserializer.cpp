@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-Q_LOGGING_CATEGORY(lcParams, "survokart.params")
+Q_LOGGING_CATEGORY(lcParams, "survokart.params", QtInfoMsg)
 
 // The parameter file is plain UTF-8 text with one `key=value` per line, keys being the section
 // names and the row name joined by ".". People open these files in an editor to compare or fix
