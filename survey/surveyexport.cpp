@@ -138,6 +138,7 @@ private:
             layerOptions.SetNameValue("STRING_QUOTING", "IF_NEEDED");
         } else if (m_o.format == SurveyFormat::GeoJson) {
             layerOptions.SetNameValue("RFC7946", "YES");
+            layerOptions.SetNameValue("WRITE_NAME", "NO");
         } else if (gpx) {
             type = wkbPoint;
         }
@@ -167,7 +168,8 @@ private:
                                          {"fix", OFTInteger},
                                          {"downloaded", OFTInteger}});
         for (const auto &[field, fieldType] : fields) {
-            // The GPX driver has its own fields of these names already.
+            // The GPX driver has its own fields of these names already; its fix is the kind of
+            // fix (2d, 3d), and every point in a GPX file has one.
             if (gpx && layer->GetLayerDefn()->GetFieldIndex(field) >= 0) continue;
             OGRFieldDefn defn(field, fieldType);
             if ((!strcmp(field, "fix") || !strcmp(field, "downloaded")) && !gpx)
@@ -216,7 +218,7 @@ private:
             if (m_o.instrumentColumns) {
                 feature.SetField("instrument", r->instrument);
                 feature.SetField("serial", r->serial.toUtf8().constData());
-                feature.SetField("fix", r->fix ? 1 : 0);
+                if (!gpx) feature.SetField("fix", r->fix ? 1 : 0);
                 feature.SetField("downloaded", r->downloaded() ? 1 : 0);
             }
             if (!csv && r->usable()) {

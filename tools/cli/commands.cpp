@@ -12,6 +12,8 @@
 #include "mxx/m17.h"
 #include "partialfile.h"
 #include "session.h"
+#include "surveyexport.h"
+#include "surveyjournalreader.h"
 
 namespace {
 
@@ -96,6 +98,35 @@ int record(CommandContext &c) {
                : c.session.commandFailed(Cli::tr("the switch of survey recording"));
 }
 
+// A survey journal written out; no instrument is needed.
+int exportJournal(const CliArguments &a, QTextStream &out, QTextStream &err) {
+    auto fail = [&](int code, const QString &message) {
+        err << "survokart-cli: " << message << "\n";
+        err.flush();
+        return code;
+    };
+    SurveyJournalReader reader;
+    if (!reader.open(a.target)) return fail(EXIT_INPUT, reader.errorString());
+    std::vector<SurveyReading> readings = reader.readings();
+    if (!reader.errorString().isEmpty()) return fail(EXIT_INPUT, reader.errorString());
+    SurveyExportOptions o;
+    o.format = a.format;
+    o.name = reader.info().name;
+    o.thresholds = a.thresholds;
+    o.colours = a.colours;
+    QString error;
+    if (!a.output.isEmpty())
+        return exportSurvey(readings, o, a.output, &error) ? EXIT_OK : fail(EXIT_FILE, error);
+    QByteArray bytes;
+    if (!exportSurvey(readings, o, &bytes, &error)) return fail(EXIT_FILE, error);
+    out << QString::fromUtf8(bytes);
+    out.flush();
+    if (out.status() == QTextStream::Ok) return EXIT_OK;
+    QIODevice *device = out.device();
+    return fail(EXIT_FILE, Cli::tr("cannot write to standard output: %1")
+                               .arg(device ? device->errorString() : QString()));
+}
+
 using Command = int (*)(CommandContext &);
 
 // Creates the output file before the link is opened, so that a path that cannot be written
@@ -159,6 +190,7 @@ int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err,
         case ParseOutcome::Run:
             break;
     }
+    if (a.command == "export") return exportJournal(a, out, err);
     std::optional<PartialFile> file;
     if (!createOutput(file, a.output, err)) return EXIT_FILE;
     Session session(err, interrupt);
