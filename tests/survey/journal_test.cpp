@@ -70,7 +70,7 @@ void expectSame(const std::vector<SurveyReading> &got, const std::vector<SurveyR
     }
 }
 
-// A child journals 10 000 readings a second and is killed without warning: every reading it
+// A child journals 1000 readings a second and is killed without warning: every reading it
 // handed over more than a second before is in the file, in order, and the file opens.
 TEST(Journal, AKilledWriterLosesAtMostTheLastSecond) {
     QTemporaryDir dir;
