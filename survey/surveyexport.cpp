@@ -222,10 +222,9 @@ private:
                 feature.SetField("downloaded", r->downloaded() ? 1 : 0);
             }
             if (!csv && r->usable()) {
-                if (gpx || !std::isfinite(r->altitude))
-                    feature.SetGeometry(OGRPoint(r->longitude, r->latitude).clone());
-                else
-                    feature.SetGeometry(OGRPoint(r->longitude, r->latitude, r->altitude).clone());
+                OGRPoint point(r->longitude, r->latitude);
+                if (!gpx && std::isfinite(r->altitude)) point.setZ(r->altitude);
+                feature.SetGeometry(&point);
             }
             if (m_o.format == SurveyFormat::Kml) feature.SetStyleString(kmlStyle(*r, m_o).c_str());
             if (layer->CreateFeature(&feature) != OGRERR_NONE) return QuietErrors::last();

@@ -23,6 +23,7 @@
 #include "common/eventually.h"
 #include "sim/m30_model.h"
 #include "surveyjournal.h"
+#include "surveyjournalreader.h"
 
 namespace {
 
@@ -400,6 +401,9 @@ TEST(CliExport, WritesAJournalAndNamesOneItCannotRead) {
     EXPECT_TRUE(QFileInfo(gpx).size() > 0);
     EXPECT_EQ(cli({"export", journal, "--format", "kml", "--colours", "nocolour"}).code,
               EXIT_USAGE);
+    EXPECT_EQ(cli({"export", journal, "--format", "csv", "-o", journal}).code, EXIT_USAGE);
+    SurveyJournalReader reader;
+    EXPECT_TRUE(reader.open(journal) && reader.readings().size() == 1);
 
     Outcome missing = cli({"export", dir.filePath("none.gpkg"), "--format", "kml"});
     EXPECT_EQ(missing.code, EXIT_INPUT);

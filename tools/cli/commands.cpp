@@ -1,7 +1,10 @@
 #include "commands.h"
 
+#include <sys/stat.h>
+
 #include <QDateTime>
 #include <QEventLoop>
+#include <QFile>
 
 #include <map>
 #include <optional>
@@ -105,6 +108,15 @@ int exportJournal(const CliArguments &a, QTextStream &out, QTextStream &err) {
         err.flush();
         return code;
     };
+    // The export replaces its output (a link there, not what it points to): never the journal.
+    struct stat in = {};
+    struct stat outFile = {};
+    if (!a.output.isEmpty() && ::stat(QFile::encodeName(a.target).constData(), &in) == 0 &&
+        ::lstat(QFile::encodeName(a.output).constData(), &outFile) == 0 &&
+        in.st_dev == outFile.st_dev && in.st_ino == outFile.st_ino)
+        return fail(EXIT_USAGE, Cli::tr("%1 is the survey journal itself; choose another output "
+                                        "file")
+                                    .arg(a.output));
     SurveyJournalReader reader;
     if (!reader.open(a.target)) return fail(EXIT_INPUT, reader.errorString());
     std::vector<SurveyReading> readings = reader.readings();
