@@ -112,10 +112,10 @@ struct SurveyJournal::Writer {
     bool flush() {
         std::unique_lock lock(mutex);
         const uint64_t target = handed;
-        if (written < target && !failedWith) {
+        if (written < target) {
             flushWanted = true;
             wake.notify_one();
-            done.wait(lock, [&] { return written >= target || failedWith; });
+            done.wait(lock, [&] { return written >= target; });
         }
         return !failedWith;
     }
@@ -139,17 +139,20 @@ struct SurveyJournal::Writer {
             QString error;
             for (size_t at = 0; at < batch.size() && error.isEmpty(); at += kBatchMax)
                 error = write(batch.data() + at, std::min(kBatchMax, batch.size() - at));
+            if (!error.isEmpty()) {
+                {
+                    std::lock_guard failing(mutex);
+                    failedWith = true;
+                    message = error;
+                }
+                // Told before flush() returns, so that a caller who sees it fail has the signal.
+                emit owner->failed(error);
+            }
             lock.lock();
             written += batch.size();
-            if (!error.isEmpty()) {
-                failedWith = true;
-                message = error;
+            if (failedWith) {
+                written += pending.size();
                 pending.clear();
-                lock.unlock();
-                done.notify_all();
-                emit owner->failed(error);
-                lock.lock();
-                continue;
             }
             done.notify_all();
         }

@@ -2,6 +2,7 @@
 // instrument, or a point of a record downloaded from one.
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QtGlobal>
 
@@ -31,6 +32,8 @@ struct SurveyReading {
     // A fix over finite coordinates in range: the reading has a place on the map.
     bool usable() const;
 };
+
+Q_DECLARE_METATYPE(SurveyReading)
 
 // The unit of a raw dose-rate reading of a dose-unit code ("nGy/h", "nSv/h", "µR/h", "nrem/h");
 // any other code reads as Gy.

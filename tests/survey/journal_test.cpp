@@ -14,6 +14,7 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 #include <QFile>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -263,8 +264,32 @@ TEST(Journal, ADamagedReadOnlyOrLockedJournalIsRefusedAndLeftAsItWas) {
                 journal.errorString().contains("another program"))
         << journal.errorString().toStdString();
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(other);
     EXPECT_EQ(contents(good), goodBytes);
+
+    // Taken over by another program in the middle of a survey: the journal says so, once, and
+    // takes no more; what it had written stays.
+    ASSERT_TRUE(journal.reopen(good)) << journal.errorString().toStdString();
+    QStringList told;
+    QObject::connect(&journal, &SurveyJournal::failed, [&](const QString &m) { told << m; });
+    journal.append(reading(3, 1, true));
+    ASSERT_TRUE(journal.flush());
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    journal.append(reading(4, 1, true));
+    EXPECT_FALSE(journal.flush());
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].contains(good) && told[0].contains("another program"))
+        << told[0].toStdString();
+    EXPECT_EQ(journal.errorString(), told[0]);
+    journal.append(reading(5, 1, true));
+    EXPECT_FALSE(journal.flush());
+    EXPECT_FALSE(journal.end(6));
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    SurveyJournalReader reader2;
+    ASSERT_TRUE(reader2.open(good));
+    EXPECT_FALSE(reader2.info().endedCleanly());
+    EXPECT_EQ(reader2.readings().size(), 2u);
+    EXPECT_EQ(told.size(), 1);
 }
 
 }  // namespace
