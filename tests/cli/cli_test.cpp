@@ -22,6 +22,8 @@
 #include "cli/session.h"
 #include "common/eventually.h"
 #include "sim/m30_model.h"
+#include "surveyjournal.h"
+#include "surveyjournalreader.h"
 
 namespace {
 
@@ -366,6 +368,46 @@ TEST(CliMonitor, SetsTheEventFilterAsAHostMust) {
     Outcome r = cli({"monitor", "127.0.0.1:" + QString::number(instrument.port()), "--count", "3"});
     ASSERT_EQ(r.code, EXIT_OK) << r.err.toStdString();
     EXPECT_EQ(r.out.count('\n'), 3);
+}
+
+}  // namespace
+
+namespace {
+
+// A survey journal written out by the tool, with no instrument; one it cannot read is named.
+TEST(CliExport, WritesAJournalAndNamesOneItCannotRead) {
+    QTemporaryDir dir;
+    const QString journal = dir.filePath("field.gpkg");
+    {
+        SurveyJournal j;
+        ASSERT_TRUE(j.create(journal, "field", 0)) << j.errorString().toStdString();
+        SurveyReading r;
+        r.timeMs = 1700000000000;
+        r.serial = "C0000001";
+        r.fix = true;
+        r.latitude = 49.2;
+        r.longitude = 16.6;
+        r.countRate = 250;
+        j.append(r);
+        ASSERT_TRUE(j.end(1700000001000));
+    }
+    Outcome csv = cli({"export", journal, "--format", "csv"});
+    ASSERT_EQ(csv.code, EXIT_OK) << csv.err.toStdString();
+    EXPECT_EQ(csv.out,
+              "time,latitude,longitude,altitude,count_rate,dose_rate,unit,instrument,serial,fix,"
+              "downloaded\n2023-11-14T22:13:20Z,49.2,16.6,,250,,nGy/h,1,C0000001,1,0\n");
+    const QString gpx = dir.filePath("field.gpx");
+    EXPECT_EQ(cli({"export", journal, "--format", "gpx", "-o", gpx}).code, EXIT_OK);
+    EXPECT_TRUE(QFileInfo(gpx).size() > 0);
+    EXPECT_EQ(cli({"export", journal, "--format", "kml", "--colours", "nocolour"}).code,
+              EXIT_USAGE);
+    EXPECT_EQ(cli({"export", journal, "--format", "csv", "-o", journal}).code, EXIT_USAGE);
+    SurveyJournalReader reader;
+    EXPECT_TRUE(reader.open(journal) && reader.readings().size() == 1);
+
+    Outcome missing = cli({"export", dir.filePath("none.gpkg"), "--format", "kml"});
+    EXPECT_EQ(missing.code, EXIT_INPUT);
+    EXPECT_TRUE(missing.err.contains(dir.filePath("none.gpkg"))) << missing.err.toStdString();
 }
 
 }  // namespace

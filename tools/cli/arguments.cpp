@@ -1,6 +1,9 @@
 #include "arguments.h"
 
+#include <QColor>
 #include <QCommandLineParser>
+
+#include <optional>
 
 #include "session.h"
 
@@ -16,6 +19,11 @@ QList<QCommandLineOption> optionsOf(const QString &command) {
                 {"format", "", "FORMAT"},
                 {QStringList{"o", "output"}, "", "FILE"}};
     if (command == "display") return {{QStringList{"o", "output"}, "", "FILE"}};
+    if (command == "export")
+        return {{"format", "", "FORMAT"},
+                {"thresholds", "", "LIST"},
+                {"colours", "", "LIST"},
+                {QStringList{"o", "output"}, "", "FILE"}};
     return {};
 }
 
@@ -34,7 +42,7 @@ QString checkDownload(const QCommandLineParser &p, CliArguments *a) {
     QString format = p.value("format");
     if (format != "csv" && format != "geojson")
         return Cli::tr("download needs --format csv or --format geojson");
-    a->geoJson = format == "geojson";
+    a->format = *surveyFormatOf(format);
     if (p.isSet("days") + p.isSet("hours") + p.isSet("all") > 1)
         return Cli::tr("give only one of --days, --hours and --all");
     if (p.isSet("days")) {
@@ -50,11 +58,33 @@ QString checkDownload(const QCommandLineParser &p, CliArguments *a) {
     return {};
 }
 
+QString checkExport(const QCommandLineParser &p, CliArguments *a) {
+    std::optional<SurveyFormat> format = surveyFormatOf(p.value("format"));
+    if (!format) return Cli::tr("export needs --format csv, geojson, kml or gpx");
+    a->format = *format;
+    if (p.isSet("thresholds"))
+        for (const QString &t : p.value("thresholds").split(',')) {
+            bool ok = false;
+            a->thresholds.append(t.trimmed().toDouble(&ok));
+            if (!ok) return Cli::tr("--thresholds needs numbers separated by commas");
+        }
+    for (const QString &name : p.value("colours").split(',', Qt::SkipEmptyParts)) {
+        QColor colour = QColor::fromString(name.trimmed());
+        if (!colour.isValid())
+            return Cli::tr("'%1' is not a colour; give names such as red or #ff8000").arg(name);
+        a->colours.append(colour);
+    }
+    if (a->colours.isEmpty()) a->colours = {QColor(Qt::red)};
+    a->output = p.value("o");
+    return {};
+}
+
 // What is wrong with the options of the command, or nothing.
 QString checkOptions(const QCommandLineParser &p, CliArguments *a) {
     if (a->command == "monitor" && p.isSet("count") && !number(p, "count", 1, &a->count))
         return Cli::tr("--count needs a positive number");
     if (a->command == "download") return checkDownload(p, a);
+    if (a->command == "export") return checkExport(p, a);
     if (a->command == "display") {
         a->output = p.value("o");
         if (a->output.isEmpty()) return Cli::tr("display needs -o FILE.png");
@@ -80,12 +110,16 @@ QString usageText() {
         "  display CONN -o FILE.png             a picture of the instrument's display\n"
         "  key CONN ok|up|down|left|right       presses a key of the instrument\n"
         "  record CONN on|off                   starts or stops survey recording\n"
+        "  export SURVEY_FILE --format csv|geojson|kml|gpx [-o FILE]\n"
+        "         [--thresholds T1,T2,... --colours C0,C1,...]\n"
+        "                                       a survey journal as a file; KML points are\n"
+        "                                       coloured by dose rate (red without colours)\n"
         "  --help                               shows this text\n");
 }
 
 ParseOutcome parseArguments(const QStringList &arguments, CliArguments *a, QString *problem) {
-    static const QStringList commands = {"identify", "monitor", "download",
-                                         "display",  "key",     "record"};
+    static const QStringList commands = {"identify", "monitor", "download", "display",
+                                         "key",      "record",  "export"};
     if (arguments.contains("--help") || arguments.contains("-h")) return ParseOutcome::Help;
     a->command = arguments.value(0);
     if (a->command.isEmpty()) {
@@ -104,7 +138,9 @@ ParseOutcome parseArguments(const QStringList &arguments, CliArguments *a, QStri
     }
     const QStringList positionals = p.positionalArguments();
     if (positionals.isEmpty()) {
-        *problem = Cli::tr("%1 needs the instrument's address").arg(a->command);
+        *problem = a->command == "export"
+                       ? Cli::tr("export needs the survey file")
+                       : Cli::tr("%1 needs the instrument's address").arg(a->command);
         return ParseOutcome::Usage;
     }
     if (positionals.size() > positionalsOf(a->command)) {

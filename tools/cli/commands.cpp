@@ -1,7 +1,10 @@
 #include "commands.h"
 
+#include <sys/stat.h>
+
 #include <QDateTime>
 #include <QEventLoop>
+#include <QFile>
 
 #include <map>
 #include <optional>
@@ -12,6 +15,8 @@
 #include "mxx/m17.h"
 #include "partialfile.h"
 #include "session.h"
+#include "surveyexport.h"
+#include "surveyjournalreader.h"
 
 namespace {
 
@@ -96,6 +101,44 @@ int record(CommandContext &c) {
                : c.session.commandFailed(Cli::tr("the switch of survey recording"));
 }
 
+// A survey journal written out; no instrument is needed.
+int exportJournal(const CliArguments &a, QTextStream &out, QTextStream &err) {
+    auto fail = [&](int code, const QString &message) {
+        err << "survokart-cli: " << message << "\n";
+        err.flush();
+        return code;
+    };
+    // The export replaces its output (a link there, not what it points to): never the journal.
+    struct stat in = {};
+    struct stat outFile = {};
+    if (!a.output.isEmpty() && ::stat(QFile::encodeName(a.target).constData(), &in) == 0 &&
+        ::lstat(QFile::encodeName(a.output).constData(), &outFile) == 0 &&
+        in.st_dev == outFile.st_dev && in.st_ino == outFile.st_ino)
+        return fail(EXIT_USAGE, Cli::tr("%1 is the survey journal itself; choose another output "
+                                        "file")
+                                    .arg(a.output));
+    SurveyJournalReader reader;
+    if (!reader.open(a.target)) return fail(EXIT_INPUT, reader.errorString());
+    std::vector<SurveyReading> readings = reader.readings();
+    if (!reader.errorString().isEmpty()) return fail(EXIT_INPUT, reader.errorString());
+    SurveyExportOptions o;
+    o.format = a.format;
+    o.name = reader.info().name;
+    o.thresholds = a.thresholds;
+    o.colours = a.colours;
+    QString error;
+    if (!a.output.isEmpty())
+        return exportSurvey(readings, o, a.output, &error) ? EXIT_OK : fail(EXIT_FILE, error);
+    QByteArray bytes;
+    if (!exportSurvey(readings, o, &bytes, &error)) return fail(EXIT_FILE, error);
+    out << QString::fromUtf8(bytes);
+    out.flush();
+    if (out.status() == QTextStream::Ok) return EXIT_OK;
+    QIODevice *device = out.device();
+    return fail(EXIT_FILE, Cli::tr("cannot write to standard output: %1")
+                               .arg(device ? device->errorString() : QString()));
+}
+
 using Command = int (*)(CommandContext &);
 
 // Creates the output file before the link is opened, so that a path that cannot be written
@@ -156,6 +199,7 @@ int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err,
         case ParseOutcome::Run:
             break;
     }
+    if (a.command == "export") return exportJournal(a, out, err);
     std::optional<PartialFile> file;
     if (!createOutput(file, a.output, err)) return EXIT_FILE;
     Session session(err, interrupt);

@@ -95,7 +95,10 @@ int download(CommandContext &c) {
             Cli::tr("warning: %n point(s) with a GPS fix but without usable coordinates were "
                     "left out",
                     "", unusable));
-    QByteArray bytes = c.arguments.geoJson ? exportGeoJson(records) : exportCsv(records);
+    QByteArray bytes;
+    QString error;
+    if (!exportRecords(records, c.arguments.format, &bytes, &error))
+        return s.fail(EXIT_FILE, error);
     if (code != EXIT_OK) {
         keepWhatArrived(c, bytes, static_cast<int>(records.size()));
         return code;

@@ -1,4 +1,5 @@
-// Downloaded survey points as CSV or GeoJSON.
+// Downloaded survey records in the download command's CSV and GeoJSON, written by the survey
+// library's exporter with the columns and order the command has always had.
 #pragma once
 
 #include <QByteArray>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "device/surveyrecord.h"
+#include "surveyexport.h"
 
 struct ExportedRecord {
     uint32_t time;
@@ -14,16 +16,12 @@ struct ExportedRecord {
     std::vector<SurveyPoint> points;
 };
 
-enum class ExportFormat { Csv, GeoJson };
-
-// The unit of a raw dose-rate reading of a dose-unit code ("nGy/h", "nSv/h", "µR/h", "nrem/h").
-QString rawDoseRateUnit(int unit);
-
-// Whether a point can stand in a file: finite coordinates, latitude and longitude in range. The
-// exports leave out the others.
-bool exportablePoint(const SurveyPoint &point);
-// How many points the exports leave out.
+// How many points the exports leave out: those with a fix but no usable coordinates.
 int unexportablePoints(const std::vector<ExportedRecord> &records);
 
+// The records as `format`, oldest first as given; false with `error` set.
+bool exportRecords(const std::vector<ExportedRecord> &records, SurveyFormat format,
+                   QByteArray *bytes, QString *error);
+// The same, empty when it cannot be written.
 QByteArray exportCsv(const std::vector<ExportedRecord> &records);
 QByteArray exportGeoJson(const std::vector<ExportedRecord> &records);

@@ -21,6 +21,7 @@ enum ExitCode {
     EXIT_FAILED = 5,         // the instrument answered but refused the command
     EXIT_FILE = 6,           // the output could not be written
     EXIT_NOT_M30 = 7,        // an instrument answered, but not an M30
+    EXIT_INPUT = 8,          // the survey journal to export cannot be read
     EXIT_INTERRUPTED = 130,  // Ctrl-C before the work was done, as a shell reports it
 };
 

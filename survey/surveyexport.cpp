@@ -1,0 +1,305 @@
+#include "surveyexport.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+#include <cpl_string.h>
+#include <cpl_vsi.h>
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "colour.h"
+
+namespace {
+
+struct Text {
+    Q_DECLARE_TR_FUNCTIONS(SurveyExport)
+};
+
+const char *driverOf(SurveyFormat f) {
+    switch (f) {
+        case SurveyFormat::Csv:
+            return "CSV";
+        case SurveyFormat::GeoJson:
+            return "GeoJSON";
+        case SurveyFormat::Kml:
+            return "LIBKML";
+        case SurveyFormat::Gpx:
+            return "GPX";
+    }
+    return "CSV";
+}
+
+const char *extensionOf(SurveyFormat f) {
+    switch (f) {
+        case SurveyFormat::Csv:
+            return "csv";
+        case SurveyFormat::GeoJson:
+            return "geojson";
+        case SurveyFormat::Kml:
+            return "kml";
+        case SurveyFormat::Gpx:
+            return "gpx";
+    }
+    return "csv";
+}
+
+// GDAL's messages are collected for the error text, not printed.
+class QuietErrors {
+public:
+    QuietErrors() {
+        CPLPushErrorHandler(CPLQuietErrorHandler);
+        CPLErrorReset();
+    }
+    ~QuietErrors() { CPLPopErrorHandler(); }
+    static QString last() { return QString::fromUtf8(CPLGetLastErrorMsg()); }
+};
+
+struct CloseDataset {
+    void operator()(GDALDataset *d) const { GDALClose(d); }
+};
+
+QString isoTime(qint64 ms, bool withMs) {
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC)
+        .toString(withMs ? Qt::ISODateWithMs : Qt::ISODate);
+}
+
+// The KML style of a point: a dot of the reading's colour.
+std::string kmlStyle(const SurveyReading &r, const SurveyExportOptions &o) {
+    const double value = o.colourByCountRate ? r.countRate : r.doseRate;
+    const QColor c = trackColour(value, o.thresholds, o.colours);
+    char style[96];
+    std::snprintf(style, sizeof style, "SYMBOL(id:\"ogr-sym-3\",c:#%02X%02X%02X%02X)", c.red(),
+                  c.green(), c.blue(), c.alpha());
+    return style;
+}
+
+class Writer {
+public:
+    Writer(const std::vector<SurveyReading> &readings, const SurveyExportOptions &o)
+        : m_readings(readings), m_o(o) {
+        // Times with milliseconds only where a reading has them: a download's are whole seconds.
+        m_withMs = std::any_of(readings.begin(), readings.end(),
+                               [](const SurveyReading &r) { return r.timeMs % 1000 != 0; });
+    }
+
+    // Writes to `target`, a name GDAL opens (a file or /vsimem/); the error, or nothing.
+    QString write(const QString &target) {
+        static std::once_flag registered;
+        std::call_once(registered, [] { GDALAllRegister(); });
+        QuietErrors quiet;
+        GDALDriver *driver = GetGDALDriverManager()->GetDriverByName(driverOf(m_o.format));
+        if (!driver) return Text::tr("GDAL has no %1 driver").arg(driverOf(m_o.format));
+        CPLStringList options;
+        if (m_o.format == SurveyFormat::Gpx) {
+            options.SetNameValue("GPX_USE_EXTENSIONS", "YES");
+            options.SetNameValue("GPX_EXTENSIONS_NS", "survokart");
+            options.SetNameValue("GPX_EXTENSIONS_NS_URL", "https://survokart.invalid/gpx/1");
+        }
+        std::unique_ptr<GDALDataset, CloseDataset> ds(
+            driver->Create(target.toUtf8().constData(), 0, 0, 0, GDT_Unknown, options.List()));
+        if (!ds) return quiet.last();
+        QString error = fill(ds.get());
+        // Closing writes the tail (the end of the JSON, KML or GPX document).
+        GDALClose(ds.release());
+        if (error.isEmpty() && CPLGetLastErrorType() >= CE_Failure) error = quiet.last();
+        return error;
+    }
+
+private:
+    QString fill(GDALDataset *ds) {
+        OGRSpatialReference wgs84;
+        wgs84.SetWellKnownGeogCS("WGS84");
+        wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        CPLStringList layerOptions;
+        const bool csv = m_o.format == SurveyFormat::Csv;
+        const bool gpx = m_o.format == SurveyFormat::Gpx;
+        OGRwkbGeometryType type = wkbPoint25D;
+        if (csv) {
+            type = wkbNone;
+            layerOptions.SetNameValue("LINEFORMAT", "LF");
+            layerOptions.SetNameValue("STRING_QUOTING", "IF_NEEDED");
+        } else if (m_o.format == SurveyFormat::GeoJson) {
+            layerOptions.SetNameValue("RFC7946", "YES");
+            layerOptions.SetNameValue("WRITE_NAME", "NO");
+        } else if (gpx) {
+            type = wkbPoint;
+        }
+        const QString name = m_o.name.isEmpty() ? QStringLiteral("survey") : m_o.name;
+        OGRLayer *layer = ds->CreateLayer(gpx ? "track_points" : name.toUtf8().constData(),
+                                          csv ? nullptr : &wgs84, type, layerOptions.List());
+        if (!layer) return QuietErrors::last();
+
+        std::vector<std::pair<const char *, OGRFieldType>> fields;
+        if (gpx) {
+            fields = {{"track_fid", OFTInteger},
+                      {"track_name", OFTString},
+                      {"ele", OFTReal},
+                      {"time", OFTDateTime}};
+        } else {
+            fields = {{"time", OFTString}};
+            if (csv)
+                fields.insert(
+                    fields.end(),
+                    {{"latitude", OFTReal}, {"longitude", OFTReal}, {"altitude", OFTReal}});
+        }
+        fields.insert(fields.end(),
+                      {{"count_rate", OFTReal}, {"dose_rate", OFTReal}, {"unit", OFTString}});
+        if (m_o.instrumentColumns)
+            fields.insert(fields.end(), {{"instrument", OFTInteger},
+                                         {"serial", OFTString},
+                                         {"fix", OFTInteger},
+                                         {"downloaded", OFTInteger}});
+        for (const auto &[field, fieldType] : fields) {
+            // The GPX driver has its own fields of these names already; its fix is the kind of
+            // fix (2d, 3d), and every point in a GPX file has one.
+            if (gpx && layer->GetLayerDefn()->GetFieldIndex(field) >= 0) continue;
+            OGRFieldDefn defn(field, fieldType);
+            if ((!strcmp(field, "fix") || !strcmp(field, "downloaded")) && !gpx)
+                defn.SetSubType(OFSTBoolean);
+            if (layer->CreateField(&defn) != OGRERR_NONE) return QuietErrors::last();
+        }
+
+        std::vector<const SurveyReading *> order;
+        order.reserve(m_readings.size());
+        for (const SurveyReading &r : m_readings)
+            if (r.usable() || (!m_o.positionedOnly && (csv || m_o.format == SurveyFormat::GeoJson)))
+                order.push_back(&r);
+        // One track per instrument, each in the order of its readings.
+        if (gpx)
+            std::stable_sort(order.begin(), order.end(),
+                             [](auto *a, auto *b) { return a->instrument < b->instrument; });
+        int track = -1, lastInstrument = 0;
+        for (const SurveyReading *r : order) {
+            OGRFeature feature(layer->GetLayerDefn());
+            const QByteArray time = isoTime(r->timeMs, m_withMs).toUtf8();
+            if (gpx) {
+                if (track < 0 || r->instrument != lastInstrument) ++track;
+                lastInstrument = r->instrument;
+                feature.SetField("track_fid", track);
+                QString trackName = Text::tr("%1, instrument %2").arg(name).arg(r->instrument);
+                if (!r->serial.isEmpty()) trackName += QStringLiteral(" (%1)").arg(r->serial);
+                feature.SetField("track_name", trackName.toUtf8().constData());
+                feature.SetField("track_seg_id", 0);
+                const QDateTime t = QDateTime::fromMSecsSinceEpoch(r->timeMs, Qt::UTC);
+                feature.SetField("time", t.date().year(), t.date().month(), t.date().day(),
+                                 t.time().hour(), t.time().minute(),
+                                 static_cast<float>(t.time().second() + t.time().msec() / 1000.0),
+                                 100);
+                setNumber(feature, "ele", r->altitude);
+            } else {
+                feature.SetField("time", time.constData());
+            }
+            if (csv && r->usable()) {
+                setNumber(feature, "latitude", r->latitude);
+                setNumber(feature, "longitude", r->longitude);
+                setNumber(feature, "altitude", r->altitude);
+            }
+            setNumber(feature, "count_rate", r->countRate);
+            setNumber(feature, "dose_rate", r->doseRate);
+            feature.SetField("unit", rawDoseRateUnit(r->doseUnit).toUtf8().constData());
+            if (m_o.instrumentColumns) {
+                feature.SetField("instrument", r->instrument);
+                feature.SetField("serial", r->serial.toUtf8().constData());
+                if (!gpx) feature.SetField("fix", r->fix ? 1 : 0);
+                feature.SetField("downloaded", r->downloaded() ? 1 : 0);
+            }
+            if (!csv && r->usable()) {
+                OGRPoint point(r->longitude, r->latitude);
+                if (!gpx && std::isfinite(r->altitude)) point.setZ(r->altitude);
+                feature.SetGeometry(&point);
+            }
+            if (m_o.format == SurveyFormat::Kml) feature.SetStyleString(kmlStyle(*r, m_o).c_str());
+            if (layer->CreateFeature(&feature) != OGRERR_NONE) return QuietErrors::last();
+        }
+        return {};
+    }
+
+    static void setNumber(OGRFeature &f, const char *field, double v) {
+        if (std::isfinite(v))
+            f.SetField(field, v);
+        else
+            f.SetFieldNull(f.GetFieldIndex(field));
+    }
+
+    const std::vector<SurveyReading> &m_readings;
+    const SurveyExportOptions &m_o;
+    bool m_withMs = false;
+};
+
+}  // namespace
+
+std::optional<SurveyFormat> surveyFormatOf(const QString &name) {
+    for (SurveyFormat f :
+         {SurveyFormat::Csv, SurveyFormat::GeoJson, SurveyFormat::Kml, SurveyFormat::Gpx})
+        if (name == QLatin1String(extensionOf(f))) return f;
+    return std::nullopt;
+}
+
+bool exportSurvey(const std::vector<SurveyReading> &readings, const SurveyExportOptions &options,
+                  QByteArray *bytes, QString *error) {
+    static std::atomic<int> serial{0};
+    const QString target = QStringLiteral("/vsimem/survokart-export-%1.%2")
+                               .arg(serial.fetch_add(1))
+                               .arg(extensionOf(options.format));
+    const QByteArray name = target.toUtf8();
+    *error = Writer(readings, options).write(target);
+    vsi_l_offset length = 0;
+    GByte *data = error->isEmpty() ? VSIGetMemFileBuffer(name.constData(), &length, TRUE) : nullptr;
+    VSIUnlink(name.constData());
+    if (!error->isEmpty()) {
+        *error = Text::tr("cannot write the %1 export: %2")
+                     .arg(QString::fromLatin1(extensionOf(options.format)).toUpper(), *error);
+        return false;
+    }
+    *bytes = QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(length));
+    CPLFree(data);
+    return true;
+}
+
+bool exportSurvey(const std::vector<SurveyReading> &readings, const SurveyExportOptions &options,
+                  const QString &path, QString *error) {
+    // GDAL creates the file by name: in a folder of our own (mode 0700) nobody can have put a
+    // link under that name. The rename replaces `path` itself, never what a link there points to.
+    const QFileInfo info(path);
+    QTemporaryDir dir(
+        info.absoluteDir().filePath(QStringLiteral(".%1-XXXXXX").arg(info.fileName())));
+    if (!dir.isValid()) {
+        *error = Text::tr("cannot write %1: %2").arg(path, dir.errorString());
+        return false;
+    }
+    const QString temporary =
+        dir.filePath(QStringLiteral("export.%1").arg(extensionOf(options.format)));
+    QString why = Writer(readings, options).write(temporary);
+    // On the disk before the name says the file is complete.
+    if (const int fd = ::open(QFile::encodeName(temporary).constData(), O_RDONLY | O_CLOEXEC);
+        fd >= 0) {
+        if (why.isEmpty() && ::fsync(fd) != 0) why = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+    }
+    if (why.isEmpty() && std::rename(QFile::encodeName(temporary).constData(),
+                                     QFile::encodeName(path).constData()) != 0)
+        why = QString::fromLocal8Bit(std::strerror(errno));
+    if (!why.isEmpty()) {
+        *error = Text::tr("cannot write %1: %2").arg(path, why);
+        return false;
+    }
+    return true;
+}
