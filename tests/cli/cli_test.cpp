@@ -1,6 +1,8 @@
 // survokart-cli against the simulated M30, in-process.
 #include <gtest/gtest.h>
 
+#include "survokart/version.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -178,6 +180,8 @@ TEST_F(Cli, EachFailureHasItsOwnExitCode) {
     Outcome help = cli({"download", "--help"});
     EXPECT_EQ(help.code, EXIT_OK);
     EXPECT_TRUE(help.out.startsWith("usage: survokart-cli")) << help.out.toStdString();
+    // The version is the build's own, as every program shows it.
+    EXPECT_EQ(cli({"--version"}).out, "survokart-cli " SURVOKART_VERSION "\n");
 
     instrument.set_serial("X0000001");  // recognised, but as another model
     Outcome other = cli({"identify", target});

@@ -114,13 +114,15 @@ QString usageText() {
         "         [--thresholds T1,T2,... --colours C0,C1,...]\n"
         "                                       a survey journal as a file; KML points are\n"
         "                                       coloured by dose rate (red without colours)\n"
-        "  --help                               shows this text\n");
+        "  --help                               shows this text\n"
+        "  --version                            shows the version\n");
 }
 
 ParseOutcome parseArguments(const QStringList &arguments, CliArguments *a, QString *problem) {
     static const QStringList commands = {"identify", "monitor", "download", "display",
                                          "key",      "record",  "export"};
     if (arguments.contains("--help") || arguments.contains("-h")) return ParseOutcome::Help;
+    if (arguments.contains("--version")) return ParseOutcome::Version;
     a->command = arguments.value(0);
     if (a->command.isEmpty()) {
         *problem = Cli::tr("a command is missing");

@@ -21,7 +21,7 @@ struct CliArguments {
     QString output;  // -o FILE; empty: standard output
 };
 
-enum class ParseOutcome { Run, Help, Usage };
+enum class ParseOutcome { Run, Help, Version, Usage };
 
 // Parses `arguments` (without the program name). Usage: `problem` says what is wrong.
 ParseOutcome parseArguments(const QStringList &arguments, CliArguments *parsed, QString *problem);

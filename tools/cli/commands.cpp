@@ -17,6 +17,7 @@
 #include "session.h"
 #include "surveyexport.h"
 #include "surveyjournalreader.h"
+#include "survokart/version.h"
 
 namespace {
 
@@ -189,6 +190,10 @@ int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err,
     switch (parseArguments(arguments, &a, &problem)) {
         case ParseOutcome::Help:
             out << usageText();
+            out.flush();
+            return out.status() == QTextStream::Ok ? EXIT_OK : EXIT_FILE;
+        case ParseOutcome::Version:
+            out << "survokart-cli " SURVOKART_VERSION "\n";
             out.flush();
             return out.status() == QTextStream::Ok ? EXIT_OK : EXIT_FILE;
         case ParseOutcome::Usage:
