@@ -28,5 +28,8 @@ BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libg
     libusb-1.0-0-dev umockdev libumockdev-dev libftdi1-dev
     libgdal-dev gdal-bin
     libsystemd-dev libbluetooth-dev dbus-daemon python3-dbusmock)
+# What scripts/package needs beside the build: dpkg-shlibdeps, file (both for CPack), lintian,
+# and appstreamcli for the AppStream metadata.
+PACKAGE_PACKAGES=(dpkg-dev file lintian appstream)
 
 build_jobs() { nproc 2>/dev/null || echo 2; }
