@@ -12,6 +12,7 @@
 #include "mainwindow.h"
 #include "scalefactor.h"
 #include "survokart/version.h"
+#include "translation.h"
 
 int main(int argc, char **argv) {
     applyStoredScaleFactor();  // before the application object, for the whole run
@@ -23,6 +24,8 @@ int main(int argc, char **argv) {
     QApplication::setApplicationName(QStringLiteral("Survokart"));
     QApplication::setApplicationVersion(QStringLiteral(SURVOKART_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("survokart"));
+    // The language of LANG, LC_ALL or LC_MESSAGES; English where no translation matches.
+    installTranslations(QLocale::system(), translationFolders());
     QCommandLineParser options;
     options.setApplicationDescription(
         QCoreApplication::translate("main", "Field software for radiation surveys."));

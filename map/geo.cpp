@@ -26,10 +26,6 @@ QString errorText(pj_ctx *context, int error) {
     return QString::fromUtf8(proj_context_errno_string(context, error));
 }
 
-QString tr(const char *text) {
-    return QCoreApplication::translate("TGeoTransform", text);
-}
-
 PJ *createCrs(pj_ctx *context, const QString &definition) {
     // A bare +proj string is an operation to PROJ; +type=crs makes it the CRS it denotes.
     QByteArray text = definition.trimmed().toUtf8();
@@ -62,27 +58,34 @@ QString nonMapKind(pj_ctx *context, PJ *crs) {
             return {};
         case PJ_TYPE_PROJECTED_CRS: {
             const QString method = nonProjectionMethod(context, crs);
-            return method.isEmpty() ? QString() : tr("%1 transformation").arg(method);
+            return method.isEmpty()
+                       ? QString()
+                       : QCoreApplication::translate("TGeoTransform", "%1 transformation")
+                             .arg(method);
         }
         case PJ_TYPE_BOUND_CRS:
         case PJ_TYPE_COMPOUND_CRS: {
             PJ *horizontal = proj_get_type(crs) == PJ_TYPE_BOUND_CRS
                                  ? proj_get_source_crs(context, crs)
                                  : proj_crs_get_sub_crs(context, crs, 0);
-            const QString kind = horizontal ? nonMapKind(context, horizontal) : tr("incomplete");
+            const QString kind = horizontal
+                                     ? nonMapKind(context, horizontal)
+                                     : QCoreApplication::translate("TGeoTransform", "incomplete");
             proj_destroy(horizontal);
             return kind;
         }
         case PJ_TYPE_GEOCENTRIC_CRS:
-            return tr("geocentric");
+            return QCoreApplication::translate("TGeoTransform", "geocentric");
         case PJ_TYPE_VERTICAL_CRS:
-            return tr("vertical");
+            return QCoreApplication::translate("TGeoTransform", "vertical");
         case PJ_TYPE_TEMPORAL_CRS:
-            return tr("temporal");
+            return QCoreApplication::translate("TGeoTransform", "temporal");
         case PJ_TYPE_ENGINEERING_CRS:
-            return tr("engineering");
+            return QCoreApplication::translate("TGeoTransform", "engineering");
         default:
-            return proj_is_crs(crs) ? tr("unknown") : tr("coordinate operation");
+            return proj_is_crs(crs)
+                       ? QCoreApplication::translate("TGeoTransform", "unknown")
+                       : QCoreApplication::translate("TGeoTransform", "coordinate operation");
     }
 }
 
@@ -95,7 +98,9 @@ PJ *createMapCrs(pj_ctx *context, const QString &definition, QString *error) {
     }
     const QString kind = nonMapKind(context, crs);
     if (kind.isEmpty()) return crs;
-    if (error) *error = tr("not a map projection (%1)").arg(kind);
+    if (error)
+        *error =
+            QCoreApplication::translate("TGeoTransform", "not a map projection (%1)").arg(kind);
     proj_destroy(crs);
     return nullptr;
 }

@@ -26,10 +26,6 @@ namespace {
 // Overviews stop at the first level no more than this many pixels a side.
 constexpr int kSmallestOverviewSide = 512;
 
-QString tr(const char *text) {
-    return QCoreApplication::translate("TMapScene", text);
-}
-
 QString gdalError(const QString &fallback) {
     const char *text = CPLGetLastErrorMsg();
     return text && *text ? QString::fromUtf8(text) : fallback;
@@ -65,7 +61,8 @@ bool writeVrt(GDALDatasetH source, const QString &path, QString *error) {
                                       FALSE, nullptr, nullptr, nullptr);
     if (vrt) GDALClose(vrt);  // written out on closing
     if (vrt && QFileInfo(path).isFile()) return true;
-    *error = gdalError(tr("the overview index could not be written"));
+    *error = gdalError(
+        QCoreApplication::translate("TMapScene", "the overview index could not be written"));
     return false;
 }
 
@@ -90,7 +87,8 @@ private:
 bool buildOvr(const QString &vrtPath, const std::function<bool(double)> &progress, QString *error) {
     GDALDatasetH vrt = openVrt(vrtPath);
     if (!vrt) {
-        *error = gdalError(tr("the overview index could not be read back"));
+        *error = gdalError(
+            QCoreApplication::translate("TMapScene", "the overview index could not be read back"));
         return false;
     }
     const int side = std::max(GDALGetRasterXSize(vrt), GDALGetRasterYSize(vrt));
@@ -107,7 +105,8 @@ bool buildOvr(const QString &vrtPath, const std::function<bool(double)> &progres
                                              const_cast<std::function<bool(double)> *>(&progress));
     GDALClose(vrt);
     if (result == CE_None) return true;
-    *error = gdalError(tr("the overviews could not be built"));
+    *error =
+        gdalError(QCoreApplication::translate("TMapScene", "the overviews could not be built"));
     return false;
 }
 
@@ -119,8 +118,8 @@ bool publish(const QString &part, const QString &entry, QString *error) {
     std::filesystem::rename(from.string() + ".ovr", to.string() + ".ovr", failed);
     if (!failed) std::filesystem::rename(from, to, failed);
     if (!failed) return true;
-    *error =
-        tr("the overviews could not be stored: %1").arg(QString::fromStdString(failed.message()));
+    *error = QCoreApplication::translate("TMapScene", "the overviews could not be stored: %1")
+                 .arg(QString::fromStdString(failed.message()));
     return false;
 }
 
@@ -229,7 +228,7 @@ bool overviewCacheBuild(GDALDatasetH source, const QString &entry,
                         qint64 budget) {
     const QDir folder = QFileInfo(entry).absoluteDir();
     if (entry.isEmpty() || !folder.mkpath(QStringLiteral("."))) {
-        *error = tr("no cache folder for the overviews");
+        *error = QCoreApplication::translate("TMapScene", "no cache folder for the overviews");
         return false;
     }
     // Built under a name of its own, so that a stopped build, or another one of the same raster
@@ -240,7 +239,9 @@ bool overviewCacheBuild(GDALDatasetH source, const QString &entry,
     {
         QLockFile lock(lockName(stem));
         if (!takeLock(lock)) {
-            *error = tr("the cache folder %1 cannot be written").arg(folder.path());
+            *error =
+                QCoreApplication::translate("TMapScene", "the cache folder %1 cannot be written")
+                    .arg(folder.path());
             return false;
         }
         const QString part = stem + QStringLiteral(".vrt");

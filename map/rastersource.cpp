@@ -32,10 +32,6 @@ struct MapFormat {
 const MapFormat kMapFormats[] = {
     {"GTiff", "GeoTIFF"}, {"PNG", "PNG"}, {"JPEG", "JPEG"}, {"WEBP", "WebP"}};
 
-QString tr(const char *text) {
-    return QCoreApplication::translate("TMapScene", text);
-}
-
 // GDAL reports errors through a per-thread handler; the text is taken from CPLGetLastErrorMsg
 // instead of being printed.
 struct QuietGdal {
@@ -142,14 +138,16 @@ GDALDatasetH openDataset(const QByteArray &path, const QList<QByteArray> &siblin
 
 // Why GDAL did not open the file: its own words, or that the file is of a format a map may not be.
 QString openError(const QByteArray &path) {
-    const QString said = QuietGdal::lastError(tr("not a raster image GDAL can read"));
+    const QString said = QuietGdal::lastError(
+        QCoreApplication::translate("TMapScene", "not a raster image GDAL can read"));
     const char *const noSiblings[] = {nullptr};
     GDALDriverH driver = GDALIdentifyDriverEx(path.constData(), GDAL_OF_RASTER, nullptr,
                                               const_cast<char **>(noSiblings));
     if (driver && !allowed(GDALGetDriverShortName(driver)))
-        return tr("%1 is not a map format: maps open as %2")
+        return QCoreApplication::translate("TMapScene", "%1 is not a map format: maps open as %2")
             .arg(QString::fromUtf8(GDALGetDriverLongName(driver)), formatNames());
-    return tr("%1 (maps open as %2)").arg(said, formatNames());
+    return QCoreApplication::translate("TMapScene", "%1 (maps open as %2)")
+        .arg(said, formatNames());
 }
 
 std::optional<TWorldFile> geoTransformOf(GDALDatasetH dataset) {
@@ -196,7 +194,9 @@ GDALRasterIOExtraArg averaging(const TRasterSource::Progress &progress) {
 std::shared_ptr<TRasterSource> TRasterSource::open(const QString &path, QString *error) {
     // Only regular files: GDAL would block on a FIFO until someone writes to it.
     if (!QFileInfo(path).isFile()) {
-        *error = QFileInfo::exists(path) ? tr("not a regular file") : tr("not found");
+        *error = QFileInfo::exists(path)
+                     ? QCoreApplication::translate("TMapScene", "not a regular file")
+                     : QCoreApplication::translate("TMapScene", "not found");
         return nullptr;
     }
     const QuietGdal quiet;
@@ -233,7 +233,8 @@ bool TRasterSource::buildCachedOverviews(QString *error,
     const QuietGdal quiet;
     GDALDatasetH source = acquire();
     if (!source) {
-        *error = QuietGdal::lastError(tr("the raster can no longer be opened"));
+        *error = QuietGdal::lastError(
+            QCoreApplication::translate("TMapScene", "the raster can no longer be opened"));
         return false;
     }
     const bool built = overviewCacheBuild(source, m_cacheEntry, progress, error);
@@ -241,7 +242,8 @@ bool TRasterSource::buildCachedOverviews(QString *error,
     if (!built) return false;
     GDALDatasetH cached = overviewCacheOpen(m_cacheEntry);
     if (!cached) {
-        *error = QuietGdal::lastError(tr("the overviews built could not be opened"));
+        *error = QuietGdal::lastError(
+            QCoreApplication::translate("TMapScene", "the overviews built could not be opened"));
         return false;
     }
     switchTo(cached);
@@ -263,14 +265,15 @@ bool TRasterSource::describe(GDALDatasetH dataset, QString *error) {
     m_size = QSize(GDALGetRasterXSize(dataset), GDALGetRasterYSize(dataset));
     const int bands = GDALGetRasterCount(dataset);
     if (m_size.isEmpty() || bands < 1) {
-        *error = tr("the raster has no pixels");
+        *error = QCoreApplication::translate("TMapScene", "the raster has no pixels");
         return false;
     }
     // Tile arithmetic stays within int far beyond any survey map (a billion pixels a side).
     if (m_size.width() > kLargestSide || m_size.height() > kLargestSide) {
-        *error = tr("%1 x %2 pixels is larger than a map can be")
-                     .arg(m_size.width())
-                     .arg(m_size.height());
+        *error =
+            QCoreApplication::translate("TMapScene", "%1 x %2 pixels is larger than a map can be")
+                .arg(m_size.width())
+                .arg(m_size.height());
         return false;
     }
     GDALRasterBandH first = GDALGetRasterBand(dataset, 1);
@@ -342,13 +345,14 @@ void TRasterSource::release(GDALDatasetH dataset) const {
 QImage TRasterSource::read(const QRect &window, const QSize &size, QString *error,
                            const Progress &progress) const {
     if (window.isEmpty() || size.isEmpty() || !QRect(QPoint(), m_size).contains(window)) {
-        *error = tr("outside the raster");
+        *error = QCoreApplication::translate("TMapScene", "outside the raster");
         return {};
     }
     const QuietGdal quiet;
     GDALDatasetH dataset = acquire();
     if (!dataset) {
-        *error = QuietGdal::lastError(tr("the raster can no longer be opened"));
+        *error = QuietGdal::lastError(
+            QCoreApplication::translate("TMapScene", "the raster can no longer be opened"));
         return {};
     }
     QImage image = m_kind == Kind::Scaled ? readScaled(dataset, window, size, progress, error)
@@ -366,7 +370,7 @@ QImage TRasterSource::readBytes(GDALDatasetH dataset, const QRect &window, const
                  m_kind == Kind::Rgb ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
     std::vector<GByte> indices(colour ? 0 : size_t(size.width()) * size_t(size.height()));
     if (image.isNull()) {
-        *error = tr("out of memory");
+        *error = QCoreApplication::translate("TMapScene", "out of memory");
         return {};
     }
     // A 32-bit pixel 0xAARRGGBB lies in memory as B, G, R, A little-endian, A, R, G, B big-endian;
@@ -384,7 +388,7 @@ QImage TRasterSource::readBytes(GDALDatasetH dataset, const QRect &window, const
                               window.height(), target, size.width(), size.height(), GDT_Byte,
                               bandCount, const_cast<int *>(bands), colour ? 4 : 1,
                               colour ? image.bytesPerLine() : size.width(), 1, &extra) != CE_None) {
-        *error = QuietGdal::lastError(tr("read error"));
+        *error = QuietGdal::lastError(QCoreApplication::translate("TMapScene", "read error"));
         return {};
     }
     for (int y = 0; y < size.height() && m_kind != Kind::Rgb; ++y) {
@@ -405,7 +409,7 @@ QImage TRasterSource::readScaled(GDALDatasetH dataset, const QRect &window, cons
     if (GDALRasterIOEx(GDALGetRasterBand(dataset, 1), GF_Read, window.x(), window.y(),
                        window.width(), window.height(), values.data(), size.width(), size.height(),
                        GDT_Float32, 0, 0, &extra) != CE_None) {
-        *error = QuietGdal::lastError(tr("read error"));
+        *error = QuietGdal::lastError(QCoreApplication::translate("TMapScene", "read error"));
         return {};
     }
     QImage image(size, QImage::Format_RGB32);

@@ -25,6 +25,7 @@ isolated() {
 
 BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
     libbenchmark-dev qt6-base-dev libproj-dev proj-bin iproute2 util-linux
+    qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
     libusb-1.0-0-dev umockdev libumockdev-dev libftdi1-dev
     libgdal-dev gdal-bin
     libsystemd-dev libbluetooth-dev dbus-daemon python3-dbusmock)
