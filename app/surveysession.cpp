@@ -115,6 +115,7 @@ void SurveySession::reopen(const QString &path) {
     m_started = true;
     m_reading = true;
     m_stop = false;
+    m_readCount = 0;
     {
         SurveyJournalReader reader;
         m_name = reader.open(path) ? reader.info().name : QFileInfo(path).completeBaseName();
@@ -138,6 +139,7 @@ void SurveySession::reopen(const QString &path) {
         if (ok)
             ok = reader.forEach([&](const SurveyReading &reading) {
                 if (m_stop) return;
+                ++m_readCount;
                 batch.push_back(reading);
                 if (batch.size() >= kReadBackBatch) post(std::exchange(batch, {}));
             });
@@ -161,9 +163,8 @@ void SurveySession::readBackDone(const QString &error) {
     } else {
         onFailed(journal->errorString());
     }
-    const int readBack = m_points - int(m_waiting.size());
     for (size_t i = 0; i < m_waiting.size(); ++i)
-        number(m_waiting[i], readBack + int(i));
+        number(m_waiting[i], m_readCount + int(i));
     if (m_journal) m_journal->append(m_waiting);
     m_waiting.clear();
 }
@@ -192,7 +193,9 @@ void SurveySession::number(SurveyReading &reading, int index) {
 }
 
 bool SurveySession::end(QString *error) {
-    // Closing while the track is read back: what was added meanwhile still goes in.
+    // Closing while the track is read back: the reading ends first, so that what was added
+    // meanwhile goes in after all that was there.
+    if (m_reading && m_reader.joinable()) m_reader.join();
     readBackDone(QString());
     m_started = false;
     if (!m_journal) {

@@ -71,5 +71,6 @@ private:
     bool m_reading = false;
     std::vector<SurveyReading> m_waiting;
     std::atomic<bool> m_stop{false};
+    std::atomic<int> m_readCount{0};  // readings read back so far
     std::thread m_reader;
 };
