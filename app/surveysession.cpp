@@ -117,6 +117,11 @@ void SurveySession::reopen(const QString &path) {
     m_stop = false;
     m_readCount = 0;
     {
+        const std::lock_guard lock(m_readMutex);
+        m_readBatches.clear();
+        m_readDone = false;
+    }
+    {
         SurveyJournalReader reader;
         m_name = reader.open(path) ? reader.info().name : QFileInfo(path).completeBaseName();
     }
@@ -124,16 +129,18 @@ void SurveySession::reopen(const QString &path) {
     m_reader = std::thread([this, path] {
         SurveyJournalReader reader;
         std::vector<SurveyReading> batch;
-        auto post = [this](std::vector<SurveyReading> readings) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, readings = std::move(readings)] {
-                    if (!m_reading) return;
-                    m_points += int(readings.size());
-                    emit readBack(readings);
-                    emit changed();
-                },
-                Qt::QueuedConnection);
+        // The readings go through the guarded list and the call by name: Qt's queue hands over
+        // out of the sanitizer's sight, and a call object built here would be read there.
+        auto post = [this](std::vector<SurveyReading> readings, const QString *error) {
+            {
+                const std::lock_guard lock(m_readMutex);
+                if (!readings.empty()) m_readBatches.push_back(std::move(readings));
+                if (error) {
+                    m_readDone = true;
+                    m_readError = *error;
+                }
+            }
+            QMetaObject::invokeMethod(this, "takeReadBack", Qt::QueuedConnection);
         };
         bool ok = reader.open(path);
         if (ok)
@@ -141,14 +148,31 @@ void SurveySession::reopen(const QString &path) {
                 if (m_stop) return;
                 ++m_readCount;
                 batch.push_back(reading);
-                if (batch.size() >= kReadBackBatch) post(std::exchange(batch, {}));
+                if (batch.size() >= kReadBackBatch) post(std::exchange(batch, {}), nullptr);
             });
         if (m_stop) return;
-        if (!batch.empty()) post(std::move(batch));
         const QString error = ok ? QString() : reader.errorString();
-        QMetaObject::invokeMethod(
-            this, [this, error] { readBackDone(error); }, Qt::QueuedConnection);
+        post(std::move(batch), &error);
     });
+}
+
+void SurveySession::takeReadBack() {
+    std::vector<std::vector<SurveyReading>> batches;
+    bool done = false;
+    QString error;
+    {
+        const std::lock_guard lock(m_readMutex);
+        batches.swap(m_readBatches);
+        done = std::exchange(m_readDone, false);
+        error = m_readError;
+    }
+    if (!m_reading) return;
+    for (const std::vector<SurveyReading> &readings : batches) {
+        m_points += int(readings.size());
+        emit readBack(readings);
+    }
+    if (!batches.empty()) emit changed();
+    if (done) readBackDone(error);
 }
 
 void SurveySession::readBackDone(const QString &error) {

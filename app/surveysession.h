@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -55,6 +56,8 @@ signals:
     void problem(const QString &message);
 
 private:
+    // Takes what the reader handed over; called by name from its thread.
+    Q_INVOKABLE void takeReadBack();
     bool createJournal(qint64 startMs, QString *error);
     void attach(std::unique_ptr<SurveyJournal> journal);
     void onFailed(const QString &message);
@@ -72,5 +75,9 @@ private:
     std::vector<SurveyReading> m_waiting;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_readCount{0};  // readings read back so far
+    std::mutex m_readMutex;           // guards what the reader hands over
+    std::vector<std::vector<SurveyReading>> m_readBatches;
+    bool m_readDone = false;
+    QString m_readError;
     std::thread m_reader;
 };

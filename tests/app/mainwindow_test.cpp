@@ -660,6 +660,9 @@ TEST_F(MainWindowTest, AnInterruptedSurveyIsOfferedBackOrKeptAsItWas) {
     int points = 0;
     {
         QuietWindow w;
+        // The map's first load clears the track; readings come after it.
+        QSignalSpy loaded(&w.mapView(), &TMapView::mapLoaded);
+        ASSERT_TRUE(spin([&] { return loaded.count() > 0; }));
         test::connectThroughTheDialog(w.panel(1), field);
         ASSERT_TRUE(spin([&] { return w.survey().points() >= 5; }));
         points = w.survey().points();
