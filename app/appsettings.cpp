@@ -18,6 +18,7 @@ const QString kTrackColoursKey = QStringLiteral("TrackColorInfo");
 const QString kThreshold = QStringLiteral("Threshold");
 const QString kColour = QStringLiteral("Color");
 const QString kShowGps = QStringLiteral("ShowGps");
+const QString kLastSurvey = QStringLiteral("LastSurvey");
 const QString kDays = QStringLiteral("DaysDelta");
 const QString kHours = QStringLiteral("HoursDelta");
 const QString kWindow = QStringLiteral("SelectDelta");
@@ -124,6 +125,13 @@ bool AppSettings::showGps() const {
 }
 void AppSettings::setShowGps(bool show) {
     m_store.setValue(kShowGps, show);
+}
+
+QString AppSettings::lastSurvey() const {
+    return m_store.value(kLastSurvey).toString();
+}
+void AppSettings::setLastSurvey(const QString &path) {
+    m_store.setValue(kLastSurvey, path);
 }
 
 std::optional<QString> AppSettings::text(const QString &key) const {

@@ -57,6 +57,10 @@ public:
     bool showGps() const;
     void setShowGps(bool show);
 
+    // The journal of the survey last open; empty before the first one.
+    QString lastSurvey() const;
+    void setLastSurvey(const QString &path);
+
     // The download dialog's last period: the texts of its two fields (none when never saved) and
     // the window chosen (SurveyWindow's value).
     std::optional<QString> downloadDays() const;

@@ -14,6 +14,8 @@
 #include "map/format.h"
 #include "map/widgets/mapview.h"
 #include "settingsdialog.h"
+#include "survey/surveyreading.h"
+#include "surveysession.h"
 #include "survokart/version.h"
 #include "ui_mainwindow.h"
 
@@ -34,7 +36,10 @@ constexpr int kMapLoadDelayMs = 50;
 }  // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), form(std::make_unique<Ui::MainWindow>()), m_tagger(new Geotagger(this)) {
+    : QMainWindow(parent),
+      form(std::make_unique<Ui::MainWindow>()),
+      m_tagger(new Geotagger(this)),
+      m_survey(new SurveySession(this)) {
     initAppResources();
     form->setupUi(this);
     menuBar()->hide();
@@ -51,6 +56,10 @@ MainWindow::MainWindow(QWidget *parent)
     updateShowGpsButton();
     m_tagger->setFolder(m_picPath);
     QTimer::singleShot(kMapLoadDelayMs, this, &MainWindow::loadData);
+    // Asking about an interrupted survey waits for the window and its map to be up (loadData);
+    // a new one starts now.
+    if (m_survey->interrupted().isEmpty()) openSurvey();
+    updateStatus();
     for (QLabel *l :
          {form->lblDist, form->lblDistField, form->lblDistField2, form->lblDistField3,
           form->lblAzimuth, form->lblAzimuthField, form->lblAzimuthField2, form->lblAzimuthField3})
@@ -112,9 +121,23 @@ void MainWindow::ConnectSignals() {
         showMessage(QMessageBox::Warning, tr("Error"), message, QMessageBox::Ok);
     });
     connect(m_tagger, &Geotagger::folderPresentChanged, this, [this](bool present) {
-        form->lblStatus->setText(present ? QString() : tr("Picture folder not found"));
-        form->lblStatus->setToolTip(present ? QString() : QDir::toNativeSeparators(m_picPath));
+        m_picFolderMissing = !present;
+        updateStatus();
     });
+    connect(m_survey, &SurveySession::changed, this, &MainWindow::updateStatus);
+    connect(m_survey, &SurveySession::problem, this, [this](const QString &message) {
+        showMessage(QMessageBox::Warning, tr("Survey journal"), message, QMessageBox::Ok);
+    });
+    connect(m_survey, &SurveySession::readBack, this,
+            [this](const std::vector<SurveyReading> &readings) {
+                for (const SurveyReading &r : readings) {
+                    if (!r.usable()) continue;
+                    form->MapView->addTrackPoint(
+                        r.latitude, r.longitude, r.altitude, r.doseRate, r.doseUnit, r.countRate,
+                        QDateTime::fromMSecsSinceEpoch(r.timeMs), r.instrument);
+                }
+                form->MapView->centerScreen();
+            });
     connect(m_tagger, &Geotagger::tagged, this, [this] {
         showMessage(QMessageBox::Information, tr("Info"), tr("GPS information saved to file!"),
                     QMessageBox::Ok);
@@ -127,6 +150,36 @@ QMessageBox::StandardButton MainWindow::showMessage(QMessageBox::Icon icon, cons
     QMessageBox box(icon, title, text, buttons, this);
     box.setDefaultButton(QMessageBox::NoButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void MainWindow::openSurvey() {
+    if (m_surveyChosen) return;
+    m_surveyChosen = true;
+    const QString interrupted = m_survey->interrupted();
+    if (!interrupted.isEmpty() &&
+        showMessage(QMessageBox::Question, tr("Survey"),
+                    tr("The last survey was interrupted (%1). Do you want to go on with it? "
+                       "No starts a new survey and keeps the old one's file.")
+                        .arg(QDir::toNativeSeparators(interrupted)),
+                    QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
+        m_survey->reopen(interrupted);
+        return;
+    }
+    if (QString error; !m_survey->startNew(&error))
+        showError(
+            tr("No survey journal could be started, so readings are not kept: %1").arg(error));
+}
+
+void MainWindow::updateStatus() {
+    QStringList parts;
+    if (m_survey->isOpen())
+        parts << tr("%1, points: %2").arg(m_survey->name()).arg(m_survey->points());
+    if (m_picFolderMissing) parts << tr("Picture folder not found");
+    form->lblStatus->setText(parts.join(QStringLiteral(" | ")));
+    QStringList tips;
+    if (m_survey->isOpen()) tips << QDir::toNativeSeparators(m_survey->path());
+    if (m_picFolderMissing) tips << QDir::toNativeSeparators(m_picPath);
+    form->lblStatus->setToolTip(tips.join(QLatin1Char('\n')));
 }
 
 void MainWindow::showError(const QString &text) {
@@ -195,6 +248,9 @@ void MainWindow::highlightMapPoints(const QString &otherLabelStyle) {
 
 void MainWindow::closeEvent(QCloseEvent *event) {
     SaveState();
+    // Ended, the survey is not offered back at the next start.
+    if (QString error; m_survey->isOpen() && !m_survey->end(&error))
+        showError(tr("The survey journal could not be closed properly: %1").arg(error));
     event->accept();
 }
 
@@ -249,7 +305,10 @@ void MainWindow::resetColumn(int devNum) {
 void MainWindow::deviceConnection(QString connStr, bool connected, QString serial, int devNum) {
     QLabel *headers[] = {form->lblDev1, form->lblDev2, form->lblDev3};
     const bool column = devNum >= 1 && devNum <= 3;
-    if (column) headers[devNum - 1]->setText(serial);
+    if (column) {
+        headers[devNum - 1]->setText(serial);
+        m_serials[devNum - 1] = connected ? serial : QString();
+    }
     if (connected) {
         m_connectedDevices.append(connStr);
     } else {
@@ -286,6 +345,9 @@ void MainWindow::addMapPoint(double latitude, double longitude, double altitude,
     // Only downloaded points carry the time they were measured. They are history: they always
     // reach the track, and never pose as the instrument's current position or reading.
     const bool downloaded = measured.isValid();
+    openSurvey();
+    if (m_survey->isOpen())
+        journal(latitude, longitude, altitude, cps, dose_rate, dose_value_units, devNum, measured);
     if (downloaded || m_showGps) {
         form->MapView->addTrackPoint(latitude, longitude, altitude, dose_rate, dose_value_units,
                                      cps, downloaded ? measured : QDateTime::currentDateTime(),
@@ -301,6 +363,29 @@ void MainWindow::addMapPoint(double latitude, double longitude, double altitude,
     cell(Cps, devNum)->setText(formatReading(cps, kCountRate));
 }
 
+void MainWindow::journal(double latitude, double longitude, double altitude, float cps,
+                         float dose_rate, int dose_value_units, int devNum,
+                         const QDateTime &measured) {
+    const bool downloaded = measured.isValid();
+    SurveyReading reading;
+    reading.timeMs =
+        downloaded ? measured.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
+    reading.instrument = devNum;
+    if (devNum >= 1 && devNum <= 3) reading.serial = m_serials[devNum - 1];
+    // Only fixes reach here, live or downloaded.
+    reading.fix = true;
+    reading.latitude = latitude;
+    reading.longitude = longitude;
+    reading.altitude = altitude;
+    reading.countRate = cps;
+    reading.doseRate = dose_rate;
+    reading.doseUnit = dose_value_units;
+    // The download does not say which stored record a point is from; 0 still marks it
+    // downloaded.
+    if (downloaded) reading.recordId = 0;
+    m_survey->add(reading);
+}
+
 void MainWindow::clearGpsData() {
     TMapView *map = form->MapView;
     map->clearTrack();
@@ -314,6 +399,8 @@ void MainWindow::clearGpsData() {
 void MainWindow::loadData() {
     form->MapView->loadAll(m_mapPath);
     clearGpsData();
+    // An interrupted survey's track is redrawn onto the cleared map.
+    openSurvey();
 }
 
 void MainWindow::on_btnClearMap_clicked() {

@@ -17,6 +17,7 @@
 
 class DeviceStatusWidget;
 class Geotagger;
+class SurveySession;
 class QLabel;
 class TMapView;
 
@@ -36,6 +37,7 @@ public:
     TMapView &mapView() const;
     DeviceStatusWidget &panel(int devNum) const;  // 1..3
     Geotagger &geotagger() const { return *m_tagger; }
+    SurveySession &survey() const { return *m_survey; }
 
 public slots:
     void OnBtnSettingsClicked();
@@ -76,6 +78,12 @@ private:
     void resetColumn(int devNum);
     // "Show GPS" follows the present state: something to draw, or drawing to turn off.
     void updateShowGpsButton();
+    // Opens the survey readings go into, unless one is open: the interrupted one, if the user
+    // wants it back, or a new one.
+    void openSurvey();
+    void updateStatus();
+    void journal(double latitude, double longitude, double altitude, float cps, float dose_rate,
+                 int dose_value_units, int devNum, const QDateTime &measured);
 
     std::unique_ptr<Ui::MainWindow> form;
     Geotagger *m_tagger;
@@ -89,4 +97,8 @@ private:
     int distPickMode = 0;
     bool m_showGps = false;
     QStringList m_connectedDevices;
+    QString m_serials[3];  // the instruments' short serials, by panel
+    SurveySession *m_survey;
+    bool m_picFolderMissing = false;
+    bool m_surveyChosen = false;  // once per window: a closed window journals no more
 };

@@ -25,6 +25,9 @@ int main(int argc, char **argv) {
     QTemporaryDir config;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
+    // Survey journals, too.
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
     // As in the program: the library runs for the whole run, the windows' seekers only use it.
     DeviceLibrary library;
     if (QString error = library.start(); !error.isEmpty()) qFatal("%s", qPrintable(error));

@@ -26,11 +26,13 @@
 #include "app/mainwindow.h"
 #include "app/scalefactor.h"
 #include "app/settingsdialog.h"
+#include "app/surveysession.h"
 #include "field.h"
 #include "map/format.h"
 #include "map/geo.h"
 #include "map/widgets/mapview.h"
 #include "sim/survey.h"
+#include "survey/surveyjournalreader.h"
 
 namespace {
 
@@ -328,17 +330,19 @@ TEST_F(MainWindowTest, APictureFolderIsWatchedFromTheMomentItAppears) {
     store().setValue("PicPath", pictures);
     QuietWindow w;
     auto *status = child<QLabel>(w, "lblStatus");
-    EXPECT_EQ(status->text(), "Picture folder not found");
+    // The survey's name and point count come first.
+    const QString survey = w.survey().name() + ", points: 0";
+    EXPECT_EQ(status->text(), survey + " | Picture folder not found");
     w.geotagger().setFix(49.5, 16.25, 310);
     for (int mount = 0; mount < 2; ++mount) {
         ASSERT_TRUE(QDir().mkpath(pictures));
         ASSERT_TRUE(photograph("OLD.JPG"));  // on the card already: not taken here
-        ASSERT_TRUE(spin([&] { return status->text().isEmpty(); }));
+        ASSERT_TRUE(spin([&] { return status->text() == survey; }));
         ASSERT_TRUE(photograph("NEW.JPG"));
         ASSERT_TRUE(spin([&] { return QFile::exists(pictures + "/NEW.gps"); }));
         EXPECT_FALSE(QFile::exists(pictures + "/OLD.gps"));
         ASSERT_TRUE(QDir(card.path() + "/DCIM").removeRecursively());
-        ASSERT_TRUE(spin([&] { return status->text() == "Picture folder not found"; }));
+        ASSERT_TRUE(spin([&] { return status->text() == survey + " | Picture folder not found"; }));
     }
 }
 
@@ -606,6 +610,92 @@ TEST_F(MainWindowTest, ThreeInstrumentsLiveADownloadAndARestart) {
     QuietWindow again;
     EXPECT_EQ(child<QPushButton>(again, "btnShowGps")->text(), "Hide GPS");
     EXPECT_EQ(again.geotagger().folder(), pictures.path());
+}
+
+// A simulated instrument that keeps sending fixes.
+sim::M30Options walking() {
+    sim::M30Options m30;
+    m30.rate_hz = 10;
+    m30.gps_outages = false;
+    return m30;
+}
+
+TEST_F(MainWindowTest, ReadingsOfAnInstrumentAreJournalledAndCounted) {
+    store().setValue("PicPath", m_workDir.path() + "/no-pictures");
+    test::Field field("127.0.0.1", "C0000101", walking());
+    QString path;
+    int points = 0;
+    {
+        QuietWindow w;
+        EXPECT_TRUE(w.survey().name().startsWith("Survey 20"));
+        test::connectThroughTheDialog(w.panel(1), field);
+        ASSERT_TRUE(spin([&] { return w.survey().points() >= 3; }));
+        EXPECT_EQ(text(w, "lblStatus"), QString("%1, points: %2 | Picture folder not found")
+                                            .arg(w.survey().name())
+                                            .arg(w.survey().points()));
+        w.close();
+        points = w.survey().points();
+        path = w.survey().path();
+    }
+    EXPECT_TRUE(path.startsWith(SurveySession::folder() + "/")) << path.toStdString();
+    SurveyJournalReader reader;
+    ASSERT_TRUE(reader.open(path)) << reader.errorString().toStdString();
+    EXPECT_TRUE(reader.info().endedCleanly());
+    const std::vector<SurveyReading> readings = reader.readings();
+    ASSERT_EQ(int(readings.size()), points);
+    for (const SurveyReading &r : readings) {
+        EXPECT_EQ(r.instrument, 1);
+        EXPECT_EQ(r.serial, "0101");
+        EXPECT_TRUE(r.usable());
+        EXPECT_FALSE(r.downloaded());
+        EXPECT_TRUE(std::isfinite(r.altitude) && std::isfinite(r.countRate) &&
+                    std::isfinite(r.doseRate));
+    }
+}
+
+TEST_F(MainWindowTest, AnInterruptedSurveyIsOfferedBackOrKeptAsItWas) {
+    store().setValue("ShowGps", true);
+    test::Field field("127.0.0.1", "C0000101", walking());
+    QString path;
+    int points = 0;
+    {
+        QuietWindow w;
+        // The map's first load clears the track; readings come after it.
+        QSignalSpy loaded(&w.mapView(), &TMapView::mapLoaded);
+        ASSERT_TRUE(spin([&] { return loaded.count() > 0; }));
+        test::connectThroughTheDialog(w.panel(1), field);
+        ASSERT_TRUE(spin([&] { return w.survey().points() >= 5; }));
+        points = w.survey().points();
+        ASSERT_EQ(w.mapView().getTrackLen(), points);
+        path = w.survey().path();
+    }  // gone without closing, as in a crash
+
+    {
+        QuietWindow again;
+        again.answer = QMessageBox::Yes;
+        ASSERT_TRUE(spin([&] { return again.mapView().getTrackLen() == points; }));
+        ASSERT_EQ(again.messages.size(), 1);
+        EXPECT_TRUE(again.messages[0].startsWith("Survey|The last survey was interrupted"));
+        EXPECT_EQ(again.survey().path(), path);
+        EXPECT_EQ(again.survey().points(), points);
+    }  // and again
+
+    {
+        QuietWindow fresh;
+        fresh.answer = QMessageBox::No;
+        ASSERT_TRUE(spin([&] { return fresh.survey().isOpen(); }));
+        EXPECT_EQ(fresh.messages.size(), 1);
+        EXPECT_NE(fresh.survey().path(), path);
+        EXPECT_EQ(fresh.survey().points(), 0);
+        EXPECT_EQ(fresh.mapView().getTrackLen(), 0);
+        fresh.close();
+    }
+    SurveyJournalReader reader;
+    ASSERT_TRUE(reader.open(path)) << reader.errorString().toStdString();
+    EXPECT_EQ(int(reader.readings().size()), points);
+    // Closed, the survey ended: the next start begins a new one without asking.
+    QuietWindow next;
+    EXPECT_TRUE(next.survey().isOpen());
 }
 
 }  // namespace
