@@ -464,6 +464,30 @@
         <source>Hide GPS</source>
         <translation>GPS ausblenden</translation>
     </message>
+    <message>
+        <source>Survey journal</source>
+        <translation>Messjournal</translation>
+    </message>
+    <message>
+        <source>Survey</source>
+        <translation>Messung</translation>
+    </message>
+    <message>
+        <source>The last survey was interrupted (%1). Do you want to go on with it? No starts a new survey and keeps the old one&apos;s file.</source>
+        <translation>Die letzte Messung wurde unterbrochen (%1). Möchten Sie sie fortsetzen? Nein beginnt eine neue Messung und behält die Datei der alten.</translation>
+    </message>
+    <message>
+        <source>No survey journal could be started, so readings are not kept: %1</source>
+        <translation>Es konnte kein Messjournal begonnen werden, Messwerte werden daher nicht gespeichert: %1</translation>
+    </message>
+    <message>
+        <source>%1, points: %2</source>
+        <translation>%1, Punkte: %2</translation>
+    </message>
+    <message>
+        <source>The survey journal could not be closed properly: %1</source>
+        <translation>Das Messjournal konnte nicht ordnungsgemäß geschlossen werden: %1</translation>
+    </message>
 </context>
 <context>
     <name>ParamsDialog</name>
@@ -709,6 +733,41 @@
     <message>
         <source>Cannot write %1: %2</source>
         <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+</context>
+<context>
+    <name>SurveySession</name>
+    <message>
+        <source>Survey %1</source>
+        <translation>Messung %1</translation>
+    </message>
+    <message>
+        <source>The folder %1 could not be created.</source>
+        <translation>Der Ordner %1 konnte nicht angelegt werden.</translation>
+    </message>
+    <message>
+        <source>No new file name was free in %1.</source>
+        <translation>In %1 war kein neuer Dateiname frei.</translation>
+    </message>
+    <message>
+        <source>%1
+The survey goes on in a new file: %2</source>
+        <translation>%1
+Die Messung wird in einer neuen Datei fortgesetzt: %2</translation>
+    </message>
+    <message>
+        <source>%1
+No new journal could be started either: %2</source>
+        <translation>%1
+Auch ein neues Journal konnte nicht begonnen werden: %2</translation>
+    </message>
+    <message>
+        <source>The interrupted survey could not be read back whole: %1</source>
+        <translation>Die unterbrochene Messung konnte nicht vollständig eingelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>The survey %1 has no journal to end.</source>
+        <translation>Die Messung %1 hat kein Journal, das beendet werden könnte.</translation>
     </message>
 </context>
 <context>
