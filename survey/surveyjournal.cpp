@@ -252,15 +252,7 @@ bool SurveyJournal::create(const QString &path, const QString &name, qint64 star
         rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
     }
     sqlite3_finalize(s);
-    if (rc != SQLITE_OK) {
-        m_error = journal::failure(path, db, rc);
-        sqlite3_close(db);
-        return false;
-    }
-    auto writer = std::make_unique<Writer>(this, db, path);
-    if (!writer->start(&m_error)) return false;
-    m_writer = std::move(writer);
-    return true;
+    return startWriting(db, rc);
 }
 
 bool SurveyJournal::reopen(const QString &path) {
@@ -268,13 +260,16 @@ bool SurveyJournal::reopen(const QString &path) {
     m_path = path;
     sqlite3 *db = journal::open(path, journal::Mode::Append, &m_error);
     if (!db) return false;
-    int rc = journal::exec(db, "UPDATE survey SET ended = NULL, ended_ms = NULL");
+    return startWriting(db, journal::exec(db, "UPDATE survey SET ended = NULL, ended_ms = NULL"));
+}
+
+bool SurveyJournal::startWriting(sqlite3 *db, int rc) {
     if (rc != SQLITE_OK) {
-        m_error = journal::failure(path, db, rc);
+        m_error = journal::failure(m_path, db, rc);
         sqlite3_close(db);
         return false;
     }
-    auto writer = std::make_unique<Writer>(this, db, path);
+    auto writer = std::make_unique<Writer>(this, db, m_path);
     if (!writer->start(&m_error)) return false;
     m_writer = std::move(writer);
     return true;

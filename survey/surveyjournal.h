@@ -21,6 +21,8 @@
 
 #include "surveyreading.h"
 
+struct sqlite3;
+
 class SurveyJournal : public QObject {
     Q_OBJECT
 
@@ -58,6 +60,10 @@ signals:
     void failed(const QString &message);
 
 private:
+    // Takes `db` over once its set-up ended with `rc`: writing starts, or the file is closed and
+    // the failure kept.
+    bool startWriting(sqlite3 *db, int rc);
+
     struct Writer;
     std::unique_ptr<Writer> m_writer;
     QString m_path;
