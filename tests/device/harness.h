@@ -10,6 +10,7 @@
 
 #include "comm/conn_string.h"
 #include "common/eventually.h"
+#include "device/devicelibrary.h"
 #include "device/mxxdevice.h"
 #include "mxx/mxx.h"
 #include "sim/instrument.h"
@@ -35,10 +36,15 @@ inline bool spin(const std::function<bool()> &condition) {
 class DeviceTest : public ::testing::Test {
 protected:
     sim::Instrument instrument{sim::in_process_options()};
+    // Started here unless the test program runs the library for all its tests, as main does;
+    // stopped only by whoever started it.
+    DeviceLibrary library;
     std::unique_ptr<MXXDevice> device;
 
     void SetUp() override {
-        ASSERT_EQ(MXX_init(nullptr, nullptr, nullptr), 0);
+        if (!DeviceLibrary::isRunning()) {
+            ASSERT_EQ(library.start(), QString());
+        }
         instrument.set_commands(8000, 8999, sim::succeed());  // until a test scripts one
         std::string error;
         ASSERT_TRUE(instrument.start(&error)) << error;
@@ -46,7 +52,7 @@ protected:
     }
     void TearDown() override {
         device.reset();
-        MXX_shut();
+        library.stop();
     }
 
     // Connects and waits until the device has announced the recognised instrument.
