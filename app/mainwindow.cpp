@@ -387,9 +387,13 @@ void MainWindow::journal(double latitude, double longitude, double altitude, flo
 }
 
 void MainWindow::clearGpsData() {
-    TMapView *map = form->MapView;
-    map->clearTrack();
+    form->MapView->clearTrack();
     showMeasurementRows(*form, false);  // the measurement went with the track
+    drawTrack();
+}
+
+void MainWindow::drawTrack() {
+    TMapView *map = form->MapView;
     map->setTrackR(m_trackR);
     map->setColor(m_thresholds, m_colors);
     map->createScene();
@@ -398,8 +402,9 @@ void MainWindow::clearGpsData() {
 
 void MainWindow::loadData() {
     form->MapView->loadAll(m_mapPath);
-    clearGpsData();
-    // An interrupted survey's track is redrawn onto the cleared map.
+    // Readings that arrived before the map are kept: the track starts empty anyway.
+    drawTrack();
+    // An interrupted survey's track is redrawn beside them.
     openSurvey();
 }
 

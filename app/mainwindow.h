@@ -76,6 +76,8 @@ private:
     void showError(const QString &text);
     QLabel *cell(Row row, int devNum) const;  // devNum 1..3
     void resetColumn(int devNum);
+    // The track with the present radius and colours.
+    void drawTrack();
     // "Show GPS" follows the present state: something to draw, or drawing to turn off.
     void updateShowGpsButton();
     // Opens the survey readings go into, unless one is open: the interrupted one, if the user

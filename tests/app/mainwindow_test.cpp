@@ -368,16 +368,19 @@ TEST_F(MainWindowTest, ShowGpsFollowsWhatIsConnectedAndDrawnNow) {
 TEST_F(MainWindowTest, DownloadedPointsGoToTheTrackOnlyWhateverShowGpsSays) {
     store().setValue("MapPath", kMap);
     QuietWindow w;
+    // A point that arrives before the map has loaded stays on the track.
+    w.addMapPoint(49.0, 16.4, 190, 10.f, 20.f, 1, 2, QDateTime(QDate(2026, 11, 1), QTime(8, 0)));
     w.show();
     TMapView &map = w.mapView();
     ASSERT_TRUE(spin([&] { return map.mapScene().hasProjection(); }));
+    EXPECT_EQ(map.getTrackLen(), 1);
     EXPECT_EQ(child<QPushButton>(w, "btnShowGps")->text(), "Show GPS");
     w.deviceConnection("NETW/(127.0.0.2)/4444", true, "4567", 2);
     w.addMapPoint(49.2, 16.6, 310, 500.f, 150.f, 1, 2);
-    EXPECT_EQ(map.getTrackLen(), 0);
+    EXPECT_EQ(map.getTrackLen(), 1);
 
     w.addMapPoint(49.1, 16.5, 200, 20.f, 30.f, 1, 2, QDateTime(QDate(2026, 11, 1), QTime(9, 0)));
-    EXPECT_EQ(map.getTrackLen(), 1);
+    EXPECT_EQ(map.getTrackLen(), 2);
     EXPECT_EQ(text(w, "lblCpsField2"), "500 cps");
     EXPECT_EQ(text(w, "lblDoseRateField2"), "150 nSv/hr");
     EXPECT_EQ(text(w, "lblLatField2"), formatGpsCoords(49.2, 1));
