@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "mxx/m30_records.h"
+#include "survey/surveyreading.h"
 
 class ConnectDialog;
 class M17Protocol;
@@ -48,12 +49,12 @@ public:
     static QString downloadRefusal(MXXDevice &device);
 
 signals:
-    // `measured`: when a downloaded point was taken (its stored record's time); left invalid for
-    // live readings, which is how receivers tell the two apart.
-    void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
-                     int dose_units, int devNum, QDateTime measured = QDateTime());
+    // Each status the instrument sends, with the latest totals: with a fix or without one.
+    void reading(const SurveyReading &reading);
+    // One stored record, downloaded whole: its points as readings carrying the record's id.
+    void recordDownloaded(const std::vector<SurveyReading> &readings);
     void deviceConnection(QString connString, bool connected, QString serial, int devNum);
-    // A live GPS fix of this panel's instrument; downloaded points come through addMapPoint only.
+    // A live GPS fix of this panel's instrument; downloaded points are never one.
     void liveFix(double latitude, double longitude, double altitude);
 
 public slots:
@@ -111,6 +112,7 @@ private:
     int m_repeatConnect = 0;
     // Read once per connection: every refresh would otherwise cost a transaction.
     QString m_shortSerial;
+    QString m_serial;
     int m_reconnectIntervalMs = 10000;
     QTimer *m_reconnectTimer;
     // The old link is being closed so that this attempt can open a new one.
