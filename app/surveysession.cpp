@@ -8,11 +8,10 @@
 #include "appsettings.h"
 #include "survey/surveyjournal.h"
 #include "survey/surveyjournalreader.h"
+#include "survey/surveyloader.h"
 
 namespace {
 
-// Readings read back travel to the window in batches of this many, so that it keeps answering.
-constexpr size_t kReadBackBatch = 500;
 // Journals started in the same second are told apart by a number; beyond that something is wrong.
 constexpr int kNameAttempts = 20;
 
@@ -22,11 +21,16 @@ qint64 nowMs() {
 
 }  // namespace
 
-SurveySession::SurveySession(QObject *parent) : QObject(parent) {}
-
-SurveySession::~SurveySession() {
-    stopReading();
+SurveySession::SurveySession(QObject *parent) : QObject(parent), m_loader(new SurveyLoader(this)) {
+    connect(m_loader, &SurveyLoader::opened, this, [this](const SurveyInfo &info) {
+        m_name = info.name;
+        emit changed();
+    });
+    connect(m_loader, &SurveyLoader::readings, this, &SurveySession::takeReadBack);
+    connect(m_loader, &SurveyLoader::finished, this, &SurveySession::readBackDone);
 }
+
+SurveySession::~SurveySession() = default;
 
 QString SurveySession::folder() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
@@ -108,75 +112,25 @@ void SurveySession::onFailed(const QString &message) {
 }
 
 void SurveySession::reopen(const QString &path) {
-    stopReading();
     m_journal.reset();
     m_path = path;
     m_points = 0;
     m_started = true;
     m_reading = true;
-    m_stop = false;
-    {
-        const std::lock_guard lock(m_readMutex);
-        m_readBatches.clear();
-        m_readDone = false;
-    }
-    {
-        SurveyJournalReader reader;
-        m_name = reader.open(path) ? reader.info().name : QFileInfo(path).completeBaseName();
-    }
+    m_name = QFileInfo(path).completeBaseName();
     emit changed();
-    m_reader = std::thread([this, path] {
-        SurveyJournalReader reader;
-        std::vector<SurveyReading> batch;
-        // The readings go through the guarded list and the call by name: Qt's queue hands over
-        // out of the sanitizer's sight, and a call object built here would be read there.
-        auto post = [this](std::vector<SurveyReading> readings, const QString *error) {
-            {
-                const std::lock_guard lock(m_readMutex);
-                if (!readings.empty()) m_readBatches.push_back(std::move(readings));
-                if (error) {
-                    m_readDone = true;
-                    m_readError = *error;
-                }
-            }
-            QMetaObject::invokeMethod(this, "takeReadBack", Qt::QueuedConnection);
-        };
-        bool ok = reader.open(path);
-        if (ok)
-            ok = reader.forEach([&](const SurveyReading &reading) {
-                if (m_stop) return;
-                batch.push_back(reading);
-                if (batch.size() >= kReadBackBatch) post(std::exchange(batch, {}), nullptr);
-            });
-        if (m_stop) return;
-        const QString error = ok ? QString() : reader.errorString();
-        post(std::move(batch), &error);
-    });
+    m_loader->start(path);
 }
 
-void SurveySession::takeReadBack() {
-    std::vector<std::vector<SurveyReading>> batches;
-    bool done = false;
-    QString error;
-    {
-        const std::lock_guard lock(m_readMutex);
-        batches.swap(m_readBatches);
-        done = std::exchange(m_readDone, false);
-        error = m_readError;
-    }
-    if (!m_reading) return;
-    for (const std::vector<SurveyReading> &readings : batches) {
-        remember(readings);
-        m_points += int(readings.size());
-        emit readBack(readings);
-    }
-    if (!batches.empty()) emit changed();
-    if (done) readBackDone(error);
+void SurveySession::takeReadBack(const std::vector<SurveyReading> &readings) {
+    remember(readings);
+    m_points += int(readings.size());
+    emit readBack(readings);
+    emit changed();
 }
 
 void SurveySession::readBackDone(const QString &error) {
     if (!m_reading) return;
-    stopReading();
     m_reading = false;
     if (!error.isEmpty())
         emit problem(tr("The interrupted survey could not be read back whole: %1").arg(error));
@@ -188,11 +142,6 @@ void SurveySession::readBackDone(const QString &error) {
     }
     if (m_journal) m_journal->append(m_waiting);
     m_waiting.clear();
-}
-
-void SurveySession::stopReading() {
-    m_stop = true;
-    if (m_reader.joinable()) m_reader.join();
 }
 
 void SurveySession::add(const SurveyReading &reading) {
@@ -228,9 +177,9 @@ bool SurveySession::addRecord(const std::vector<SurveyReading> &readings) {
 }
 
 bool SurveySession::end(QString *error) {
-    // Closing while the track is read back: the reading ends first, so that what was added
-    // meanwhile goes in after all that was there.
-    if (m_reading && m_reader.joinable()) m_reader.join();
+    // Ending while the track is read back: what was added meanwhile still goes in after all that
+    // was there, which the file keeps whether read back or not.
+    m_loader->stop();
     readBackDone(QString());
     m_started = false;
     if (!m_journal) {

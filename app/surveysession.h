@@ -11,15 +11,13 @@
 #include <QSet>
 #include <QString>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "survey/surveyreading.h"
 
 class SurveyJournal;
+class SurveyLoader;
 
 class SurveySession : public QObject {
     Q_OBJECT
@@ -60,13 +58,11 @@ signals:
     void problem(const QString &message);
 
 private:
-    // Takes what the reader handed over; called by name from its thread.
-    Q_INVOKABLE void takeReadBack();
+    void takeReadBack(const std::vector<SurveyReading> &readings);
     bool createJournal(qint64 startMs, QString *error);
     void attach(std::unique_ptr<SurveyJournal> journal);
     void onFailed(const QString &message);
     void readBackDone(const QString &error);
-    void stopReading();
     // Remembers the records among `readings`; true when the first one's record was new.
     bool remember(const std::vector<SurveyReading> &readings);
 
@@ -80,10 +76,5 @@ private:
     // While the interrupted survey is read back, the journal stays closed.
     bool m_reading = false;
     std::vector<SurveyReading> m_waiting;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_readMutex;  // guards what the reader hands over
-    std::vector<std::vector<SurveyReading>> m_readBatches;
-    bool m_readDone = false;
-    QString m_readError;
-    std::thread m_reader;
+    SurveyLoader *m_loader;
 };

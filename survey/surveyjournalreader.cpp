@@ -85,7 +85,7 @@ bool SurveyJournalReader::open(const QString &path) {
     return true;
 }
 
-bool SurveyJournalReader::forEach(const std::function<void(const SurveyReading &)> &visit) {
+bool SurveyJournalReader::forEach(const std::function<bool(const SurveyReading &)> &visit) {
     Db db(journal::open(m_path, journal::Mode::Read, &m_error));
     if (!db) return false;
     sqlite3_stmt *raw = nullptr;
@@ -129,7 +129,7 @@ bool SurveyJournalReader::forEach(const std::function<void(const SurveyReading &
         const bool downloaded = sqlite3_column_type(q, 9) != SQLITE_NULL;
         r.recordId = downloaded ? sqlite3_column_int64(q, 9) : -1;
         r.recordPoint = downloaded ? sqlite3_column_int(q, 10) : -1;
-        visit(r);
+        if (!visit(r)) return true;
     }
     if (rc == SQLITE_DONE) return true;
     m_error = journal::failure(m_path, db.get(), rc);
@@ -138,6 +138,10 @@ bool SurveyJournalReader::forEach(const std::function<void(const SurveyReading &
 
 std::vector<SurveyReading> SurveyJournalReader::readings() {
     std::vector<SurveyReading> all;
-    if (!forEach([&](const SurveyReading &r) { all.push_back(r); })) all.clear();
+    if (!forEach([&](const SurveyReading &r) {
+            all.push_back(r);
+            return true;
+        }))
+        all.clear();
     return all;
 }

@@ -25,9 +25,9 @@ public:
     bool open(const QString &path);
 
     const SurveyInfo &info() const { return m_info; }
-    // Calls `visit` for each reading in journal order; false when the file cannot be read to the
-    // end (errorString() says why).
-    bool forEach(const std::function<void(const SurveyReading &)> &visit);
+    // Calls `visit` for each reading in journal order until it returns false; false when the file
+    // cannot be read (errorString() says why), not when the visit stopped it.
+    bool forEach(const std::function<bool(const SurveyReading &)> &visit);
     // Every reading, in journal order; empty with errorString() set on failure.
     std::vector<SurveyReading> readings();
 
