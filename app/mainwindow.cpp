@@ -14,6 +14,7 @@
 #include "map/format.h"
 #include "map/widgets/mapview.h"
 #include "settingsdialog.h"
+#include "survey/surveyloader.h"
 #include "survey/surveyreading.h"
 #include "surveysession.h"
 #include "survokart/version.h"
@@ -39,13 +40,14 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent),
       form(std::make_unique<Ui::MainWindow>()),
       m_tagger(new Geotagger(this)),
-      m_survey(new SurveySession(this)) {
+      m_survey(new SurveySession(this)),
+      m_shownLoader(new SurveyLoader(this)) {
     initAppResources();
     form->setupUi(this);
-    menuBar()->hide();
     setWindowTitle(QStringLiteral("Survokart") + QStringLiteral(" v") +
                    QStringLiteral(SURVOKART_VERSION));
     ConnectSignals();
+    setupSurveyMenu();
     // No instrument has told yet which unit its dose rates are in.
     form->MapView->setValueUnit(kNoUnit);
     RestoreState();
@@ -176,10 +178,13 @@ void MainWindow::updateStatus() {
     QStringList parts;
     if (m_survey->isOpen())
         parts << tr("%1, points: %2").arg(m_survey->name()).arg(m_survey->points());
+    if (!m_shownPath.isEmpty())
+        parts << tr("On the map: %1, points: %2").arg(m_shownName).arg(m_shownPoints);
     if (m_picFolderMissing) parts << tr("Picture folder not found");
     form->lblStatus->setText(parts.join(QStringLiteral(" | ")));
     QStringList tips;
     if (m_survey->isOpen()) tips << QDir::toNativeSeparators(m_survey->path());
+    if (!m_shownPath.isEmpty()) tips << QDir::toNativeSeparators(m_shownPath);
     if (m_picFolderMissing) tips << QDir::toNativeSeparators(m_picPath);
     form->lblStatus->setToolTip(tips.join(QLatin1Char('\n')));
 }
@@ -379,6 +384,10 @@ void MainWindow::addRecord(const std::vector<SurveyReading> &readings) {
 }
 
 void MainWindow::clearGpsData() {
+    // A survey opened from its journal goes with its track; what is shown again is the current.
+    m_shownLoader->stop();
+    m_shownPath.clear();
+    updateStatus();
     form->MapView->clearTrack();
     showMeasurementRows(*form, false);  // the measurement went with the track
     drawTrack();

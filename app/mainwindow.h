@@ -20,6 +20,7 @@
 
 class DeviceStatusWidget;
 class Geotagger;
+class SurveyLoader;
 class SurveySession;
 class QLabel;
 class TMapView;
@@ -62,6 +63,12 @@ public slots:
     void deviceConnection(QString connStr, bool connected, QString serial, int devNum);
     void on_btnClearMap_clicked();
 
+signals:
+    // A File > Open survey read to its end (error empty) or not.
+    void surveyShown(const QString &journal, const QString &error);
+    // A File > Export survey written (error empty) or not.
+    void surveyExported(const QString &path, const QString &error);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     // Shows a message box and returns the button chosen; tests answer without a person.
@@ -91,6 +98,15 @@ private:
     // wants it back, or a new one.
     void openSurvey();
     void updateStatus();
+    // The File menu's survey commands (mainwindow_survey.cpp).
+    void setupSurveyMenu();
+    void newSurvey();
+    // Ends the current survey and starts one named `name` (a name of its time when empty).
+    void restartSurvey(const QString &name);
+    // Draws a journalled survey's track in place of the one on the map.
+    void showPastSurvey();
+    // Exports the survey opened from a journal while it is shown, else the current one.
+    void exportShownSurvey();
 
     std::unique_ptr<Ui::MainWindow> form;
     Geotagger *m_tagger;
@@ -107,4 +123,9 @@ private:
     SurveySession *m_survey;
     bool m_picFolderMissing = false;
     bool m_surveyChosen = false;  // once per window: a closed window journals no more
+    // A survey opened from its journal, drawn on the map until the map is cleared.
+    SurveyLoader *m_shownLoader;
+    QString m_shownPath;
+    QString m_shownName;
+    int m_shownPoints = 0;
 };

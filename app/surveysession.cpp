@@ -49,11 +49,14 @@ QString SurveySession::interrupted() const {
     return path;
 }
 
-bool SurveySession::startNew(QString *error) {
+QString SurveySession::defaultName(qint64 startMs) {
+    return tr("Survey %1")
+        .arg(QDateTime::fromMSecsSinceEpoch(startMs).toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+}
+
+bool SurveySession::startNew(QString *error, const QString &name) {
     const qint64 start = nowMs();
-    m_name = tr("Survey %1")
-                 .arg(QDateTime::fromMSecsSinceEpoch(start).toString(
-                     QStringLiteral("yyyy-MM-dd HH:mm")));
+    m_name = name.isEmpty() ? defaultName(start) : name;
     m_points = 0;
     m_started = createJournal(start, error);
     emit changed();

@@ -32,9 +32,11 @@ public:
 
     // The journal of the survey last open when that was not ended; empty otherwise.
     QString interrupted() const;
-    // Starts a new survey with a name of its time. False, with the reason, when no journal could
-    // be created.
-    bool startNew(QString *error);
+    // "Survey yyyy-MM-dd HH:mm" of `startMs`.
+    static QString defaultName(qint64 startMs);
+    // Starts a new survey named `name`, or with a name of its time when that is empty. False, with
+    // the reason, when no journal could be created.
+    bool startNew(QString *error, const QString &name = QString());
     // Goes on with an interrupted survey: its readings come back through `readBack`; readings
     // added meanwhile are journalled once they are all back.
     void reopen(const QString &path);

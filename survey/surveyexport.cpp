@@ -1,6 +1,7 @@
 #include "surveyexport.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cpl_conv.h>
@@ -26,6 +27,7 @@
 #include <mutex>
 
 #include "colour.h"
+#include "surveyjournalreader.h"
 
 namespace {
 
@@ -302,4 +304,30 @@ bool exportSurvey(const std::vector<SurveyReading> &readings, const SurveyExport
         return false;
     }
     return true;
+}
+
+JournalExportError exportJournal(const QString &journal, SurveyExportOptions options,
+                                 const QString &path, QString *error) {
+    // The export replaces its output (a link there, not what it points to): never the journal.
+    struct stat in = {};
+    struct stat out = {};
+    if (::stat(QFile::encodeName(journal).constData(), &in) == 0 &&
+        ::lstat(QFile::encodeName(path).constData(), &out) == 0 && in.st_dev == out.st_dev &&
+        in.st_ino == out.st_ino) {
+        *error = Text::tr("%1 is the survey journal itself; choose another file").arg(path);
+        return JournalExportError::IsTheJournal;
+    }
+    SurveyJournalReader reader;
+    if (!reader.open(journal)) {
+        *error = reader.errorString();
+        return JournalExportError::Journal;
+    }
+    const std::vector<SurveyReading> readings = reader.readings();
+    if (!reader.errorString().isEmpty()) {
+        *error = reader.errorString();
+        return JournalExportError::Journal;
+    }
+    options.name = reader.info().name;
+    return exportSurvey(readings, options, path, error) ? JournalExportError::None
+                                                        : JournalExportError::Output;
 }

@@ -42,3 +42,11 @@ bool exportSurvey(const std::vector<SurveyReading> &readings, const SurveyExport
 // The same into memory, for standard output.
 bool exportSurvey(const std::vector<SurveyReading> &readings, const SurveyExportOptions &options,
                   QByteArray *bytes, QString *error);
+
+// What kept a journal's export from being written.
+enum class JournalExportError { None, IsTheJournal, Journal, Output };
+
+// Writes the survey journal at `journal` to `path` as exportSurvey does, the survey's name taken
+// from the journal. Refuses `path` when it is the journal itself (its name or a hard link).
+JournalExportError exportJournal(const QString &journal, SurveyExportOptions options,
+                                 const QString &path, QString *error);

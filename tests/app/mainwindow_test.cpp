@@ -6,7 +6,11 @@
 #include <QDir>
 #include <QErrorMessage>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -736,6 +740,71 @@ TEST_F(MainWindowTest, AnInterruptedSurveyIsOfferedBackOrKeptAsItWas) {
     // Closed, the survey ended: the next start begins a new one without asking.
     QuietWindow next;
     EXPECT_TRUE(next.survey().isOpen());
+}
+
+// Started, ended, opened and exported from the File menu, through the real dialogs.
+TEST_F(MainWindowTest, ASurveyIsRenamedOpenedElsewhereAndExportedFromTheMenu) {
+    store().setValue("PicPath", m_workDir.path() + "/no-pictures");
+    test::Field field("127.0.0.1", "C0000101", walking());
+    QuietWindow w;
+    auto trigger = [&](const char *action) { child<QAction>(w, action)->trigger(); };
+    test::connectThroughTheDialog(w.panel(1), field);
+    ASSERT_TRUE(spin([&] { return w.survey().points() >= 10; }));
+    const QString first = w.survey().path();
+    {
+        test::ModalAnswer<QInputDialog> name([](QInputDialog *d) {
+            d->setTextValue("  Riverbank   north ");
+            d->accept();
+        });
+        trigger("actionNewSurvey");
+    }
+    EXPECT_EQ(w.survey().name(), "Riverbank north");
+    EXPECT_NE(w.survey().path(), first);
+    SurveyJournalReader ended;
+    ASSERT_TRUE(ended.open(first));
+    EXPECT_TRUE(ended.info().endedCleanly());
+    const std::vector<SurveyReading> readings = ended.readings();
+    ASSERT_GE(readings.size(), 10u);
+
+    // A copy from another machine: its track is drawn in place of the one on the map.
+    ASSERT_TRUE(QDir(m_workDir.path()).mkpath("elsewhere"));
+    const QString copy = m_workDir.path() + "/elsewhere/copied.gpkg";
+    ASSERT_TRUE(QFile::copy(first, copy));
+    QSignalSpy shown(&w, &MainWindow::surveyShown);
+    {
+        test::ModalAnswer<QFileDialog> pick([&](QFileDialog *d) {
+            d->selectFile(copy);
+            static_cast<QDialog *>(d)->accept();
+        });
+        trigger("actionOpenSurvey");
+    }
+    ASSERT_TRUE(spin([&] { return shown.count() == 1; }));
+    EXPECT_EQ(shown[0][1].toString(), "");
+    EXPECT_EQ(w.mapView().getTrackLen(), int(readings.size()));
+    EXPECT_TRUE(
+        text(w, "lblStatus")
+            .contains(
+                QString("On the map: %1, points: %2").arg(ended.info().name).arg(readings.size())));
+
+    // What is on the map is exported, off the window's thread.
+    const QString exported = m_workDir.path() + "/riverbank.geojson";
+    QSignalSpy written(&w, &MainWindow::surveyExported);
+    {
+        test::ModalAnswer<QFileDialog> save([&](QFileDialog *d) {
+            d->selectNameFilter("GeoJSON (*.geojson)");
+            d->selectFile(exported);
+            static_cast<QDialog *>(d)->accept();
+        });
+        trigger("actionExportSurvey");
+    }
+    ASSERT_TRUE(spin([&] { return written.count() == 1; }));
+    EXPECT_EQ(written[0][1].toString(), "");
+    QFile file(exported);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonArray features = QJsonDocument::fromJson(file.readAll())["features"].toArray();
+    EXPECT_EQ(features.size(), qsizetype(readings.size()));
+    EXPECT_TRUE(w.messages.isEmpty()) << w.messages.join('\n').toStdString();
+    w.close();
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "commands.h"
 
-#include <sys/stat.h>
-
 #include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
@@ -103,33 +101,34 @@ int record(CommandContext &c) {
 }
 
 // A survey journal written out; no instrument is needed.
-int exportJournal(const CliArguments &a, QTextStream &out, QTextStream &err) {
+int exportCommand(const CliArguments &a, QTextStream &out, QTextStream &err) {
     auto fail = [&](int code, const QString &message) {
         err << "survokart-cli: " << message << "\n";
         err.flush();
         return code;
     };
-    // The export replaces its output (a link there, not what it points to): never the journal.
-    struct stat in = {};
-    struct stat outFile = {};
-    if (!a.output.isEmpty() && ::stat(QFile::encodeName(a.target).constData(), &in) == 0 &&
-        ::lstat(QFile::encodeName(a.output).constData(), &outFile) == 0 &&
-        in.st_dev == outFile.st_dev && in.st_ino == outFile.st_ino)
-        return fail(EXIT_USAGE, Cli::tr("%1 is the survey journal itself; choose another output "
-                                        "file")
-                                    .arg(a.output));
+    SurveyExportOptions o;
+    o.format = a.format;
+    o.thresholds = a.thresholds;
+    o.colours = a.colours;
+    QString error;
+    if (!a.output.isEmpty()) {
+        switch (exportJournal(a.target, o, a.output, &error)) {
+            case JournalExportError::None:
+                return EXIT_OK;
+            case JournalExportError::IsTheJournal:
+                return fail(EXIT_USAGE, error);
+            case JournalExportError::Journal:
+                return fail(EXIT_INPUT, error);
+            case JournalExportError::Output:
+                return fail(EXIT_FILE, error);
+        }
+    }
     SurveyJournalReader reader;
     if (!reader.open(a.target)) return fail(EXIT_INPUT, reader.errorString());
     std::vector<SurveyReading> readings = reader.readings();
     if (!reader.errorString().isEmpty()) return fail(EXIT_INPUT, reader.errorString());
-    SurveyExportOptions o;
-    o.format = a.format;
     o.name = reader.info().name;
-    o.thresholds = a.thresholds;
-    o.colours = a.colours;
-    QString error;
-    if (!a.output.isEmpty())
-        return exportSurvey(readings, o, a.output, &error) ? EXIT_OK : fail(EXIT_FILE, error);
     QByteArray bytes;
     if (!exportSurvey(readings, o, &bytes, &error)) return fail(EXIT_FILE, error);
     out << QString::fromUtf8(bytes);
@@ -204,7 +203,7 @@ int runCli(const QStringList &arguments, QTextStream &out, QTextStream &err,
         case ParseOutcome::Run:
             break;
     }
-    if (a.command == "export") return exportJournal(a, out, err);
+    if (a.command == "export") return exportCommand(a, out, err);
     std::optional<PartialFile> file;
     if (!createOutput(file, a.output, err)) return EXIT_FILE;
     Session session(err, interrupt);
