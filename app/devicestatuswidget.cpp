@@ -153,23 +153,27 @@ void DeviceStatusWidget::stopReconnecting() {
     m_repeatConnect = 0;
 }
 
-// Connected once the instrument's serial has been read: the panel announces the connection with it.
+// Connected once the instrument's serial has been read and its events let through: the panel
+// announces the connection with the serial.
 void DeviceStatusWidget::onDevConnected() {
     const quint64 session = ++m_session;
     m_device->registerProtocol(m_m17Protocol);
     m_device->registerProtocol(m_m30Protocol);
     stopReconnecting();
     CommandQueue &commands = m_device->commands();
-    commands.post(
-        this, QString(), [p = m_m30Protocol] { return p->setEventFilter(M30_EVENT_FILTER_ALL); },
-        [](bool) {});
+    // The serial first: the events the filter lets through carry it from their first on.
     commands.post(
         this, QString(), [p = m_m17Protocol] { return p->getSerial(); },
         [this, session](const QString &serial) {
             if (session != m_session) return;  // the connection this was read on has ended
-            m_state = Connected;
             m_serial = serial;
             m_shortSerial = shortSerial(serial);
+        });
+    commands.post(
+        this, QString(), [p = m_m30Protocol] { return p->setEventFilter(M30_EVENT_FILTER_ALL); },
+        [this, session](bool) {
+            if (session != m_session) return;
+            m_state = Connected;
             updateStatus();
             m_announced = true;
             emit deviceConnection(m_connString, true, m_shortSerial, m_order);

@@ -50,14 +50,16 @@ struct Field {
     }
 
     Field(const std::string &address, const std::string &serial,
-          const sim::M30Options &m30 = quiet())
-        : instrument(options(address, serial)) {
+          const sim::M30Options &m30 = quiet(), std::shared_ptr<sim::EventLog> log = nullptr)
+        : instrument(options(address, serial, std::move(log))) {
         model = std::make_unique<sim::M30Model>(instrument, m30);
         std::string error;
         EXPECT_TRUE(instrument.start(&error)) << error;
     }
-    static sim::Options options(const std::string &address, const std::string &serial) {
+    static sim::Options options(const std::string &address, const std::string &serial,
+                                std::shared_ptr<sim::EventLog> log = nullptr) {
         sim::Options o = sim::in_process_options();
+        o.event_log = std::move(log);
         o.address = address;
         o.serial = serial;
         return o;
@@ -98,18 +100,22 @@ struct Field {
 };
 
 // Picks the instrument on the connect dialog's Net tab by a typed address and port, as a user.
-inline void connectThroughTheDialog(DeviceStatusWidget &panel, const Field &field) {
+inline void connectThroughTheDialog(DeviceStatusWidget &panel, const QString &address, int port) {
     ModalAnswer<ConnectDialog> pick([&](ConnectDialog *dialog) {
         child<QTabWidget>(*dialog, "tabWidget")->setCurrentIndex(2);
         child<QCheckBox>(*dialog, "checkbox_net")->setChecked(true);
-        child<QLineEdit>(*dialog, "edit_net")
-            ->setText(QString::fromStdString(field.instrument.address()));
+        child<QLineEdit>(*dialog, "edit_net")->setText(address);
         child<QCheckBox>(*dialog, "checkbox_port")->setChecked(false);
-        child<QLineEdit>(*dialog, "edit_port")->setText(QString::number(field.instrument.port()));
+        child<QLineEdit>(*dialog, "edit_port")->setText(QString::number(port));
         child<QPushButton>(*dialog, "connectButton")->click();
     });
     child<QPushButton>(panel, "btn_connect")->click();
     ASSERT_TRUE(spin([&] { return panel.state() == DeviceStatusWidget::Connected; }));
+}
+
+inline void connectThroughTheDialog(DeviceStatusWidget &panel, const Field &field) {
+    connectThroughTheDialog(panel, QString::fromStdString(field.instrument.address()),
+                            field.instrument.port());
 }
 
 }  // namespace test
