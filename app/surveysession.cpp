@@ -105,13 +105,18 @@ void SurveySession::attach(std::unique_ptr<SurveyJournal> journal) {
 }
 
 void SurveySession::onFailed(const QString &message) {
+    // What the failed journal could not take goes into the next one.
+    std::vector<SurveyReading> unwritten =
+        m_journal ? m_journal->takeUnwritten() : std::vector<SurveyReading>();
     m_journal.reset();
     QString error;
-    if (createJournal(nowMs(), &error))
+    if (createJournal(nowMs(), &error)) {
+        m_journal->append(unwritten);
         emit problem(tr("%1\nThe survey goes on in a new file: %2")
                          .arg(message, QDir::toNativeSeparators(m_path)));
-    else
+    } else {
         emit problem(tr("%1\nNo new journal could be started either: %2").arg(message, error));
+    }
 }
 
 void SurveySession::reopen(const QString &path) {

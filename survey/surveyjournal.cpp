@@ -97,7 +97,12 @@ struct SurveyJournal::Writer {
         bool notify = false;
         {
             std::lock_guard lock(mutex);
-            if (failedWith || stopping) return;
+            if (stopping) return;
+            if (failedWith) {
+                // Not lost: kept for the journal that takes over.
+                unwritten.insert(unwritten.end(), readings, readings + n);
+                return;
+            }
             if (pending.empty()) {
                 firstPending = Clock::now();
                 notify = true;
@@ -137,13 +142,20 @@ struct SurveyJournal::Writer {
             flushWanted = false;
             lock.unlock();
             QString error;
-            for (size_t at = 0; at < batch.size() && error.isEmpty(); at += kBatchMax)
+            size_t at = 0;
+            for (; at < batch.size(); at += kBatchMax) {
                 error = write(batch.data() + at, std::min(kBatchMax, batch.size() - at));
+                if (!error.isEmpty()) break;
+            }
             if (!error.isEmpty()) {
                 {
                     std::lock_guard failing(mutex);
                     failedWith = true;
                     message = error;
+                    // The transaction that failed was rolled back: its readings and all after
+                    // it wait for the journal that takes over.
+                    unwritten.assign(batch.begin() + std::ptrdiff_t(at), batch.end());
+                    unwritten.insert(unwritten.end(), pending.begin(), pending.end());
                 }
                 // Told before flush() returns, so that a caller who sees it fail has the signal.
                 emit owner->failed(error);
@@ -227,6 +239,7 @@ struct SurveyJournal::Writer {
     bool stopping = false;
     bool failedWith = false;
     QString message;
+    std::vector<SurveyReading> unwritten;  // once failed: what is not in the file, in order
 };
 
 SurveyJournal::SurveyJournal(QObject *parent) : QObject(parent) {}
@@ -281,6 +294,12 @@ void SurveyJournal::append(const SurveyReading &reading) {
 
 void SurveyJournal::append(const std::vector<SurveyReading> &readings) {
     if (m_writer) m_writer->append(readings.data(), readings.size());
+}
+
+std::vector<SurveyReading> SurveyJournal::takeUnwritten() {
+    if (!m_writer) return {};
+    const std::lock_guard lock(m_writer->mutex);
+    return std::exchange(m_writer->unwritten, {});
 }
 
 bool SurveyJournal::flush() {

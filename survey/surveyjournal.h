@@ -40,9 +40,13 @@ public:
     // Opens an existing journal to go on with its survey, which no longer reads as ended.
     bool reopen(const QString &path);
 
-    // Hands readings over; from any thread, returns at once. Ignored once failed or ended.
+    // Hands readings over; from any thread, returns at once. Ignored once ended.
     void append(const SurveyReading &reading);
     void append(const std::vector<SurveyReading> &readings);
+
+    // Once failed: the readings handed over that are not in the file, in order, for the journal
+    // that takes over; readings handed over later are kept there too.
+    std::vector<SurveyReading> takeUnwritten();
 
     // Blocks until everything handed over so far is in the file; false when it cannot be.
     bool flush();

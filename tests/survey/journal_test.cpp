@@ -282,6 +282,8 @@ TEST(Journal, ADamagedReadOnlyOrLockedJournalIsRefusedAndLeftAsItWas) {
     EXPECT_EQ(journal.errorString(), told[0]);
     journal.append(reading(5, 1, true));
     EXPECT_FALSE(journal.flush());
+    // Neither the reading the failure caught nor one handed over after it is lost.
+    expectSame(journal.takeUnwritten(), {reading(4, 1, true), reading(5, 1, true)});
     EXPECT_FALSE(journal.end(6));
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
