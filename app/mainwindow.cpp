@@ -132,16 +132,7 @@ void MainWindow::ConnectSignals() {
     connect(m_survey, &SurveySession::problem, this, [this](const QString &message) {
         showMessage(QMessageBox::Warning, tr("Survey journal"), message, QMessageBox::Ok);
     });
-    connect(m_survey, &SurveySession::readBack, this,
-            [this](const std::vector<SurveyReading> &readings) {
-                for (const SurveyReading &r : readings) {
-                    if (!r.usable()) continue;
-                    form->MapView->addTrackPoint(
-                        r.latitude, r.longitude, r.altitude, r.doseRate, r.doseUnit, r.countRate,
-                        QDateTime::fromMSecsSinceEpoch(r.timeMs), r.instrument);
-                }
-                form->MapView->centerScreen();
-            });
+    connect(m_survey, &SurveySession::readBack, this, &MainWindow::drawHistory);
     connect(m_tagger, &Geotagger::tagged, this, [this] {
         showMessage(QMessageBox::Information, tr("Info"), tr("GPS information saved to file!"),
                     QMessageBox::Ok);
@@ -376,11 +367,17 @@ void MainWindow::addReading(const SurveyReading &reading) {
 
 void MainWindow::addRecord(const std::vector<SurveyReading> &readings) {
     openSurvey();
-    if (!m_survey->addRecord(readings)) return;  // downloaded before: on the map already
+    if (m_survey->addRecord(readings)) drawHistory(readings);  // else on the map already
+}
+
+void MainWindow::drawHistory(const std::vector<SurveyReading> &readings) {
+    // History reaches the track whatever "Show GPS" says, and never poses as a live position.
     for (const SurveyReading &r : readings)
         if (r.usable())
-            addMapPoint(r.latitude, r.longitude, r.altitude, float(r.countRate), float(r.doseRate),
-                        r.doseUnit, r.instrument, QDateTime::fromMSecsSinceEpoch(r.timeMs));
+            form->MapView->addTrackPoint(r.latitude, r.longitude, r.altitude, r.doseRate,
+                                         r.doseUnit, r.countRate,
+                                         QDateTime::fromMSecsSinceEpoch(r.timeMs), r.instrument);
+    form->MapView->centerScreen();
 }
 
 void MainWindow::clearGpsData() {

@@ -90,6 +90,8 @@ private:
     void showError(const QString &text);
     QLabel *cell(Row row, int devNum) const;  // devNum 1..3
     void resetColumn(int devNum);
+    // Readings of the past (downloaded, read back, opened) on the track.
+    void drawHistory(const std::vector<SurveyReading> &readings);
     // The track with the present radius and colours.
     void drawTrack();
     // "Show GPS" follows the present state: something to draw, or drawing to turn off.

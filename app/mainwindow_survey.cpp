@@ -46,12 +46,7 @@ void MainWindow::setupSurveyMenu() {
     });
     connect(m_shownLoader, &SurveyLoader::readings, this,
             [this](const std::vector<SurveyReading> &readings) {
-                // History: drawn whatever "Show GPS" says, never as a live position.
-                for (const SurveyReading &r : readings)
-                    if (r.usable())
-                        addMapPoint(r.latitude, r.longitude, r.altitude, float(r.countRate),
-                                    float(r.doseRate), r.doseUnit, r.instrument,
-                                    QDateTime::fromMSecsSinceEpoch(r.timeMs));
+                drawHistory(readings);
                 m_shownPoints += int(readings.size());
                 updateStatus();
             });
