@@ -64,6 +64,12 @@ SettingsDialog::SettingsDialog(const QString &mapDir, const QString &picDir, dou
 
 SettingsDialog::~SettingsDialog() = default;
 
+void SettingsDialog::setAlarmThresholds(const AppSettings::AlarmThresholds &thresholds) {
+    m_alarms = thresholds;
+    m_ui->spinBox_doseRateAlarm->setValue(thresholds.doseRate);
+    m_ui->spinBox_countRateAlarm->setValue(thresholds.countRate);
+}
+
 QLabel *SettingsDialog::swatch(int row) const {
     const QList<QLabel *> labels = {m_ui->label_color1, m_ui->label_color2, m_ui->label_color3,
                                     m_ui->label_color4, m_ui->label_color5};
@@ -116,6 +122,7 @@ void SettingsDialog::on_btn_ok_clicked() {
                 readThreshold(m_ui->edit_color5->text())};
     m_colors = m_chosenColors;
     m_mapPoints = m_ui->comboBox->currentIndex();
+    m_alarms = {m_ui->spinBox_doseRateAlarm->value(), m_ui->spinBox_countRateAlarm->value()};
     accept();
 }
 
