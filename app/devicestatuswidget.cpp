@@ -16,10 +16,12 @@
 #include "device/mxxseeker.h"
 #include "device/surveyrecord.h"
 #include "downloaddialog.h"
+#include "instrumentwatch.h"
 #include "log.h"
 #include "map/format.h"
 #include "mxx/mxx.h"
 #include "ui_devicestatuswidget.h"
+#include "watchbar.h"
 
 namespace {
 
@@ -53,9 +55,16 @@ DeviceStatusWidget::DeviceStatusWidget(QWidget *parent)
       m_displayTimer(QSharedPointer<QTimer>::create()),
       m_m17Protocol(std::make_shared<M17Protocol>()),
       m_m30Protocol(std::make_shared<M30Protocol>()),
-      m_reconnectTimer(new QTimer(this)) {
+      m_reconnectTimer(new QTimer(this)),
+      m_watch(new InstrumentWatch(this)) {
     initAppResources();
     ui->setupUi(this);
+    m_watch->attach(*m_m30Protocol, *m_device);
+    m_watchBar = new WatchBar(*m_watch, this, m_order);
+    // The watch row takes the room of the connected page's margins: three panels still fit a
+    // 1366 x 768 screen.
+    ui->gridLayout->setContentsMargins(0, 0, 0, 0);
+    ui->verticalLayout->addWidget(m_watchBar);
     m_connectDialog = QSharedPointer<ConnectDialog>::create(m_seeker, this);
     connectSignals();
     connect(m_displayTimer.get(), &QTimer::timeout, this, &DeviceStatusWidget::updateDeviceDisplay);
@@ -71,6 +80,7 @@ DeviceStatusWidget::~DeviceStatusWidget() {
 
 void DeviceStatusWidget::setOrder(int order) {
     m_order = order;
+    m_watchBar->setDevNum(order);
     // The words of devices 2 and 3 carry a blank of their own.
     static const char *const kWords[] = {QT_TR_NOOP("one"), QT_TR_NOOP(" two"),
                                          QT_TR_NOOP(" three")};

@@ -14,12 +14,14 @@
 #include "mxx/m30_records.h"
 
 class ConnectDialog;
+class InstrumentWatch;
 class M17Protocol;
 class M30Protocol;
 class MXXDevice;
 class MXXSeeker;
 class QPushButton;
 class QTimer;
+class WatchBar;
 
 namespace Ui {
 class DeviceStatusWidget;
@@ -40,6 +42,9 @@ public:
     void setReconnectInterval(int milliseconds) { m_reconnectIntervalMs = milliseconds; }
     MXXDevice &device() const { return *m_device; }
     ConnectDialog &connectDialog() const { return *m_connectDialog; }
+    // Alarms, dose, timeline and spectrum of this panel's instrument, and the row that shows them.
+    InstrumentWatch &watch() const { return *m_watch; }
+    WatchBar &watchBar() const { return *m_watchBar; }
 
     // The text of the status record's error word: the names of the conditions present.
     static QString errorText(uint16_t errorFlags);
@@ -120,4 +125,6 @@ private:
     // Counts connections and their ends: a result read on an ended connection is dropped.
     quint64 m_session = 0;
     bool m_keysEnabled = false;  // while the display is mirrored
+    InstrumentWatch *m_watch;
+    WatchBar *m_watchBar = nullptr;
 };

@@ -6,11 +6,13 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include "alarmpresenter.h"
 #include "appresources.h"
 #include "appsettings.h"
 #include "devicestatuswidget.h"
 #include "distancedialog.h"
 #include "geotagger.h"
+#include "instrumentwatch.h"
 #include "map/format.h"
 #include "map/widgets/mapview.h"
 #include "settingsdialog.h"
@@ -66,6 +68,7 @@ MainWindow::MainWindow(QWidget *parent)
         l->hide();
     for (int devNum = 1; devNum <= 3; ++devNum)
         panel(devNum).setOrder(devNum);
+    setupAlarms();
 }
 
 MainWindow::~MainWindow() = default;
@@ -262,6 +265,7 @@ void MainWindow::OnBtnSettingsClicked() {
     SettingsDialog dialog(m_mapPath, m_picPath, m_trackR, m_scaleFactor, m_thresholds, m_colors,
                           m_mapPoints, this);
     connect(&dialog, &SettingsDialog::clearGpsDataOnMap, this, &MainWindow::clearGpsData);
+    dialog.setAlarmThresholds(AppSettings().alarmThresholds());
     if (dialog.exec() != QDialog::Accepted) return;
     // The track stays: it is kept in WGS84 and goes onto the new map once that has loaded.
     if (dialog.getMapDir() != m_mapPath) {
@@ -278,6 +282,8 @@ void MainWindow::OnBtnSettingsClicked() {
     m_thresholds = dialog.getValues();
     m_colors = dialog.getColors();
     m_mapPoints = dialog.getMapPoints();
+    AppSettings().setAlarmThresholds(dialog.alarmThresholds());
+    applyAlarmThresholds();
     form->MapView->setTrackR(m_trackR);
     form->MapView->setColor(m_thresholds, m_colors);
     form->MapView->createScene();
@@ -286,6 +292,25 @@ void MainWindow::OnBtnSettingsClicked() {
 }
 
 // ---- the panels
+
+void MainWindow::setupAlarms() {
+    m_alarms = new AlarmPresenter(*form->MapView, this);
+    QLabel *headers[] = {form->lblDev1, form->lblDev2, form->lblDev3};
+    for (int devNum = 1; devNum <= 3; ++devNum) {
+        QList<QLabel *> column{headers[devNum - 1]};
+        for (int row = 0; row < Rows; ++row)
+            column << cell(Row(row), devNum);
+        m_alarms->addInstrument(devNum, panel(devNum).watch(), column);
+    }
+    applyAlarmThresholds();
+}
+
+void MainWindow::applyAlarmThresholds() {
+    const AppSettings::AlarmThresholds t = AppSettings().alarmThresholds();
+    for (int devNum = 1; devNum <= 3; ++devNum)
+        panel(devNum).watch().setThresholds(t.doseRate, t.countRate,
+                                            QDateTime::currentMSecsSinceEpoch());
+}
 
 QLabel *MainWindow::cell(Row row, int devNum) const {
     QLabel *const cells[Rows][3] = {

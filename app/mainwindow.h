@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <memory>
 
+class AlarmPresenter;
 class DeviceStatusWidget;
 class Geotagger;
 class SurveySession;
@@ -38,6 +39,7 @@ public:
     DeviceStatusWidget &panel(int devNum) const;  // 1..3
     Geotagger &geotagger() const { return *m_tagger; }
     SurveySession &survey() const { return *m_survey; }
+    AlarmPresenter &alarms() const { return *m_alarms; }
 
 public slots:
     void OnBtnSettingsClicked();
@@ -84,6 +86,9 @@ private:
     // wants it back, or a new one.
     void openSurvey();
     void updateStatus();
+    // The instruments' alarms, shown in their columns and on the map, with the stored thresholds.
+    void setupAlarms();
+    void applyAlarmThresholds();
     void journal(double latitude, double longitude, double altitude, float cps, float dose_rate,
                  int dose_value_units, int devNum, const QDateTime &measured);
 
@@ -101,6 +106,7 @@ private:
     QStringList m_connectedDevices;
     QString m_serials[3];  // the instruments' short serials, by panel
     SurveySession *m_survey;
+    AlarmPresenter *m_alarms = nullptr;
     bool m_picFolderMissing = false;
     bool m_surveyChosen = false;  // once per window: a closed window journals no more
 };
