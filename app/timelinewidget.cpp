@@ -108,6 +108,7 @@ void TimelineWidget::paintEvent(QPaintEvent *) {
     }
     p.setPen(QPen(palette().color(QPalette::Highlight), 2));
     p.drawPath(path);
+    p.setRenderHint(QPainter::Antialiasing, false);  // the lines across stay crisp
     if (threshold > 0) {
         p.setPen(QPen(Qt::red, 1, Qt::DashLine));
         p.drawLine(plot.left(), yOf(threshold), plot.right(), yOf(threshold));

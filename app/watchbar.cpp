@@ -137,6 +137,7 @@ void WatchBar::showSpectrum() {
         return;
     }
     auto *logarithmic = new QCheckBox(tr("Logarithmic scale"));
+    logarithmic->setObjectName(QStringLiteral("checkBox_logarithmic"));
     m_spectrum = new SpectrumWidget;
     m_spectrum->setSpectrum(m_watch.spectrum());
     connect(logarithmic, &QCheckBox::toggled, m_spectrum, &SpectrumWidget::setLogarithmic);
