@@ -20,6 +20,7 @@
 #include "surveysession.h"
 #include "survokart/version.h"
 #include "ui_mainwindow.h"
+#include "watchjournal.h"
 
 namespace {
 
@@ -295,12 +296,15 @@ void MainWindow::OnBtnSettingsClicked() {
 
 void MainWindow::setupAlarms() {
     m_alarms = new AlarmPresenter(*form->MapView, this);
+    auto *journal = new WatchJournal(*m_survey, this);
     QLabel *headers[] = {form->lblDev1, form->lblDev2, form->lblDev3};
     for (int devNum = 1; devNum <= 3; ++devNum) {
         QList<QLabel *> column{headers[devNum - 1]};
         for (int row = 0; row < Rows; ++row)
             column << cell(Row(row), devNum);
         m_alarms->addInstrument(devNum, panel(devNum).watch(), column);
+        journal->addInstrument(devNum, panel(devNum).watch(),
+                               [this, devNum] { return m_serials[devNum - 1]; });
     }
     applyAlarmThresholds();
 }

@@ -86,7 +86,8 @@ private:
     // wants it back, or a new one.
     void openSurvey();
     void updateStatus();
-    // The instruments' alarms, shown in their columns and on the map, with the stored thresholds.
+    // The instruments' alarms, shown in their columns and on the map, with the stored thresholds;
+    // they and the spectra go into the survey journal.
     void setupAlarms();
     void applyAlarmThresholds();
     void journal(double latitude, double longitude, double altitude, float cps, float dose_rate,

@@ -189,8 +189,16 @@ void SurveySession::readBackDone(const QString &error) {
     }
     for (size_t i = 0; i < m_waiting.size(); ++i)
         number(m_waiting[i], m_readCount + int(i));
-    if (m_journal) m_journal->append(m_waiting);
+    if (m_journal) {
+        m_journal->append(m_waiting);
+        for (const SurveyAlarm &a : m_waitingAlarms)
+            m_journal->append(a);
+        for (const SurveySpectrum &p : m_waitingSpectra)
+            m_journal->append(p);
+    }
     m_waiting.clear();
+    m_waitingAlarms.clear();
+    m_waitingSpectra.clear();
 }
 
 void SurveySession::stopReading() {
@@ -208,6 +216,20 @@ void SurveySession::add(const SurveyReading &reading) {
     }
     ++m_points;
     emit changed();
+}
+
+void SurveySession::add(const SurveyAlarm &alarm) {
+    if (m_reading)
+        m_waitingAlarms.push_back(alarm);
+    else if (m_journal)
+        m_journal->append(alarm);
+}
+
+void SurveySession::add(const SurveySpectrum &spectrum) {
+    if (m_reading)
+        m_waitingSpectra.push_back(spectrum);
+    else if (m_journal)
+        m_journal->append(spectrum);
 }
 
 void SurveySession::number(SurveyReading &reading, int index) {

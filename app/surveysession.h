@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "survey/surveyevents.h"
 #include "survey/surveyreading.h"
 
 class SurveyJournal;
@@ -45,6 +46,9 @@ public:
     int points() const { return m_points; }
 
     void add(const SurveyReading &reading);
+    // An alarm's event and a spectrum; kept back, like readings, while a survey is read back.
+    void add(const SurveyAlarm &alarm);
+    void add(const SurveySpectrum &spectrum);
     // Ends the survey, so that the next start begins a new one; false with the reason.
     bool end(QString *error);
 
@@ -73,6 +77,8 @@ private:
     // While the interrupted survey is read back, the journal stays closed.
     bool m_reading = false;
     std::vector<SurveyReading> m_waiting;
+    std::vector<SurveyAlarm> m_waitingAlarms;
+    std::vector<SurveySpectrum> m_waitingSpectra;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_readCount{0};  // readings read back so far
     std::mutex m_readMutex;           // guards what the reader hands over

@@ -773,4 +773,15 @@ TEST_F(MainWindowTest, AnAlarmIsShownUntilAcknowledgedAndThePlotsDrawLiveReading
     // A click on the newest moment shows where it was taken.
     QTest::mouseClick(timeline, Qt::LeftButton, {}, QPoint(area.right() - 1, area.center().y()));
     EXPECT_TRUE(w.mapView().hasMarker(AlarmPresenter::kPickedMarker));
+
+    // The alarm's start and acknowledgement are in the survey's journal.
+    w.close();
+    SurveyJournalReader reader;
+    ASSERT_TRUE(reader.open(w.survey().path()));
+    const std::vector<SurveyAlarm> journalled = reader.alarms();
+    ASSERT_EQ(journalled.size(), 2u) << reader.errorString().toStdString();
+    EXPECT_EQ(journalled[0].event, SurveyAlarm::Start);
+    EXPECT_GT(journalled[0].value, 1000);
+    EXPECT_EQ(journalled[0].serial, "0101");
+    EXPECT_EQ(journalled[1].event, SurveyAlarm::Acknowledged);
 }
