@@ -22,10 +22,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 
 #include "colour.h"
+#include "doseintegrator.h"
 
 namespace {
 
@@ -91,6 +94,59 @@ std::string kmlStyle(const SurveyReading &r, const SurveyExportOptions &o) {
     return style;
 }
 
+// The cumulative dose of each instrument's live readings at each reading; NaN for downloaded ones.
+std::vector<double> cumulativeDoses(const std::vector<SurveyReading> &readings) {
+    std::map<int, DoseIntegrator> byInstrument;
+    std::vector<double> doses;
+    doses.reserve(readings.size());
+    for (const SurveyReading &r : readings) {
+        if (r.downloaded()) {
+            doses.push_back(SurveyReading::kNone);
+            continue;
+        }
+        DoseIntegrator &d = byInstrument[r.instrument];
+        d.add(r.timeMs, r.doseRate);
+        doses.push_back(d.dose());
+    }
+    return doses;
+}
+
+// Which alarms of its instrument were on at each reading, by the names the journal uses.
+std::vector<QByteArray> alarmsOn(const std::vector<SurveyReading> &readings,
+                                 const std::vector<SurveyAlarm> &alarms) {
+    struct Span {
+        int instrument;
+        SurveyAlarm::Reading reading;
+        qint64 startMs, endMs;
+    };
+    std::vector<Span> spans;
+    for (const SurveyAlarm &a : alarms) {
+        if (a.event == SurveyAlarm::Start) {
+            spans.push_back(
+                {a.instrument, a.reading, a.timeMs, std::numeric_limits<qint64>::max()});
+        } else if (a.event == SurveyAlarm::End) {
+            for (auto s = spans.rbegin(); s != spans.rend(); ++s)
+                if (s->instrument == a.instrument && s->reading == a.reading) {
+                    s->endMs = a.timeMs;
+                    break;
+                }
+        }
+    }
+    std::vector<QByteArray> on;
+    on.reserve(readings.size());
+    for (const SurveyReading &r : readings) {
+        bool is[2] = {false, false};
+        for (const Span &s : spans)
+            if (s.instrument == r.instrument && s.startMs <= r.timeMs && r.timeMs <= s.endMs)
+                is[s.reading] = true;
+        QByteArrayList names;
+        for (SurveyAlarm::Reading k : {SurveyAlarm::DoseRate, SurveyAlarm::CountRate})
+            if (is[k]) names << alarmReadingName(k);
+        on.push_back(names.join('+'));
+    }
+    return on;
+}
+
 class Writer {
 public:
     Writer(const std::vector<SurveyReading> &readings, const SurveyExportOptions &o)
@@ -98,6 +154,10 @@ public:
         // Times with milliseconds only where a reading has them: a download's are whole seconds.
         m_withMs = std::any_of(readings.begin(), readings.end(),
                                [](const SurveyReading &r) { return r.timeMs % 1000 != 0; });
+        if (o.watchColumns) {
+            m_doses = cumulativeDoses(readings);
+            m_alarms = alarmsOn(readings, o.alarms);
+        }
     }
 
     // Writes to `target`, a name GDAL opens (a file or /vsimem/); the error, or nothing.
@@ -167,6 +227,8 @@ private:
                                          {"serial", OFTString},
                                          {"fix", OFTInteger},
                                          {"downloaded", OFTInteger}});
+        if (m_o.watchColumns)
+            fields.insert(fields.end(), {{"dose", OFTReal}, {"alarm", OFTString}});
         for (const auto &[field, fieldType] : fields) {
             // The GPX driver has its own fields of these names already; its fix is the kind of
             // fix (2d, 3d), and every point in a GPX file has one.
@@ -226,6 +288,11 @@ private:
                 if (!gpx && std::isfinite(r->altitude)) point.setZ(r->altitude);
                 feature.SetGeometry(&point);
             }
+            if (m_o.watchColumns) {
+                const size_t i = static_cast<size_t>(r - m_readings.data());
+                setNumber(feature, "dose", m_doses[i]);
+                feature.SetField("alarm", m_alarms[i].constData());
+            }
             if (m_o.format == SurveyFormat::Kml) feature.SetStyleString(kmlStyle(*r, m_o).c_str());
             if (layer->CreateFeature(&feature) != OGRERR_NONE) return QuietErrors::last();
         }
@@ -242,6 +309,8 @@ private:
     const std::vector<SurveyReading> &m_readings;
     const SurveyExportOptions &m_o;
     bool m_withMs = false;
+    std::vector<double> m_doses;       // by reading, with watchColumns
+    std::vector<QByteArray> m_alarms;  // likewise
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "surveyevents.h"
 #include "surveyreading.h"
 
 enum class SurveyFormat { Csv, GeoJson, Kml, Gpx };
@@ -32,6 +33,12 @@ struct SurveyExportOptions {
     QList<double> thresholds;
     QList<QColor> colours;
     bool colourByCountRate = false;
+    // Adds, after every other column, "dose": the instrument's cumulative dose over its live
+    // readings up to this one, in the raw unit times hours (nSv for nSv/h; gaps in the readings
+    // left out; empty for downloaded readings), and "alarm": which of the instrument's alarms
+    // were on ("dose_rate", "count_rate", both joined by "+", or empty), from `alarms`.
+    bool watchColumns = false;
+    std::vector<SurveyAlarm> alarms;
 };
 
 // Writes the readings, in their order (GPX: one track per instrument), to `path`: through a

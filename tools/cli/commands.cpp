@@ -123,6 +123,9 @@ int exportJournal(const CliArguments &a, QTextStream &out, QTextStream &err) {
     std::vector<SurveyReading> readings = reader.readings();
     if (!reader.errorString().isEmpty()) return fail(EXIT_INPUT, reader.errorString());
     SurveyExportOptions o;
+    o.watchColumns = true;
+    o.alarms = reader.alarms();
+    if (!reader.errorString().isEmpty()) return fail(EXIT_INPUT, reader.errorString());
     o.format = a.format;
     o.name = reader.info().name;
     o.thresholds = a.thresholds;
