@@ -34,8 +34,8 @@ WatchBar::WatchBar(InstrumentWatch &watch, QWidget *panel, int devNum)
     m_dose->setReadOnly(true);
     m_dose->setMaximumWidth(110);
     m_dose->setToolTip(
-        tr("The dose accumulated since the instrument was connected; gaps in the "
-           "readings are left out"));
+        tr("The dose of this panel's readings since the program started; a lost link "
+           "or readings more than 5 s apart are left out"));
     doseLabel->setBuddy(m_dose);
     m_alarm = new QLabel(this);
     m_alarm->setObjectName(QStringLiteral("label_alarm"));
