@@ -8,8 +8,9 @@
 #include "map/widgets/mapview.h"
 
 namespace {
-// Appended to whatever style the column's cells have, and taken off again.
-const QString kAlarmStyle = QStringLiteral(";background-color:rgb(230,60,60)");
+// Appended to whatever style the column's cells have, and taken off again. Black on this red
+// keeps a contrast of 5:1; the highlight's green would not.
+const QString kAlarmStyle = QStringLiteral(";background-color:rgb(230,60,60);color:black");
 const QColor kAlarmColour(230, 0, 0);
 const QColor kPickedColour(0, 90, 230);
 }  // namespace

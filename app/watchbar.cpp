@@ -32,13 +32,15 @@ WatchBar::WatchBar(InstrumentWatch &watch, QWidget *panel, int devNum)
     m_dose = new QLineEdit(this);
     m_dose->setObjectName(QStringLiteral("lineEdit_dose"));
     m_dose->setReadOnly(true);
-    m_dose->setMaximumWidth(110);
+    m_dose->setFixedWidth(m_dose->fontMetrics().horizontalAdvance(QStringLiteral("9999.9 mGy__")));
     m_dose->setToolTip(
         tr("The dose of this panel's readings since the program started; a lost link "
            "or readings more than 5 s apart are left out"));
     doseLabel->setBuddy(m_dose);
     m_alarm = new QLabel(this);
     m_alarm->setObjectName(QStringLiteral("label_alarm"));
+    // Takes the room left, never more: the row must not widen the window. The tooltip has it all.
+    m_alarm->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     // Tool buttons: the row is as low as a line of text, so three panels fit a small screen.
     auto button = [this](const QString &text, const char *name) {
         auto *b = new QToolButton(this);
@@ -81,18 +83,21 @@ void WatchBar::refreshDose() {
 }
 
 void WatchBar::refreshAlarm() {
-    QStringList what;
+    // The row has room for which reading it is; the thresholds are in the tooltip.
+    QStringList what, details;
     for (auto r : {InstrumentWatch::DoseRate, InstrumentWatch::CountRate}) {
         const AlarmMonitor &a = m_watch.alarm(r);
         if (!a.active()) continue;
-        const int unit = r == InstrumentWatch::DoseRate ? m_watch.doseUnit() : kCountRate;
-        what << (r == InstrumentWatch::DoseRate ? tr("dose rate above %1")
-                                                : tr("count rate above %1"))
-                    .arg(formatReading(a.threshold(), unit));
+        const bool dose = r == InstrumentWatch::DoseRate;
+        what << (dose ? tr("dose rate") : tr("count rate"));
+        details << (dose ? tr("dose rate above %1") : tr("count rate above %1"))
+                       .arg(formatReading(a.threshold(), dose ? m_watch.doseUnit() : kCountRate));
     }
     m_alarmShown = !what.isEmpty();
     m_alarm->setText(m_alarmShown ? tr("ALARM: %1").arg(what.join(QStringLiteral(", ")))
                                   : QString());
+    m_alarm->setToolTip(m_alarmShown ? tr("ALARM: %1").arg(details.join(QStringLiteral(", ")))
+                                     : QString());
     m_acknowledge->setVisible(m_alarmShown);
     m_acknowledge->setEnabled(m_watch.alarmUnacknowledged());
     QPalette palette = m_normalPalette;

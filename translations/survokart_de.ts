@@ -1169,6 +1169,14 @@ Auch ein neues Journal konnte nicht begonnen werden: %2</translation>
         <source>Spectrum of device %1</source>
         <translation>Spektrum von Gerät %1</translation>
     </message>
+    <message>
+        <source>dose rate</source>
+        <translation>Dosisleistung</translation>
+    </message>
+    <message>
+        <source>count rate</source>
+        <translation>Zählrate</translation>
+    </message>
 </context>
 <context>
     <name>main</name>
