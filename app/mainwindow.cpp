@@ -303,8 +303,7 @@ void MainWindow::setupAlarms() {
         for (int row = 0; row < Rows; ++row)
             column << cell(Row(row), devNum);
         m_alarms->addInstrument(devNum, panel(devNum).watch(), column);
-        journal->addInstrument(devNum, panel(devNum).watch(),
-                               [this, devNum] { return m_serials[devNum - 1]; });
+        journal->addInstrument(devNum, panel(devNum));
     }
     applyAlarmThresholds();
 }

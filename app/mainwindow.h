@@ -77,6 +77,10 @@ private:
     void setPickMode(bool pick);
     void showError(const QString &text);
     QLabel *cell(Row row, int devNum) const;  // devNum 1..3
+    // The instruments' alarms, shown in their columns and on the map, with the stored thresholds;
+    // they and the spectra go into the survey journal.
+    void setupAlarms();
+    void applyAlarmThresholds();
     void resetColumn(int devNum);
     // The track with the present radius and colours.
     void drawTrack();
@@ -86,10 +90,6 @@ private:
     // wants it back, or a new one.
     void openSurvey();
     void updateStatus();
-    // The instruments' alarms, shown in their columns and on the map, with the stored thresholds;
-    // they and the spectra go into the survey journal.
-    void setupAlarms();
-    void applyAlarmThresholds();
     void journal(double latitude, double longitude, double altitude, float cps, float dose_rate,
                  int dose_value_units, int devNum, const QDateTime &measured);
 

@@ -95,6 +95,10 @@ void SurveySession::attach(std::unique_ptr<SurveyJournal> journal) {
         },
         Qt::QueuedConnection);
     m_journal = std::move(journal);
+    for (const SurveyAlarm &a : std::exchange(m_waitingAlarms, {}))
+        m_journal->append(a);
+    for (const SurveySpectrum &p : std::exchange(m_waitingSpectra, {}))
+        m_journal->append(p);
 }
 
 void SurveySession::onFailed(const QString &message) {
@@ -189,21 +193,27 @@ void SurveySession::readBackDone(const QString &error) {
     }
     for (size_t i = 0; i < m_waiting.size(); ++i)
         number(m_waiting[i], m_readCount + int(i));
-    if (m_journal) {
-        m_journal->append(m_waiting);
-        for (const SurveyAlarm &a : m_waitingAlarms)
-            m_journal->append(a);
-        for (const SurveySpectrum &p : m_waitingSpectra)
-            m_journal->append(p);
-    }
+    if (m_journal) m_journal->append(m_waiting);
     m_waiting.clear();
-    m_waitingAlarms.clear();
-    m_waitingSpectra.clear();
 }
 
 void SurveySession::stopReading() {
     m_stop = true;
     if (m_reader.joinable()) m_reader.join();
+}
+
+void SurveySession::add(const SurveyAlarm &alarm) {
+    if (m_reading || !m_journal)
+        m_waitingAlarms.push_back(alarm);
+    else
+        m_journal->append(alarm);
+}
+
+void SurveySession::add(const SurveySpectrum &spectrum) {
+    if (m_reading || !m_journal)
+        m_waitingSpectra.push_back(spectrum);
+    else
+        m_journal->append(spectrum);
 }
 
 void SurveySession::add(const SurveyReading &reading) {
@@ -216,20 +226,6 @@ void SurveySession::add(const SurveyReading &reading) {
     }
     ++m_points;
     emit changed();
-}
-
-void SurveySession::add(const SurveyAlarm &alarm) {
-    if (m_reading)
-        m_waitingAlarms.push_back(alarm);
-    else if (m_journal)
-        m_journal->append(alarm);
-}
-
-void SurveySession::add(const SurveySpectrum &spectrum) {
-    if (m_reading)
-        m_waitingSpectra.push_back(spectrum);
-    else if (m_journal)
-        m_journal->append(spectrum);
 }
 
 void SurveySession::number(SurveyReading &reading, int index) {

@@ -44,11 +44,11 @@ public:
     QString name() const { return m_name; }
     QString path() const;
     int points() const { return m_points; }
-
-    void add(const SurveyReading &reading);
     // An alarm's event and a spectrum; kept back, like readings, while a survey is read back.
     void add(const SurveyAlarm &alarm);
     void add(const SurveySpectrum &spectrum);
+
+    void add(const SurveyReading &reading);
     // Ends the survey, so that the next start begins a new one; false with the reason.
     bool end(QString *error);
 
@@ -70,6 +70,9 @@ private:
     static void number(SurveyReading &reading, int index);
 
     std::unique_ptr<SurveyJournal> m_journal;
+    // Events that wait for a journal: they go into the next one attached.
+    std::vector<SurveyAlarm> m_waitingAlarms;
+    std::vector<SurveySpectrum> m_waitingSpectra;
     bool m_started = false;
     QString m_name;
     QString m_path;
@@ -77,8 +80,6 @@ private:
     // While the interrupted survey is read back, the journal stays closed.
     bool m_reading = false;
     std::vector<SurveyReading> m_waiting;
-    std::vector<SurveyAlarm> m_waitingAlarms;
-    std::vector<SurveySpectrum> m_waitingSpectra;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_readCount{0};  // readings read back so far
     std::mutex m_readMutex;           // guards what the reader hands over

@@ -4,11 +4,11 @@
 // GUI thread only.
 #pragma once
 
+#include <QMap>
 #include <QObject>
 #include <QString>
-#include <functional>
 
-class InstrumentWatch;
+class DeviceStatusWidget;
 class SurveySession;
 
 class WatchJournal : public QObject {
@@ -17,9 +17,10 @@ class WatchJournal : public QObject {
 public:
     WatchJournal(SurveySession &survey, QObject *parent);
 
-    // `serial`: the instrument's serial as its readings are journalled with.
-    void addInstrument(int devNum, InstrumentWatch &watch, std::function<QString()> serial);
+    // The panel's watch; its events carry the serial the panel announced its connection with.
+    void addInstrument(int devNum, DeviceStatusWidget &panel);
 
 private:
     SurveySession &m_survey;
+    QMap<int, QString> m_serials;  // by devNum, while connected
 };

@@ -27,8 +27,9 @@
 #include <memory>
 #include <mutex>
 
-#include "colour.h"
 #include "doseintegrator.h"
+
+#include "colour.h"
 
 namespace {
 

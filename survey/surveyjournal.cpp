@@ -124,19 +124,25 @@ struct SurveyJournal::Writer {
 
     void append(const SurveyReading *readings, size_t n) {
         if (n == 0) return;
-        hand([&] { pending.insert(pending.end(), readings, readings + n); }, n);
-    }
-    void append(const SurveyAlarm &alarm) {
-        hand([&] { pendingAlarms.push_back(alarm); }, 1);
-    }
-    void append(const SurveySpectrum &spectrum) {
-        hand([&] { pendingSpectra.push_back(spectrum); }, 1);
+        bool notify = false;
+        {
+            std::lock_guard lock(mutex);
+            if (failedWith || stopping) return;
+            if (pending.empty()) {
+                firstPending = Clock::now();
+                notify = true;
+            }
+            pending.insert(pending.end(), readings, readings + n);
+            handed += n;
+            notify = notify || pending.size() >= kBatchMax;
+        }
+        if (notify) wake.notify_one();
     }
 
-    // Queues `n` items by `put` (under the lock) and wakes the writer when a batch starts or is
-    // full.
-    template <typename Put>
-    void hand(Put put, size_t n) {
+    // An alarm's event or a spectrum, queued as readings are. Once the journal failed they are
+    // dropped: the readings are what the journal that takes over must have.
+    template <typename T>
+    void appendEvent(std::vector<T> &queue, const T &item) {
         bool notify = false;
         {
             std::lock_guard lock(mutex);
@@ -145,9 +151,8 @@ struct SurveyJournal::Writer {
                 firstPending = Clock::now();
                 notify = true;
             }
-            put();
-            handed += n;
-            notify = notify || pending.size() >= kBatchMax;
+            queue.push_back(item);
+            ++handed;
         }
         if (notify) wake.notify_one();
     }
@@ -189,15 +194,9 @@ struct SurveyJournal::Writer {
             const size_t taken = batch.size() + alarms.size() + spectra.size();
             flushWanted = false;
             lock.unlock();
-            // The events go with the first part of the readings, in one transaction.
             QString error;
-            size_t at = 0;
-            do {
-                const size_t n = std::min(kBatchMax, batch.size() - at);
-                error = at == 0 ? write(batch.data(), n, alarms, spectra)
-                                : write(batch.data() + at, n, {}, {});
-                at += n;
-            } while (at < batch.size() && error.isEmpty());
+            for (size_t at = 0; at < batch.size() && error.isEmpty(); at += kBatchMax)
+                error = write(batch.data() + at, std::min(kBatchMax, batch.size() - at));
             if (!error.isEmpty()) {
                 {
                     std::lock_guard failing(mutex);
@@ -206,6 +205,19 @@ struct SurveyJournal::Writer {
                 }
                 // Told before flush() returns, so that a caller who sees it fail has the signal.
                 emit owner->failed(error);
+            }
+            // Alarms and spectra after the readings, in a transaction of their own; their failure
+            // fails the journal as the readings' would.
+            if (error.isEmpty() && (!alarms.empty() || !spectra.empty())) {
+                if (const QString eventError = writeEvents(alarms, spectra);
+                    !eventError.isEmpty()) {
+                    {
+                        std::lock_guard failing(mutex);
+                        failedWith = true;
+                        message = eventError;
+                    }
+                    emit owner->failed(eventError);
+                }
             }
             lock.lock();
             written += taken;
@@ -219,11 +231,9 @@ struct SurveyJournal::Writer {
         }
     }
 
-    // One transaction of `n` readings, the alarms and the spectra; the failure, or nothing.
-    QString write(const SurveyReading *readings, size_t n, const std::vector<SurveyAlarm> &alarms,
-                  const std::vector<SurveySpectrum> &spectra) {
+    // One transaction of `n` readings; the failure, or nothing.
+    QString write(const SurveyReading *readings, size_t n) {
         int rc = journal::exec(db, "BEGIN IMMEDIATE");
-        if (rc == SQLITE_OK) rc = insertEvents(alarms, spectra);
         for (size_t i = 0; i < n && rc == SQLITE_OK; ++i) {
             const SurveyReading &r = readings[i];
             unsigned char blob[kPointBlobSize];
@@ -263,17 +273,15 @@ struct SurveyJournal::Writer {
         if (rc == SQLITE_OK) rc = journal::exec(db, "COMMIT");
         if (rc == SQLITE_OK) return {};
         sqlite3_reset(insert);
-        sqlite3_reset(insertAlarm);
-        sqlite3_reset(insertSpectrum);
         QString error = journal::failure(path, db, rc);
         if (!sqlite3_get_autocommit(db)) journal::exec(db, "ROLLBACK");
         return error;
     }
 
-    // Inside the transaction; the SQLite result.
-    int insertEvents(const std::vector<SurveyAlarm> &alarms,
-                     const std::vector<SurveySpectrum> &spectra) {
-        int rc = SQLITE_OK;
+    // One transaction of alarms and spectra; the failure, or nothing.
+    QString writeEvents(const std::vector<SurveyAlarm> &alarms,
+                        const std::vector<SurveySpectrum> &spectra) {
+        int rc = journal::exec(db, "BEGIN IMMEDIATE");
         for (size_t i = 0; i < alarms.size() && rc == SQLITE_OK; ++i) {
             const SurveyAlarm &a = alarms[i];
             sqlite3_stmt *s = insertAlarm;
@@ -306,7 +314,13 @@ struct SurveyJournal::Writer {
             rc = sqlite3_step(s);
             rc = rc == SQLITE_DONE ? sqlite3_reset(s) : rc;
         }
-        return rc;
+        if (rc == SQLITE_OK) rc = journal::exec(db, "COMMIT");
+        if (rc == SQLITE_OK) return {};
+        sqlite3_reset(insertAlarm);
+        sqlite3_reset(insertSpectrum);
+        QString error = journal::failure(path, db, rc);
+        if (!sqlite3_get_autocommit(db)) journal::exec(db, "ROLLBACK");
+        return error;
     }
 
     SurveyJournal *const owner;
@@ -382,20 +396,20 @@ bool SurveyJournal::startWriting(sqlite3 *db, int rc) {
     return true;
 }
 
+void SurveyJournal::append(const SurveyAlarm &alarm) {
+    if (m_writer) m_writer->appendEvent(m_writer->pendingAlarms, alarm);
+}
+
+void SurveyJournal::append(const SurveySpectrum &spectrum) {
+    if (m_writer) m_writer->appendEvent(m_writer->pendingSpectra, spectrum);
+}
+
 void SurveyJournal::append(const SurveyReading &reading) {
     if (m_writer) m_writer->append(&reading, 1);
 }
 
 void SurveyJournal::append(const std::vector<SurveyReading> &readings) {
     if (m_writer) m_writer->append(readings.data(), readings.size());
-}
-
-void SurveyJournal::append(const SurveyAlarm &alarm) {
-    if (m_writer) m_writer->append(alarm);
-}
-
-void SurveyJournal::append(const SurveySpectrum &spectrum) {
-    if (m_writer) m_writer->append(spectrum);
 }
 
 bool SurveyJournal::flush() {

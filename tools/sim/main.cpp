@@ -311,6 +311,9 @@ int main(int argc, char **argv) {
                 !parse_double(value.substr(comma + 1), m30.walk.longitude))
                 return usage_error("--start needs LAT,LON in degrees, got '" + std::string(value) +
                                    "'");
+        } else if (arg == "--dose-profile") {
+            if (!sim::load_dose_profile(std::string(value), m30.dose_profile, &error))
+                return usage_error(error);
         } else if (arg == "--speed") {
             m30.walk.speed = value == "walk"    ? sim::kWalkingSpeed
                              : value == "drive" ? sim::kDrivingSpeed
@@ -366,9 +369,6 @@ int main(int argc, char **argv) {
             if (arg == "--restart-delay-ms") m30.restart_delay_ms = number;
             if (arg == "--chunk") m30.chunk_bytes = number;
             if (arg == "--error-cycle-ms") m30.error_cycle_ms = number;
-        } else if (arg == "--dose-profile") {
-            if (!sim::load_dose_profile(std::string(value), m30.dose_profile, &error))
-                return usage_error(error);
         } else if (arg == "--faults") {
             if (!sim::load_fault_script(options.faults, std::string(value), &error))
                 return usage_error(error);
