@@ -101,6 +101,20 @@ void SurveySession::attach(std::unique_ptr<SurveyJournal> journal) {
         m_journal->append(p);
 }
 
+void SurveySession::add(const SurveyAlarm &alarm) {
+    if (m_reading || !m_journal)
+        m_waitingAlarms.push_back(alarm);
+    else
+        m_journal->append(alarm);
+}
+
+void SurveySession::add(const SurveySpectrum &spectrum) {
+    if (m_reading || !m_journal)
+        m_waitingSpectra.push_back(spectrum);
+    else
+        m_journal->append(spectrum);
+}
+
 void SurveySession::onFailed(const QString &message) {
     m_journal.reset();
     QString error;
@@ -200,20 +214,6 @@ void SurveySession::readBackDone(const QString &error) {
 void SurveySession::stopReading() {
     m_stop = true;
     if (m_reader.joinable()) m_reader.join();
-}
-
-void SurveySession::add(const SurveyAlarm &alarm) {
-    if (m_reading || !m_journal)
-        m_waitingAlarms.push_back(alarm);
-    else
-        m_journal->append(alarm);
-}
-
-void SurveySession::add(const SurveySpectrum &spectrum) {
-    if (m_reading || !m_journal)
-        m_waitingSpectra.push_back(spectrum);
-    else
-        m_journal->append(spectrum);
 }
 
 void SurveySession::add(const SurveyReading &reading) {
