@@ -16,7 +16,6 @@
 #include "device/mxxseeker.h"
 #include "device/surveyrecord.h"
 #include "downloaddialog.h"
-#include "instrumentwatch.h"
 #include "log.h"
 #include "map/format.h"
 #include "mxx/mxx.h"
@@ -55,10 +54,10 @@ DeviceStatusWidget::DeviceStatusWidget(QWidget *parent)
       m_displayTimer(QSharedPointer<QTimer>::create()),
       m_m17Protocol(std::make_shared<M17Protocol>()),
       m_m30Protocol(std::make_shared<M30Protocol>()),
-      m_reconnectTimer(new QTimer(this)),
-      m_watch(new InstrumentWatch(this)) {
+      m_reconnectTimer(new QTimer(this)) {
     initAppResources();
     ui->setupUi(this);
+    m_watch = new InstrumentWatch(this);
     m_watch->attach(*m_m30Protocol, *m_device);
     m_watchBar = new WatchBar(*m_watch, this, m_order);
     // The watch row takes the room of the connected page's margins: three panels still fit a

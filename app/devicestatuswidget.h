@@ -41,10 +41,10 @@ public:
     // The pause before each automatic reconnection after a restart; tests shorten it.
     void setReconnectInterval(int milliseconds) { m_reconnectIntervalMs = milliseconds; }
     MXXDevice &device() const { return *m_device; }
-    ConnectDialog &connectDialog() const { return *m_connectDialog; }
     // Alarms, dose, timeline and spectrum of this panel's instrument, and the row that shows them.
     InstrumentWatch &watch() const { return *m_watch; }
     WatchBar &watchBar() const { return *m_watchBar; }
+    ConnectDialog &connectDialog() const { return *m_connectDialog; }
 
     // The text of the status record's error word: the names of the conditions present.
     static QString errorText(uint16_t errorFlags);
@@ -106,6 +106,8 @@ private:
     QSharedPointer<QTimer> m_displayTimer;
     std::shared_ptr<M17Protocol> m_m17Protocol;
     std::shared_ptr<M30Protocol> m_m30Protocol;
+    InstrumentWatch *m_watch;
+    WatchBar *m_watchBar;
     QStringList m_connectedDevices;
     float m_cps = 0;
     float m_doseRate = 0;
@@ -125,6 +127,4 @@ private:
     // Counts connections and their ends: a result read on an ended connection is dropped.
     quint64 m_session = 0;
     bool m_keysEnabled = false;  // while the display is mirrored
-    InstrumentWatch *m_watch;
-    WatchBar *m_watchBar = nullptr;
 };

@@ -266,7 +266,6 @@ void MainWindow::OnBtnSettingsClicked() {
     SettingsDialog dialog(m_mapPath, m_picPath, m_trackR, m_scaleFactor, m_thresholds, m_colors,
                           m_mapPoints, this);
     connect(&dialog, &SettingsDialog::clearGpsDataOnMap, this, &MainWindow::clearGpsData);
-    dialog.setAlarmThresholds(AppSettings().alarmThresholds());
     if (dialog.exec() != QDialog::Accepted) return;
     // The track stays: it is kept in WGS84 and goes onto the new map once that has loaded.
     if (dialog.getMapDir() != m_mapPath) {
@@ -283,7 +282,6 @@ void MainWindow::OnBtnSettingsClicked() {
     m_thresholds = dialog.getValues();
     m_colors = dialog.getColors();
     m_mapPoints = dialog.getMapPoints();
-    AppSettings().setAlarmThresholds(dialog.alarmThresholds());
     applyAlarmThresholds();
     form->MapView->setTrackR(m_trackR);
     form->MapView->setColor(m_thresholds, m_colors);

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "appresources.h"
+#include "appsettings.h"
 #include "scalefactor.h"
 #include "ui_settingsdialog.h"
 
@@ -59,16 +60,14 @@ SettingsDialog::SettingsDialog(const QString &mapDir, const QString &picDir, dou
     // The same range the start-up reads, so Ok never cuts down a stored scale.
     m_ui->spinBox_font->setRange(kMinScaleFactor, kMaxScaleFactor);
     m_ui->spinBox_font->setValue(scaleFactor);
+    // The alarm thresholds the dialog keeps itself at "Ok"; the window applies them after.
+    const AppSettings::AlarmThresholds alarms = AppSettings().alarmThresholds();
+    m_ui->spinBox_doseRateAlarm->setValue(alarms.doseRate);
+    m_ui->spinBox_countRateAlarm->setValue(alarms.countRate);
     m_ui->comboBox->setCurrentIndex(mapPoints);
 }
 
 SettingsDialog::~SettingsDialog() = default;
-
-void SettingsDialog::setAlarmThresholds(const AppSettings::AlarmThresholds &thresholds) {
-    m_alarms = thresholds;
-    m_ui->spinBox_doseRateAlarm->setValue(thresholds.doseRate);
-    m_ui->spinBox_countRateAlarm->setValue(thresholds.countRate);
-}
 
 QLabel *SettingsDialog::swatch(int row) const {
     const QList<QLabel *> labels = {m_ui->label_color1, m_ui->label_color2, m_ui->label_color3,
@@ -120,9 +119,10 @@ void SettingsDialog::on_btn_ok_clicked() {
     m_values = {readThreshold(m_ui->edit_color1->text()), readThreshold(m_ui->edit_color2->text()),
                 readThreshold(m_ui->edit_color3->text()), readThreshold(m_ui->edit_color4->text()),
                 readThreshold(m_ui->edit_color5->text())};
+    AppSettings().setAlarmThresholds(
+        {m_ui->spinBox_doseRateAlarm->value(), m_ui->spinBox_countRateAlarm->value()});
     m_colors = m_chosenColors;
     m_mapPoints = m_ui->comboBox->currentIndex();
-    m_alarms = {m_ui->spinBox_doseRateAlarm->value(), m_ui->spinBox_countRateAlarm->value()};
     accept();
 }
 

@@ -1,16 +1,13 @@
 // Edits the main window's user settings on copies: map file, picture folder, track radius, font
-// scale, the reading that colours the track, the five thresholds with their colours and the alarm
-// thresholds. The getters return the values taken at "Ok"; until then (and after Cancel) they
-// return the values the dialog was built with. "Clear Map" asks for the map's points to be
-// deleted at once.
+// scale, the reading that colours the track, and the five thresholds with their colours. The
+// getters return the values taken at "Ok"; until then (and after Cancel) they return the values
+// the dialog was built with. "Clear Map" asks for the map's points to be deleted at once.
 #pragma once
 
 #include <QColor>
 #include <QDialog>
 #include <QList>
 #include <QString>
-
-#include "appsettings.h"
 
 #include <memory>
 
@@ -37,9 +34,6 @@ public:
     QList<double> getValues() const { return m_values; }
     QList<QColor> getColors() const { return m_colors; }
     int getMapPoints() const { return m_mapPoints; }
-    // The alarm thresholds (0 off); what was set until "Ok".
-    void setAlarmThresholds(const AppSettings::AlarmThresholds &thresholds);
-    AppSettings::AlarmThresholds alarmThresholds() const { return m_alarms; }
 
 signals:
     void clearGpsDataOnMap();
@@ -69,5 +63,4 @@ private:
     QString m_picDir;
     int m_scaleFactor;
     int m_mapPoints;
-    AppSettings::AlarmThresholds m_alarms;
 };
