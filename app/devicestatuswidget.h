@@ -14,13 +14,13 @@
 #include "mxx/m30_records.h"
 
 class ConnectDialog;
-class InstrumentWatch;
 class M17Protocol;
 class M30Protocol;
 class MXXDevice;
 class MXXSeeker;
 class QPushButton;
 class QTimer;
+class InstrumentWatch;
 class WatchBar;
 
 namespace Ui {

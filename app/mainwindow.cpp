@@ -57,6 +57,7 @@ MainWindow::MainWindow(QWidget *parent)
     for (int devNum = 1; devNum <= 3; ++devNum)
         resetColumn(devNum);
     updateShowGpsButton();
+    setupAlarms();
     m_tagger->setFolder(m_picPath);
     QTimer::singleShot(kMapLoadDelayMs, this, &MainWindow::loadData);
     // Asking about an interrupted survey waits for the window and its map to be up (loadData);
@@ -69,7 +70,6 @@ MainWindow::MainWindow(QWidget *parent)
         l->hide();
     for (int devNum = 1; devNum <= 3; ++devNum)
         panel(devNum).setOrder(devNum);
-    setupAlarms();
 }
 
 MainWindow::~MainWindow() = default;
