@@ -60,9 +60,12 @@ DeviceStatusWidget::DeviceStatusWidget(QWidget *parent)
     m_watch = new InstrumentWatch(this);
     m_watch->attach(*m_m30Protocol, *m_device);
     m_watchBar = new WatchBar(*m_watch, this, m_order);
-    // The watch row takes the room of the connected page's margins: three panels still fit a
-    // 1366 x 768 screen.
+    // The watch row takes the room of the connected page's margins and of some spacing: three
+    // panels, each with a row more, still fit a 1366 x 768 screen.
     ui->gridLayout->setContentsMargins(0, 0, 0, 0);
+    ui->gridLayout->setVerticalSpacing(2);
+    ui->verticalLayout->setSpacing(2);
+    ui->verticalLayout->setContentsMargins(6, 4, 6, 4);
     ui->verticalLayout->addWidget(m_watchBar);
     m_connectDialog = QSharedPointer<ConnectDialog>::create(m_seeker, this);
     connectSignals();
