@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include <cmath>
+
 #include "scalefactor.h"
 
 namespace {
@@ -17,6 +19,8 @@ const QString kMapPoints = QStringLiteral("MapPoints");
 const QString kTrackColoursKey = QStringLiteral("TrackColorInfo");
 const QString kThreshold = QStringLiteral("Threshold");
 const QString kColour = QStringLiteral("Color");
+const QString kDoseRateAlarm = QStringLiteral("Alarm/DoseRate");
+const QString kCountRateAlarm = QStringLiteral("Alarm/CountRate");
 const QString kShowGps = QStringLiteral("ShowGps");
 const QString kLastSurvey = QStringLiteral("LastSurvey");
 const QString kDays = QStringLiteral("DaysDelta");
@@ -118,6 +122,20 @@ int AppSettings::scaleFactor() const {
 }
 bool AppSettings::setScaleFactor(int percent, QString *error) {
     return writeScaleFactor(scaleFactorFile(), percent, error);
+}
+
+AppSettings::AlarmThresholds AppSettings::alarmThresholds() const {
+    // A value that is no positive number is off.
+    auto read = [this](const QString &key) {
+        bool ok = false;
+        const double value = m_store.value(key, 0).toDouble(&ok);
+        return ok && std::isfinite(value) && value > 0 ? value : 0.0;
+    };
+    return {read(kDoseRateAlarm), read(kCountRateAlarm)};
+}
+void AppSettings::setAlarmThresholds(const AlarmThresholds &thresholds) {
+    m_store.setValue(kDoseRateAlarm, thresholds.doseRate);
+    m_store.setValue(kCountRateAlarm, thresholds.countRate);
 }
 
 bool AppSettings::showGps() const {

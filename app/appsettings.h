@@ -54,6 +54,15 @@ public:
     // False, with the reason, when scale_factor.ini could not be written.
     bool setScaleFactor(int percent, QString *error);
 
+    // The survey's alarm thresholds, in the instruments' raw dose-rate unit and in counts per
+    // second; 0 (the default) is off.
+    struct AlarmThresholds {
+        double doseRate = 0;
+        double countRate = 0;
+    };
+    AlarmThresholds alarmThresholds() const;
+    void setAlarmThresholds(const AlarmThresholds &thresholds);
+
     bool showGps() const;
     void setShowGps(bool show);
 

@@ -20,6 +20,7 @@
 #include "map/format.h"
 #include "mxx/mxx.h"
 #include "ui_devicestatuswidget.h"
+#include "watchbar.h"
 
 namespace {
 
@@ -56,6 +57,16 @@ DeviceStatusWidget::DeviceStatusWidget(QWidget *parent)
       m_reconnectTimer(new QTimer(this)) {
     initAppResources();
     ui->setupUi(this);
+    m_watch = new InstrumentWatch(this);
+    m_watch->attach(*m_m30Protocol, *m_device);
+    m_watchBar = new WatchBar(*m_watch, this, m_order);
+    // The watch row takes the room of the connected page's margins and of some spacing: three
+    // panels, each with a row more, still fit a 1366 x 768 screen.
+    ui->gridLayout->setContentsMargins(0, 0, 0, 0);
+    ui->gridLayout->setVerticalSpacing(2);
+    ui->verticalLayout->setSpacing(2);
+    ui->verticalLayout->setContentsMargins(6, 4, 6, 4);
+    ui->verticalLayout->addWidget(m_watchBar);
     m_connectDialog = QSharedPointer<ConnectDialog>::create(m_seeker, this);
     connectSignals();
     connect(m_displayTimer.get(), &QTimer::timeout, this, &DeviceStatusWidget::updateDeviceDisplay);
@@ -71,6 +82,7 @@ DeviceStatusWidget::~DeviceStatusWidget() {
 
 void DeviceStatusWidget::setOrder(int order) {
     m_order = order;
+    m_watchBar->setDevNum(order);
     // The words of devices 2 and 3 carry a blank of their own.
     static const char *const kWords[] = {QT_TR_NOOP("one"), QT_TR_NOOP(" two"),
                                          QT_TR_NOOP(" three")};

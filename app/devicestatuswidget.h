@@ -21,6 +21,8 @@ class MXXDevice;
 class MXXSeeker;
 class QPushButton;
 class QTimer;
+class InstrumentWatch;
+class WatchBar;
 
 namespace Ui {
 class DeviceStatusWidget;
@@ -40,6 +42,9 @@ public:
     // The pause before each automatic reconnection after a restart; tests shorten it.
     void setReconnectInterval(int milliseconds) { m_reconnectIntervalMs = milliseconds; }
     MXXDevice &device() const { return *m_device; }
+    // Alarms, dose, timeline and spectrum of this panel's instrument, and the row that shows them.
+    InstrumentWatch &watch() const { return *m_watch; }
+    WatchBar &watchBar() const { return *m_watchBar; }
     ConnectDialog &connectDialog() const { return *m_connectDialog; }
 
     // The text of the status record's error word: the names of the conditions present.
@@ -102,6 +107,8 @@ private:
     QSharedPointer<QTimer> m_displayTimer;
     std::shared_ptr<M17Protocol> m_m17Protocol;
     std::shared_ptr<M30Protocol> m_m30Protocol;
+    InstrumentWatch *m_watch;
+    WatchBar *m_watchBar;
     QStringList m_connectedDevices;
     float m_cps = 0;
     float m_doseRate = 0;

@@ -6,11 +6,13 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include "alarmpresenter.h"
 #include "appresources.h"
 #include "appsettings.h"
 #include "devicestatuswidget.h"
 #include "distancedialog.h"
 #include "geotagger.h"
+#include "instrumentwatch.h"
 #include "map/format.h"
 #include "map/widgets/mapview.h"
 #include "settingsdialog.h"
@@ -19,6 +21,7 @@
 #include "surveysession.h"
 #include "survokart/version.h"
 #include "ui_mainwindow.h"
+#include "watchjournal.h"
 
 namespace {
 
@@ -56,6 +59,7 @@ MainWindow::MainWindow(QWidget *parent)
     for (int devNum = 1; devNum <= 3; ++devNum)
         resetColumn(devNum);
     updateShowGpsButton();
+    setupAlarms();
     m_tagger->setFolder(m_picPath);
     QTimer::singleShot(kMapLoadDelayMs, this, &MainWindow::loadData);
     // Asking about an interrupted survey waits for the window and its map to be up (loadData);
@@ -276,6 +280,7 @@ void MainWindow::OnBtnSettingsClicked() {
     m_thresholds = dialog.getValues();
     m_colors = dialog.getColors();
     m_mapPoints = dialog.getMapPoints();
+    applyAlarmThresholds();
     form->MapView->setTrackR(m_trackR);
     form->MapView->setColor(m_thresholds, m_colors);
     form->MapView->createScene();
@@ -284,6 +289,27 @@ void MainWindow::OnBtnSettingsClicked() {
 }
 
 // ---- the panels
+
+void MainWindow::setupAlarms() {
+    m_alarms = new AlarmPresenter(*form->MapView, this);
+    auto *journal = new WatchJournal(*m_survey, this);
+    QLabel *headers[] = {form->lblDev1, form->lblDev2, form->lblDev3};
+    for (int devNum = 1; devNum <= 3; ++devNum) {
+        QList<QLabel *> column{headers[devNum - 1]};
+        for (int row = 0; row < Rows; ++row)
+            column << cell(Row(row), devNum);
+        m_alarms->addInstrument(devNum, panel(devNum).watch(), column);
+        journal->addInstrument(devNum, panel(devNum));
+    }
+    applyAlarmThresholds();
+}
+
+void MainWindow::applyAlarmThresholds() {
+    const AppSettings::AlarmThresholds t = AppSettings().alarmThresholds();
+    for (int devNum = 1; devNum <= 3; ++devNum)
+        panel(devNum).watch().setThresholds(t.doseRate, t.countRate,
+                                            QDateTime::currentMSecsSinceEpoch());
+}
 
 QLabel *MainWindow::cell(Row row, int devNum) const {
     QLabel *const cells[Rows][3] = {

@@ -18,6 +18,7 @@
 
 #include "survey/surveyreading.h"
 
+class AlarmPresenter;
 class DeviceStatusWidget;
 class Geotagger;
 class SurveyLoader;
@@ -42,6 +43,7 @@ public:
     DeviceStatusWidget &panel(int devNum) const;  // 1..3
     Geotagger &geotagger() const { return *m_tagger; }
     SurveySession &survey() const { return *m_survey; }
+    AlarmPresenter &alarms() const { return *m_alarms; }
 
 public slots:
     void OnBtnSettingsClicked();
@@ -89,6 +91,10 @@ private:
     void setPickMode(bool pick);
     void showError(const QString &text);
     QLabel *cell(Row row, int devNum) const;  // devNum 1..3
+    // The instruments' alarms, shown in their columns and on the map, with the stored thresholds;
+    // they and the spectra go into the survey journal.
+    void setupAlarms();
+    void applyAlarmThresholds();
     void resetColumn(int devNum);
     // Readings of the past (downloaded, read back, opened) on the track.
     void drawHistory(const std::vector<SurveyReading> &readings);
@@ -123,6 +129,7 @@ private:
     bool m_showGps = false;
     QStringList m_connectedDevices;
     SurveySession *m_survey;
+    AlarmPresenter *m_alarms = nullptr;
     bool m_picFolderMissing = false;
     bool m_surveyChosen = false;  // once per window: a closed window journals no more
     // A survey opened from its journal, drawn on the map until the map is cleared.

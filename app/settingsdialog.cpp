@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "appresources.h"
+#include "appsettings.h"
 #include "scalefactor.h"
 #include "ui_settingsdialog.h"
 
@@ -59,6 +60,10 @@ SettingsDialog::SettingsDialog(const QString &mapDir, const QString &picDir, dou
     // The same range the start-up reads, so Ok never cuts down a stored scale.
     m_ui->spinBox_font->setRange(kMinScaleFactor, kMaxScaleFactor);
     m_ui->spinBox_font->setValue(scaleFactor);
+    // The alarm thresholds the dialog keeps itself at "Ok"; the window applies them after.
+    const AppSettings::AlarmThresholds alarms = AppSettings().alarmThresholds();
+    m_ui->spinBox_doseRateAlarm->setValue(alarms.doseRate);
+    m_ui->spinBox_countRateAlarm->setValue(alarms.countRate);
     m_ui->comboBox->setCurrentIndex(mapPoints);
 }
 
@@ -114,6 +119,8 @@ void SettingsDialog::on_btn_ok_clicked() {
     m_values = {readThreshold(m_ui->edit_color1->text()), readThreshold(m_ui->edit_color2->text()),
                 readThreshold(m_ui->edit_color3->text()), readThreshold(m_ui->edit_color4->text()),
                 readThreshold(m_ui->edit_color5->text())};
+    AppSettings().setAlarmThresholds(
+        {m_ui->spinBox_doseRateAlarm->value(), m_ui->spinBox_countRateAlarm->value()});
     m_colors = m_chosenColors;
     m_mapPoints = m_ui->comboBox->currentIndex();
     accept();

@@ -102,6 +102,24 @@ void SurveySession::attach(std::unique_ptr<SurveyJournal> journal) {
         },
         Qt::QueuedConnection);
     m_journal = std::move(journal);
+    for (const SurveyAlarm &a : std::exchange(m_waitingAlarms, {}))
+        m_journal->append(a);
+    for (const SurveySpectrum &p : std::exchange(m_waitingSpectra, {}))
+        m_journal->append(p);
+}
+
+void SurveySession::add(const SurveyAlarm &alarm) {
+    if (m_reading || !m_journal)
+        m_waitingAlarms.push_back(alarm);
+    else
+        m_journal->append(alarm);
+}
+
+void SurveySession::add(const SurveySpectrum &spectrum) {
+    if (m_reading || !m_journal)
+        m_waitingSpectra.push_back(spectrum);
+    else
+        m_journal->append(spectrum);
 }
 
 void SurveySession::onFailed(const QString &message) {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "survey/surveyevents.h"
 #include "survey/surveyreading.h"
 
 class SurveyJournal;
@@ -45,6 +46,9 @@ public:
     QString name() const { return m_name; }
     QString path() const;
     int points() const { return m_points; }
+    // An alarm's event and a spectrum; kept back, like readings, while a survey is read back.
+    void add(const SurveyAlarm &alarm);
+    void add(const SurveySpectrum &spectrum);
 
     void add(const SurveyReading &reading);
     // Adds a downloaded record whole; false, adding nothing, when this survey has it already.
@@ -69,6 +73,9 @@ private:
     bool remember(const std::vector<SurveyReading> &readings);
 
     std::unique_ptr<SurveyJournal> m_journal;
+    // Events that wait for a journal: they go into the next one attached.
+    std::vector<SurveyAlarm> m_waitingAlarms;
+    std::vector<SurveySpectrum> m_waitingSpectra;
     bool m_started = false;
     QString m_name;
     QString m_path;

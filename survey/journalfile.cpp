@@ -58,6 +58,23 @@ INSERT INTO gpkg_contents (table_name, data_type, identifier, description, srs_i
 INSERT INTO gpkg_geometry_columns VALUES ('readings', 'geom', 'POINT', 4326, 0, 0);
 )sql";
 
+// The alarms and spectra beside the readings. Journals written before they existed get them when
+// they are reopened; reading such a journal finds none.
+constexpr const char *kEventSchema = R"sql(
+CREATE TABLE IF NOT EXISTS alarms (
+  fid INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, time DATETIME NOT NULL, time_ms INTEGER NOT NULL,
+  instrument MEDIUMINT NOT NULL, serial TEXT, reading TEXT NOT NULL, event TEXT NOT NULL,
+  value DOUBLE, unit TEXT, threshold DOUBLE);
+-- Channel counts as little-endian 32-bit integers.
+CREATE TABLE IF NOT EXISTS spectra (
+  fid INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, time DATETIME NOT NULL, time_ms INTEGER NOT NULL,
+  instrument MEDIUMINT NOT NULL, serial TEXT, live_time INTEGER, clock_time INTEGER,
+  channels MEDIUMINT NOT NULL, counts BLOB NOT NULL);
+INSERT OR IGNORE INTO gpkg_contents (table_name, data_type, identifier, description)
+  VALUES ('alarms', 'attributes', 'alarms', 'Survokart alarms'),
+         ('spectra', 'attributes', 'spectra', 'Survokart spectra');
+)sql";
+
 QString reason(sqlite3 *db, int code) {
     const int extended = db ? sqlite3_extended_errcode(db) : code;
     const int sysErrno = db ? sqlite3_system_errno(db) : 0;
@@ -189,6 +206,7 @@ sqlite3 *open(const QString &path, Mode mode, QString *error) {
     if (mode == Mode::Create) {
         rc = exec(db, "BEGIN IMMEDIATE");
         if (rc == SQLITE_OK) rc = exec(db, kSchema);
+        if (rc == SQLITE_OK) rc = exec(db, kEventSchema);
         if (rc == SQLITE_OK) rc = exec(db, "COMMIT");
         if (rc != SQLITE_OK) return fail(rc);
         return db;
@@ -196,9 +214,16 @@ sqlite3 *open(const QString &path, Mode mode, QString *error) {
     // Taking the write lock once tells at once whether another program holds the journal.
     rc = exec(db, "BEGIN IMMEDIATE");
     if (rc != SQLITE_OK) return fail(rc);
-    const bool ours = isJournal(db);
-    exec(db, "ROLLBACK");
-    if (!ours) return fail(SQLITE_NOTADB);
+    if (!isJournal(db)) {
+        exec(db, "ROLLBACK");
+        return fail(SQLITE_NOTADB);
+    }
+    rc = exec(db, kEventSchema);
+    if (rc == SQLITE_OK) rc = exec(db, "COMMIT");
+    if (rc != SQLITE_OK) {
+        exec(db, "ROLLBACK");
+        return fail(rc);
+    }
     return db;
 }
 

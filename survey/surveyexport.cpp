@@ -23,8 +23,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
+
+#include "doseintegrator.h"
 
 #include "colour.h"
 #include "surveyjournalreader.h"
@@ -93,6 +97,59 @@ std::string kmlStyle(const SurveyReading &r, const SurveyExportOptions &o) {
     return style;
 }
 
+// The cumulative dose of each instrument's live readings at each reading; NaN for downloaded ones.
+std::vector<double> cumulativeDoses(const std::vector<SurveyReading> &readings) {
+    std::map<int, DoseIntegrator> byInstrument;
+    std::vector<double> doses;
+    doses.reserve(readings.size());
+    for (const SurveyReading &r : readings) {
+        if (r.downloaded()) {
+            doses.push_back(SurveyReading::kNone);
+            continue;
+        }
+        DoseIntegrator &d = byInstrument[r.instrument];
+        d.add(r.timeMs, r.doseRate);
+        doses.push_back(d.dose());
+    }
+    return doses;
+}
+
+// Which alarms of its instrument were on at each reading, by the names the journal uses.
+std::vector<QByteArray> alarmsOn(const std::vector<SurveyReading> &readings,
+                                 const std::vector<SurveyAlarm> &alarms) {
+    struct Span {
+        int instrument;
+        SurveyAlarm::Reading reading;
+        qint64 startMs, endMs;
+    };
+    std::vector<Span> spans;
+    for (const SurveyAlarm &a : alarms) {
+        if (a.event == SurveyAlarm::Start) {
+            spans.push_back(
+                {a.instrument, a.reading, a.timeMs, std::numeric_limits<qint64>::max()});
+        } else if (a.event == SurveyAlarm::End) {
+            for (auto s = spans.rbegin(); s != spans.rend(); ++s)
+                if (s->instrument == a.instrument && s->reading == a.reading) {
+                    s->endMs = a.timeMs;
+                    break;
+                }
+        }
+    }
+    std::vector<QByteArray> on;
+    on.reserve(readings.size());
+    for (const SurveyReading &r : readings) {
+        bool is[2] = {false, false};
+        for (const Span &s : spans)
+            if (s.instrument == r.instrument && s.startMs <= r.timeMs && r.timeMs <= s.endMs)
+                is[s.reading] = true;
+        QByteArrayList names;
+        for (SurveyAlarm::Reading k : {SurveyAlarm::DoseRate, SurveyAlarm::CountRate})
+            if (is[k]) names << alarmReadingName(k);
+        on.push_back(names.join('+'));
+    }
+    return on;
+}
+
 class Writer {
 public:
     Writer(const std::vector<SurveyReading> &readings, const SurveyExportOptions &o)
@@ -100,6 +157,10 @@ public:
         // Times with milliseconds only where a reading has them: a download's are whole seconds.
         m_withMs = std::any_of(readings.begin(), readings.end(),
                                [](const SurveyReading &r) { return r.timeMs % 1000 != 0; });
+        if (o.watchColumns) {
+            m_doses = cumulativeDoses(readings);
+            m_alarms = alarmsOn(readings, o.alarms);
+        }
     }
 
     // Writes to `target`, a name GDAL opens (a file or /vsimem/); the error, or nothing.
@@ -169,6 +230,8 @@ private:
                                          {"serial", OFTString},
                                          {"fix", OFTInteger},
                                          {"downloaded", OFTInteger}});
+        if (m_o.watchColumns)
+            fields.insert(fields.end(), {{"dose", OFTReal}, {"alarm", OFTString}});
         for (const auto &[field, fieldType] : fields) {
             // The GPX driver has its own fields of these names already; its fix is the kind of
             // fix (2d, 3d), and every point in a GPX file has one.
@@ -228,6 +291,11 @@ private:
                 if (!gpx && std::isfinite(r->altitude)) point.setZ(r->altitude);
                 feature.SetGeometry(&point);
             }
+            if (m_o.watchColumns) {
+                const size_t i = static_cast<size_t>(r - m_readings.data());
+                setNumber(feature, "dose", m_doses[i]);
+                feature.SetField("alarm", m_alarms[i].constData());
+            }
             if (m_o.format == SurveyFormat::Kml) feature.SetStyleString(kmlStyle(*r, m_o).c_str());
             if (layer->CreateFeature(&feature) != OGRERR_NONE) return QuietErrors::last();
         }
@@ -244,6 +312,8 @@ private:
     const std::vector<SurveyReading> &m_readings;
     const SurveyExportOptions &m_o;
     bool m_withMs = false;
+    std::vector<double> m_doses;       // by reading, with watchColumns
+    std::vector<QByteArray> m_alarms;  // likewise
 };
 
 }  // namespace
@@ -306,6 +376,20 @@ bool exportSurvey(const std::vector<SurveyReading> &readings, const SurveyExport
     return true;
 }
 
+bool readJournal(const QString &journal, SurveyExportOptions &options,
+                 std::vector<SurveyReading> *readings, QString *error) {
+    SurveyJournalReader reader;
+    if (reader.open(journal)) *readings = reader.readings();
+    if (reader.errorString().isEmpty()) {
+        options.name = reader.info().name;
+        options.watchColumns = true;
+        options.alarms = reader.alarms();
+    }
+    if (reader.errorString().isEmpty()) return true;
+    *error = reader.errorString();
+    return false;
+}
+
 JournalExportError exportJournal(const QString &journal, SurveyExportOptions options,
                                  const QString &path, QString *error) {
     // The export replaces its output (a link there, not what it points to): never the journal.
@@ -317,17 +401,8 @@ JournalExportError exportJournal(const QString &journal, SurveyExportOptions opt
         *error = Text::tr("%1 is the survey journal itself; choose another file").arg(path);
         return JournalExportError::IsTheJournal;
     }
-    SurveyJournalReader reader;
-    if (!reader.open(journal)) {
-        *error = reader.errorString();
-        return JournalExportError::Journal;
-    }
-    const std::vector<SurveyReading> readings = reader.readings();
-    if (!reader.errorString().isEmpty()) {
-        *error = reader.errorString();
-        return JournalExportError::Journal;
-    }
-    options.name = reader.info().name;
+    std::vector<SurveyReading> readings;
+    if (!readJournal(journal, options, &readings, error)) return JournalExportError::Journal;
     return exportSurvey(readings, options, path, error) ? JournalExportError::None
                                                         : JournalExportError::Output;
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "surveyevents.h"
 #include "surveyreading.h"
 
 enum class SurveyFormat { Csv, GeoJson, Kml, Gpx };
@@ -32,6 +33,12 @@ struct SurveyExportOptions {
     QList<double> thresholds;
     QList<QColor> colours;
     bool colourByCountRate = false;
+    // Adds, after every other column, "dose": the instrument's cumulative dose over its live
+    // readings up to this one, in the raw unit times hours (nSv for nSv/h; gaps in the readings
+    // left out; empty for downloaded readings), and "alarm": which of the instrument's alarms
+    // were on ("dose_rate", "count_rate", both joined by "+", or empty), from `alarms`.
+    bool watchColumns = false;
+    std::vector<SurveyAlarm> alarms;
 };
 
 // Writes the readings, in their order (GPX: one track per instrument), to `path`: through a
@@ -43,10 +50,15 @@ bool exportSurvey(const std::vector<SurveyReading> &readings, const SurveyExport
 bool exportSurvey(const std::vector<SurveyReading> &readings, const SurveyExportOptions &options,
                   QByteArray *bytes, QString *error);
 
+// Reads what an export of the survey journal at `journal` holds: its readings, and into
+// `options` the survey's name, the watch columns and its alarms. False with `error` set.
+bool readJournal(const QString &journal, SurveyExportOptions &options,
+                 std::vector<SurveyReading> *readings, QString *error);
+
 // What kept a journal's export from being written.
 enum class JournalExportError { None, IsTheJournal, Journal, Output };
 
-// Writes the survey journal at `journal` to `path` as exportSurvey does, the survey's name taken
-// from the journal. Refuses `path` when it is the journal itself (its name or a hard link).
+// Writes the survey journal at `journal` to `path` as exportSurvey does, with what readJournal
+// reads. Refuses `path` when it is the journal itself (its name or a hard link).
 JournalExportError exportJournal(const QString &journal, SurveyExportOptions options,
                                  const QString &path, QString *error);

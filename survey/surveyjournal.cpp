@@ -23,7 +23,29 @@ constexpr const char *kInsert =
     "(?1, strftime('%Y-%m-%dT%H:%M:%fZ', ?2 / 1000.0, 'unixepoch'), ?2, ?3, ?4, ?5, ?6, ?7, ?8, "
     "?9, ?10, ?11, ?12)";
 
+constexpr const char *kInsertAlarm =
+    "INSERT INTO alarms (time, time_ms, instrument, serial, reading, event, value, unit, "
+    "threshold) VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', ?1 / 1000.0, 'unixepoch'), ?1, ?2, ?3, "
+    "?4, ?5, ?6, ?7, ?8)";
+constexpr const char *kInsertSpectrum =
+    "INSERT INTO spectra (time, time_ms, instrument, serial, live_time, clock_time, channels, "
+    "counts) VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', ?1 / 1000.0, 'unixepoch'), ?1, ?2, ?3, ?4, "
+    "?5, ?6, ?7)";
+
 const char *const kUnitTexts[] = {"nGy/h", "nSv/h", "\xC2\xB5R/h", "nrem/h"};
+
+const char *unitText(int unit) {
+    return kUnitTexts[unit >= 1 && unit <= 3 ? unit : 0];
+}
+
+void bindText(sqlite3_stmt *s, int i, const QString &text) {
+    if (text.isNull()) {
+        sqlite3_bind_null(s, i);
+        return;
+    }
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(s, i, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+}
 
 void put32(unsigned char *b, uint32_t v) {
     for (int i = 0; i < 4; ++i)
@@ -67,12 +89,20 @@ struct SurveyJournal::Writer {
     ~Writer() {
         stop();
         sqlite3_finalize(insert);
+        sqlite3_finalize(insertAlarm);
+        sqlite3_finalize(insertSpectrum);
         sqlite3_close(db);
     }
 
     // Prepares the insert and starts the thread; false with `error` set.
     bool start(QString *error) {
         int rc = sqlite3_prepare_v3(db, kInsert, -1, SQLITE_PREPARE_PERSISTENT, &insert, nullptr);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_prepare_v3(db, kInsertAlarm, -1, SQLITE_PREPARE_PERSISTENT, &insertAlarm,
+                                    nullptr);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_prepare_v3(db, kInsertSpectrum, -1, SQLITE_PREPARE_PERSISTENT,
+                                    &insertSpectrum, nullptr);
         if (rc != SQLITE_OK) {
             *error = journal::failure(path, db, rc);
             return false;
@@ -114,6 +144,27 @@ struct SurveyJournal::Writer {
         if (notify) wake.notify_one();
     }
 
+    // An alarm's event or a spectrum, queued as readings are. Once the journal failed they are
+    // dropped: the readings are what the journal that takes over must have.
+    template <typename T>
+    void appendEvent(std::vector<T> &queue, const T &item) {
+        bool notify = false;
+        {
+            std::lock_guard lock(mutex);
+            if (failedWith || stopping) return;
+            if (nothingPending()) {
+                firstPending = Clock::now();
+                notify = true;
+            }
+            queue.push_back(item);
+            ++handed;
+        }
+        if (notify) wake.notify_one();
+    }
+    bool nothingPending() const {
+        return pending.empty() && pendingAlarms.empty() && pendingSpectra.empty();
+    }
+
     bool flush() {
         std::unique_lock lock(mutex);
         const uint64_t target = handed;
@@ -127,10 +178,12 @@ struct SurveyJournal::Writer {
 
     void run() {
         std::vector<SurveyReading> batch;
+        std::vector<SurveyAlarm> alarms;
+        std::vector<SurveySpectrum> spectra;
         std::unique_lock lock(mutex);
         for (;;) {
-            wake.wait(lock, [&] { return stopping || flushWanted || !pending.empty(); });
-            if (pending.empty()) {
+            wake.wait(lock, [&] { return stopping || flushWanted || !nothingPending(); });
+            if (nothingPending()) {
                 if (stopping) return;
                 flushWanted = false;
                 continue;
@@ -139,6 +192,11 @@ struct SurveyJournal::Writer {
             if (!cut()) wake.wait_until(lock, firstPending + kBatchInterval, cut);
             batch.clear();
             batch.swap(pending);
+            alarms.clear();
+            alarms.swap(pendingAlarms);
+            spectra.clear();
+            spectra.swap(pendingSpectra);
+            const size_t taken = batch.size() + alarms.size() + spectra.size();
             flushWanted = false;
             lock.unlock();
             QString error;
@@ -160,11 +218,26 @@ struct SurveyJournal::Writer {
                 // Told before flush() returns, so that a caller who sees it fail has the signal.
                 emit owner->failed(error);
             }
+            // Alarms and spectra after the readings, in a transaction of their own; their failure
+            // fails the journal as the readings' would.
+            if (error.isEmpty() && (!alarms.empty() || !spectra.empty())) {
+                if (const QString eventError = writeEvents(alarms, spectra);
+                    !eventError.isEmpty()) {
+                    {
+                        std::lock_guard failing(mutex);
+                        failedWith = true;
+                        message = eventError;
+                    }
+                    emit owner->failed(eventError);
+                }
+            }
             lock.lock();
-            written += batch.size();
+            written += taken;
             if (failedWith) {
-                written += pending.size();
+                written += pending.size() + pendingAlarms.size() + pendingSpectra.size();
                 pending.clear();
+                pendingAlarms.clear();
+                pendingSpectra.clear();
             }
             done.notify_all();
         }
@@ -197,8 +270,7 @@ struct SurveyJournal::Writer {
             bindNumber(insert, 6, r.usable() ? r.altitude : SurveyReading::kNone);
             bindNumber(insert, 7, r.countRate);
             bindNumber(insert, 8, r.doseRate);
-            const int unit = r.doseUnit >= 1 && r.doseUnit <= 3 ? r.doseUnit : 0;
-            sqlite3_bind_text(insert, 9, kUnitTexts[unit], -1, SQLITE_STATIC);
+            sqlite3_bind_text(insert, 9, unitText(r.doseUnit), -1, SQLITE_STATIC);
             sqlite3_bind_int(insert, 10, r.downloaded() ? 1 : 0);
             if (r.downloaded()) {
                 sqlite3_bind_int64(insert, 11, r.recordId);
@@ -218,10 +290,57 @@ struct SurveyJournal::Writer {
         return error;
     }
 
+    // One transaction of alarms and spectra; the failure, or nothing.
+    QString writeEvents(const std::vector<SurveyAlarm> &alarms,
+                        const std::vector<SurveySpectrum> &spectra) {
+        int rc = journal::exec(db, "BEGIN IMMEDIATE");
+        for (size_t i = 0; i < alarms.size() && rc == SQLITE_OK; ++i) {
+            const SurveyAlarm &a = alarms[i];
+            sqlite3_stmt *s = insertAlarm;
+            sqlite3_bind_int64(s, 1, a.timeMs);
+            sqlite3_bind_int(s, 2, a.instrument);
+            bindText(s, 3, a.serial);
+            sqlite3_bind_text(s, 4, alarmReadingName(a.reading), -1, SQLITE_STATIC);
+            sqlite3_bind_text(s, 5, alarmEventName(a.event), -1, SQLITE_STATIC);
+            bindNumber(s, 6, a.value);
+            sqlite3_bind_text(s, 7,
+                              a.reading == SurveyAlarm::CountRate ? "cps" : unitText(a.doseUnit),
+                              -1, SQLITE_STATIC);
+            bindNumber(s, 8, a.threshold);
+            rc = sqlite3_step(s);
+            rc = rc == SQLITE_DONE ? sqlite3_reset(s) : rc;
+        }
+        for (size_t i = 0; i < spectra.size() && rc == SQLITE_OK; ++i) {
+            const SurveySpectrum &p = spectra[i];
+            sqlite3_stmt *s = insertSpectrum;
+            sqlite3_bind_int64(s, 1, p.timeMs);
+            sqlite3_bind_int(s, 2, p.instrument);
+            bindText(s, 3, p.serial);
+            sqlite3_bind_int64(s, 4, static_cast<sqlite3_int64>(p.liveTime));
+            sqlite3_bind_int64(s, 5, static_cast<sqlite3_int64>(p.clockTime));
+            sqlite3_bind_int(s, 6, static_cast<int>(p.counts.size()));
+            std::vector<unsigned char> blob(p.counts.size() * 4);
+            for (size_t c = 0; c < p.counts.size(); ++c)
+                put32(blob.data() + 4 * c, static_cast<uint32_t>(p.counts[c]));
+            sqlite3_bind_blob(s, 7, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+            rc = sqlite3_step(s);
+            rc = rc == SQLITE_DONE ? sqlite3_reset(s) : rc;
+        }
+        if (rc == SQLITE_OK) rc = journal::exec(db, "COMMIT");
+        if (rc == SQLITE_OK) return {};
+        sqlite3_reset(insertAlarm);
+        sqlite3_reset(insertSpectrum);
+        QString error = journal::failure(path, db, rc);
+        if (!sqlite3_get_autocommit(db)) journal::exec(db, "ROLLBACK");
+        return error;
+    }
+
     SurveyJournal *const owner;
     sqlite3 *const db;
     const QString path;
     sqlite3_stmt *insert = nullptr;
+    sqlite3_stmt *insertAlarm = nullptr;
+    sqlite3_stmt *insertSpectrum = nullptr;
     std::thread thread;
     // Only the writing thread touches these while it runs.
     QString lastSerial;
@@ -232,6 +351,8 @@ struct SurveyJournal::Writer {
     std::condition_variable done;  // flush() waits here
     // Guarded by mutex.
     std::vector<SurveyReading> pending;
+    std::vector<SurveyAlarm> pendingAlarms;
+    std::vector<SurveySpectrum> pendingSpectra;
     Clock::time_point firstPending;
     uint64_t handed = 0;
     uint64_t written = 0;  // handed over and either in the file or lost to a failure
@@ -286,6 +407,14 @@ bool SurveyJournal::startWriting(sqlite3 *db, int rc) {
     if (!writer->start(&m_error)) return false;
     m_writer = std::move(writer);
     return true;
+}
+
+void SurveyJournal::append(const SurveyAlarm &alarm) {
+    if (m_writer) m_writer->appendEvent(m_writer->pendingAlarms, alarm);
+}
+
+void SurveyJournal::append(const SurveySpectrum &spectrum) {
+    if (m_writer) m_writer->appendEvent(m_writer->pendingSpectra, spectrum);
 }
 
 void SurveyJournal::append(const SurveyReading &reading) {

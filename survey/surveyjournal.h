@@ -1,5 +1,6 @@
 // The journal of one survey: every reading handed over goes into a GeoPackage file (one per
-// survey), written on a thread of its own in batches, so that the caller never waits for the disk.
+// survey), with the alarms' events and the spectra, written on a thread of its own in batches, so
+// that the caller never waits for the disk.
 //
 // At most one second of readings is at risk: a batch is committed, and synced to the disk, about
 // kBatchInterval after its first reading was handed over (later only while the commit before it
@@ -19,6 +20,7 @@
 #include <memory>
 #include <vector>
 
+#include "surveyevents.h"
 #include "surveyreading.h"
 
 struct sqlite3;
@@ -43,6 +45,9 @@ public:
     // Hands readings over; from any thread, returns at once. Ignored once ended.
     void append(const SurveyReading &reading);
     void append(const std::vector<SurveyReading> &readings);
+    // An alarm's event and a spectrum, likewise.
+    void append(const SurveyAlarm &alarm);
+    void append(const SurveySpectrum &spectrum);
 
     // Once failed: the readings handed over that are not in the file, in order, for the journal
     // that takes over; readings handed over later are kept there too.

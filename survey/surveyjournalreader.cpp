@@ -145,3 +145,43 @@ std::vector<SurveyReading> SurveyJournalReader::readings() {
         all.clear();
     return all;
 }
+
+std::vector<SurveyAlarm> SurveyJournalReader::alarms() {
+    std::vector<SurveyAlarm> all;
+    Db db(journal::open(m_path, journal::Mode::Read, &m_error));
+    if (!db) return all;
+    sqlite3_stmt *raw = nullptr;
+    int rc = sqlite3_prepare_v2(db.get(),
+                                "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                "name = 'alarms'",
+                                -1, &raw, nullptr);
+    Statement exists(raw);
+    if (rc == SQLITE_OK) rc = sqlite3_step(exists.get());
+    if (rc == SQLITE_ROW && sqlite3_column_int(exists.get(), 0) == 0) return all;
+    if (rc == SQLITE_ROW)
+        rc = sqlite3_prepare_v2(db.get(),
+                                "SELECT time_ms, instrument, serial, reading, event, value, unit, "
+                                "threshold FROM alarms ORDER BY fid",
+                                -1, &raw, nullptr);
+    Statement s(rc == SQLITE_OK ? raw : nullptr);
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+        if ((rc = sqlite3_step(s.get())) != SQLITE_ROW) break;
+        sqlite3_stmt *q = s.get();
+        const int reading = alarmReadingOf(text(q, 3));
+        const int event = alarmEventOf(text(q, 4));
+        if (reading < 0 || event < 0) continue;  // written by something newer than us
+        SurveyAlarm a;
+        a.timeMs = sqlite3_column_int64(q, 0);
+        a.instrument = sqlite3_column_int(q, 1);
+        a.serial = text(q, 2);
+        a.reading = SurveyAlarm::Reading(reading);
+        a.event = SurveyAlarm::Event(event);
+        a.value = number(q, 5);
+        a.doseUnit = std::max(0, doseUnitOfText(text(q, 6)));
+        a.threshold = number(q, 7);
+        all.push_back(a);
+    }
+    if (rc == SQLITE_DONE) return all;
+    m_error = journal::failure(m_path, db.get(), rc);
+    return {};
+}

@@ -8,6 +8,7 @@
 #include <functional>
 #include <vector>
 
+#include "surveyevents.h"
 #include "surveyreading.h"
 
 struct SurveyInfo {
@@ -30,6 +31,9 @@ public:
     bool forEach(const std::function<bool(const SurveyReading &)> &visit);
     // Every reading, in journal order; empty with errorString() set on failure.
     std::vector<SurveyReading> readings();
+    // The alarms' events in journal order (none in a journal older than them); empty with
+    // errorString() set on failure.
+    std::vector<SurveyAlarm> alarms();
 
     QString errorString() const { return m_error; }
 

@@ -692,6 +692,26 @@
         <source>Images (*.jpg *.png);;All files (*.*)</source>
         <translation>Bilder (*.jpg *.png);;Alle Dateien (*.*)</translation>
     </message>
+    <message>
+        <source>Dose-rate alarm:</source>
+        <translation>Dosisleistungsalarm:</translation>
+    </message>
+    <message>
+        <source>Alarm above this dose rate, in the unit the instrument reports (for example nSv/h); 0 switches the alarm off</source>
+        <translation>Alarm über dieser Dosisleistung, in der Einheit, die das Gerät meldet (zum Beispiel nSv/h); 0 schaltet den Alarm aus</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>Aus</translation>
+    </message>
+    <message>
+        <source>Count-rate alarm [cps]:</source>
+        <translation>Zählratenalarm [cps]:</translation>
+    </message>
+    <message>
+        <source>Alarm above this count rate; 0 switches the alarm off</source>
+        <translation>Alarm über dieser Zählrate; 0 schaltet den Alarm aus</translation>
+    </message>
 </context>
 <context>
     <name>SettingsParamsSerializer</name>
@@ -733,6 +753,95 @@
     <message>
         <source>Cannot write %1: %2</source>
         <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+</context>
+<context>
+    <name>SpectrumWidget</name>
+    <message>
+        <source>Spectrum</source>
+        <translation>Spektrum</translation>
+    </message>
+    <message>
+        <source>No spectrum received yet</source>
+        <translation>Noch kein Spektrum empfangen</translation>
+    </message>
+    <message>
+        <source>Channel (counts, logarithmic)</source>
+        <translation>Kanal (Impulse, logarithmisch)</translation>
+    </message>
+    <message>
+        <source>Channel (counts)</source>
+        <translation>Kanal (Impulse)</translation>
+    </message>
+</context>
+<context>
+    <name>StatisticsDialog</name>
+    <message>
+        <source>Statistics</source>
+        <translation>Statistik</translation>
+    </message>
+    <message>
+        <source>Duration:</source>
+        <translation>Dauer:</translation>
+    </message>
+    <message>
+        <source>Distance walked:</source>
+        <translation>Zurückgelegte Strecke:</translation>
+    </message>
+    <message>
+        <source>Cumulative dose:</source>
+        <translation>Kumulierte Dosis:</translation>
+    </message>
+    <message>
+        <source>Lowest dose rate:</source>
+        <translation>Niedrigste Dosisleistung:</translation>
+    </message>
+    <message>
+        <source>Mean dose rate:</source>
+        <translation>Mittlere Dosisleistung:</translation>
+    </message>
+    <message>
+        <source>Highest dose rate:</source>
+        <translation>Höchste Dosisleistung:</translation>
+    </message>
+    <message>
+        <source>Highest at (time):</source>
+        <translation>Höchstwert um (Zeit):</translation>
+    </message>
+    <message>
+        <source>Highest at (place):</source>
+        <translation>Höchstwert bei (Ort):</translation>
+    </message>
+    <message>
+        <source>Readings with a fix:</source>
+        <translation>Messwerte mit GPS-Fix:</translation>
+    </message>
+    <message>
+        <source>Readings without a fix:</source>
+        <translation>Messwerte ohne GPS-Fix:</translation>
+    </message>
+    <message>
+        <source>Gaps in the readings:</source>
+        <translation>Lücken in den Messwerten:</translation>
+    </message>
+    <message>
+        <source>Statistics of device %1</source>
+        <translation>Statistik von Gerät %1</translation>
+    </message>
+    <message>
+        <source>%1 m</source>
+        <translation>%1 m</translation>
+    </message>
+    <message>
+        <source>no fix</source>
+        <translation>kein GPS-Fix</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n gap(s), %1 in all</source>
+        <translation>
+            <numerusform>%n Lücke, %1 insgesamt</numerusform>
+            <numerusform>%n Lücken, %1 insgesamt</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -985,6 +1094,88 @@ Auch ein neues Journal konnte nicht begonnen werden: %2</translation>
     <message>
         <source>Part of the map not read: %1</source>
         <translation>Teil der Karte nicht gelesen: %1</translation>
+    </message>
+</context>
+<context>
+    <name>TimelineWidget</name>
+    <message>
+        <source>Timeline</source>
+        <translation>Zeitverlauf</translation>
+    </message>
+</context>
+<context>
+    <name>WatchBar</name>
+    <message>
+        <source>Dose:</source>
+        <translation>Dosis:</translation>
+    </message>
+    <message>
+        <source>The dose of this panel&apos;s readings since the program started; a lost link or readings more than 5 s apart are left out</source>
+        <translation>Die Dosis der Messwerte dieses Geräts seit dem Programmstart; eine verlorene Verbindung oder Messwerte mehr als 5 s auseinander werden ausgelassen</translation>
+    </message>
+    <message>
+        <source>Acknowledge</source>
+        <translation>Quittieren</translation>
+    </message>
+    <message>
+        <source>Acknowledge the alarm</source>
+        <translation>Den Alarm quittieren</translation>
+    </message>
+    <message>
+        <source>Timeline</source>
+        <translation>Zeitverlauf</translation>
+    </message>
+    <message>
+        <source>Spectrum</source>
+        <translation>Spektrum</translation>
+    </message>
+    <message>
+        <source>Statistics</source>
+        <translation>Statistik</translation>
+    </message>
+    <message>
+        <source>dose rate above %1</source>
+        <translation>Dosisleistung über %1</translation>
+    </message>
+    <message>
+        <source>count rate above %1</source>
+        <translation>Zählrate über %1</translation>
+    </message>
+    <message>
+        <source>ALARM: %1</source>
+        <translation>ALARM: %1</translation>
+    </message>
+    <message>
+        <source>Reading to plot</source>
+        <translation>Darzustellender Messwert</translation>
+    </message>
+    <message>
+        <source>Dose rate</source>
+        <translation>Dosisleistung</translation>
+    </message>
+    <message>
+        <source>Count rate</source>
+        <translation>Zählrate</translation>
+    </message>
+    <message>
+        <source>Timeline of device %1</source>
+        <translation>Zeitverlauf von Gerät %1</translation>
+    </message>
+    <message>
+        <source>Logarithmic scale</source>
+        <translation>Logarithmische Skala</translation>
+    </message>
+    <message>
+        <source>Spectrum of device %1</source>
+        <translation>Spektrum von Gerät %1</translation>
+    </message>
+    <message>
+        <source>dose rate</source>
+        <translation>Dosisleistung</translation>
+    </message>
+    <message>
+        <source>count rate</source>
+        <translation>Zählrate</translation>
     </message>
 </context>
 <context>

@@ -8,6 +8,7 @@
 #include <QErrorMessage>
 #include <QFileInfo>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTouchEvent>
 #include <QWheelEvent>
@@ -226,6 +227,15 @@ void TMapView::gpsSetCoords(int marker, double latitude, double longitude) {
     scene.update();
 }
 
+void TMapView::setMarker(int key, double latitude, double longitude, const QColor &colour) {
+    m_markers.insert(key, {latitude, longitude, colour});
+    viewport()->update();
+}
+
+void TMapView::removeMarker(int key) {
+    if (m_markers.remove(key)) viewport()->update();
+}
+
 void TMapView::scaleSetPoint1(double latitude, double longitude) {
     scalePoint1Lat = latitude;
     scalePoint1Lon = longitude;
@@ -406,6 +416,7 @@ void TMapView::drawForeground(QPainter *painter, const QRectF &rect) {
 
 namespace {
 constexpr int kMargin = 8;  // viewport pixels between a panel and the edge or its point
+constexpr int kMarkerRadius = 12;
 
 TOverlayPanel panelOf(const QStringList &lines) {
     TOverlayPanel panel;
@@ -468,6 +479,12 @@ void TMapView::paintOverlays(QPainter *painter) {
         box.moveRight(std::min(box.right(), area.right()));
         box.moveBottom(std::min(box.bottom(), area.bottom()));
         callout.paint(painter, box);
+    }
+    for (const Marker &m : std::as_const(m_markers)) {
+        if (!convToProj(m.latitude, m.longitude, &at.rx(), &at.ry())) continue;
+        painter->setPen(QPen(m.colour, 3));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawEllipse(mapFromScene(at), kMarkerRadius, kMarkerRadius);
     }
     const QRect legendBox = legendRect();
     if (!legendBox.isEmpty())

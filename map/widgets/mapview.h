@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QGraphicsView>
+#include <QMap>
 #include <memory>
 #include <utility>
 
@@ -50,6 +51,11 @@ public:
     void setDragEnable(bool enable) { dragEnable = enable; }
     void setSelNearest(bool nearest) { selNearest = nearest; }
     void gpsSetCoords(int marker, double latitude, double longitude);
+    // Rings over the map at given places, one per key: where an instrument's alarm went off, the
+    // moment picked on a timeline.
+    void setMarker(int key, double latitude, double longitude, const QColor &colour);
+    void removeMarker(int key);
+    bool hasMarker(int key) const { return m_markers.contains(key); }
     void scaleSetPoint1(double latitude, double longitude);
     void scaleSetPoint2(double latitude, double longitude);
     void scaleClear();
@@ -144,4 +150,9 @@ private:
     bool m_noMapChosen = false;      // set by loadAll with an empty path, e.g. at the first start
     bool m_loading = false;          // a load runs whose result is still to be applied
     std::shared_ptr<Loads> m_loads;  // shared with the threads that load
+    struct Marker {
+        double latitude, longitude;
+        QColor colour;
+    };
+    QMap<int, Marker> m_markers;
 };

@@ -1,6 +1,7 @@
 // The application window: start-up and settings, the readings grid and the map, the distance
 // measurement, and the whole window against three simulated instruments.
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -19,18 +20,23 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <deque>
 #include <functional>
 
+#include "app/alarmpresenter.h"
 #include "app/distancedialog.h"
 #include "app/downloaddialog.h"
 #include "app/geotagger.h"
+#include "app/instrumentwatch.h"
 #include "app/mainwindow.h"
 #include "app/scalefactor.h"
 #include "app/settingsdialog.h"
 #include "app/surveysession.h"
+#include "app/watchbar.h"
 #include "downloaded.h"
 #include "field.h"
 #include "map/format.h"
@@ -808,3 +814,80 @@ TEST_F(MainWindowTest, ASurveyIsRenamedOpenedElsewhereAndExportedFromTheMenu) {
 }
 
 }  // namespace
+
+// A scripted dose rate crosses the stored threshold while the instrument walks: the alarm goes
+// off once, shows in the panel, its column and on the map, sounds until acknowledged, and the
+// timeline and the spectrum draw the live readings (screenshots timeline.png, spectrum.png).
+TEST_F(MainWindowTest, AnAlarmIsShownUntilAcknowledgedAndThePlotsDrawLiveReadings) {
+    store().setValue("Alarm/DoseRate", 1000);
+    sim::M30Options m30 = walking();
+    m30.spectrum_period_ms = 300;
+    m30.dose_profile = {{0, 120}, {2500, 150}, {3000, 4000}};
+    test::Field field("127.0.0.1", "C0000101", m30);
+    QuietWindow w;
+    int beeps = 0;
+    w.alarms().setSound([&] { ++beeps; });
+    InstrumentWatch &watch = w.panel(1).watch();
+    WatchBar &bar = w.panel(1).watchBar();
+    QSignalSpy alarms(&watch, &InstrumentWatch::alarmChanged);
+    test::connectThroughTheDialog(w.panel(1), field);
+    ASSERT_TRUE(spin([&] { return watch.alarmActive() && watch.spectrum(); }));
+    ASSERT_TRUE(spin([&] {
+        return watch.samples().back().timeMs - watch.samples().front().timeMs >
+               1000 + (watch.alarm(InstrumentWatch::DoseRate).latest()->startMs -
+                       watch.samples().front().timeMs);
+    }));
+    EXPECT_EQ(alarms.count(), 1);
+    EXPECT_TRUE(bar.alarmShown());
+    EXPECT_TRUE(w.alarms().columnShown(1));
+    EXPECT_FALSE(w.alarms().columnShown(2));
+    EXPECT_TRUE(w.mapView().hasMarker(1));
+    EXPECT_GE(beeps, 1);
+    auto *acknowledge = child<QToolButton>(bar, "btn_acknowledge");
+    ASSERT_TRUE(acknowledge->isEnabled());
+    acknowledge->click();
+    EXPECT_FALSE(acknowledge->isEnabled());
+    EXPECT_FALSE(watch.alarmUnacknowledged());
+    EXPECT_TRUE(bar.alarmShown()) << "red until the readings fall back";
+    EXPECT_GT(watch.statistics().dose().dose(), 0);
+
+    bar.showTimeline();
+    bar.showSpectrum();
+    TimelineWidget *timeline = bar.timeline();
+    SpectrumWidget *spectrum = bar.spectrum();
+    ASSERT_TRUE(timeline && spectrum);
+    child<QCheckBox>(*spectrum->window(), "checkBox_logarithmic")->click();
+    EXPECT_TRUE(spectrum->logarithmic());
+    timeline->setSpanMs(TimelineWidget::kMinSpanMs);
+    QApplication::processEvents();
+    EXPECT_TRUE(timeline->window()->grab().save(SCREENSHOT_DIR "/timeline.png"));
+    EXPECT_TRUE(spectrum->window()->grab().save(SCREENSHOT_DIR "/spectrum.png"));
+    // The line of the threshold is drawn where the plot's scale puts it.
+    const QImage plot = timeline->grab().toImage();
+    const QRect area = timeline->plotRect();
+    int red = 0;
+    for (int x = area.left() + 1; x < area.right(); ++x)
+        for (int y = area.top() + 1; y < area.bottom(); ++y)
+            red += plot.pixelColor(x, y) == QColor(Qt::red);
+    EXPECT_GT(red, area.width() / 4);
+
+    const qint64 span = timeline->spanMs();
+    QWheelEvent out(QPointF(50, 50), timeline->mapToGlobal(QPointF(50, 50)), QPoint(),
+                    QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(timeline, &out);
+    EXPECT_EQ(timeline->spanMs(), span * 5 / 4);
+    // A click on the newest moment shows where it was taken.
+    QTest::mouseClick(timeline, Qt::LeftButton, {}, QPoint(area.right() - 1, area.center().y()));
+    EXPECT_TRUE(w.mapView().hasMarker(AlarmPresenter::kPickedMarker));
+
+    // The alarm's start and acknowledgement are in the survey's journal.
+    w.close();
+    SurveyJournalReader reader;
+    ASSERT_TRUE(reader.open(w.survey().path()));
+    const std::vector<SurveyAlarm> journalled = reader.alarms();
+    ASSERT_EQ(journalled.size(), 2u) << reader.errorString().toStdString();
+    EXPECT_EQ(journalled[0].event, SurveyAlarm::Start);
+    EXPECT_GT(journalled[0].value, 1000);
+    EXPECT_EQ(journalled[0].serial, "0101");
+    EXPECT_EQ(journalled[1].event, SurveyAlarm::Acknowledged);
+}

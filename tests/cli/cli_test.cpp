@@ -399,7 +399,8 @@ TEST(CliExport, WritesAJournalAndNamesOneItCannotRead) {
     ASSERT_EQ(csv.code, EXIT_OK) << csv.err.toStdString();
     EXPECT_EQ(csv.out,
               "time,latitude,longitude,altitude,count_rate,dose_rate,unit,instrument,serial,fix,"
-              "downloaded\n2023-11-14T22:13:20Z,49.2,16.6,,250,,nGy/h,1,C0000001,1,0\n");
+              "downloaded,dose,alarm\n2023-11-14T22:13:20Z,49.2,16.6,,250,,nGy/h,1,C0000001,1,0,"
+              "0,\n");
     const QString gpx = dir.filePath("field.gpx");
     EXPECT_EQ(cli({"export", journal, "--format", "gpx", "-o", gpx}).code, EXIT_OK);
     EXPECT_TRUE(QFileInfo(gpx).size() > 0);

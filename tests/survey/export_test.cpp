@@ -134,3 +134,52 @@ TEST(Export, EachFormatOpensAndReadsBack) {
 }
 
 }  // namespace
+
+// The cumulative dose runs per instrument over its live readings and skips a gap; the alarm
+// column marks the readings of the instrument whose alarm was on, from start to end inclusive.
+TEST(Export, CumulativeDoseAndAlarmsComeAfterEveryOtherColumn) {
+    std::vector<SurveyReading> readings;
+    auto add = [&](qint64 second, int instrument, double doseRate) {
+        SurveyReading r;
+        r.timeMs = 1700000000000 + second * 1000;
+        r.instrument = instrument;
+        r.countRate = 10;
+        r.doseRate = doseRate;
+        r.doseUnit = 1;
+        readings.push_back(r);
+    };
+    add(0, 1, 3600);
+    add(0, 2, 7200);
+    add(1, 1, 7200);   // + 1.5 nSv
+    add(2, 1, 3600);   // + 1.5
+    add(1, 2, 7200);   // + 2
+    add(60, 1, 1e9);   // after a gap: nothing
+    add(61, 1, 3600);  // + (1e9 + 3600) / 2 / 3600
+    SurveyAlarm start, end;
+    start.timeMs = readings[2].timeMs;
+    start.instrument = 1;
+    end = start;
+    end.event = SurveyAlarm::End;
+    end.timeMs = readings[3].timeMs;
+    SurveyAlarm counts = start;
+    counts.reading = SurveyAlarm::CountRate;
+    counts.timeMs = readings[3].timeMs;  // never ended
+
+    SurveyExportOptions o;
+    o.watchColumns = true;
+    o.alarms = {start, counts, end};
+    QByteArray csv;
+    QString error;
+    ASSERT_TRUE(exportSurvey(readings, o, &csv, &error)) << error.toStdString();
+    const QList<QByteArray> lines = csv.split('\n');
+    ASSERT_EQ(lines.size(), 9) << csv.toStdString();
+    EXPECT_TRUE(lines[0].endsWith(",instrument,serial,fix,downloaded,dose,alarm"));
+    const double dose61 = 3 + (1e9 + 3600) / 2 / 3600;
+    const char *const tails[] = {",0,", ",0,",          ",1.5,dose_rate", ",3,dose_rate+count_rate",
+                                 ",2,", ",3,count_rate"};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(lines[1 + i].endsWith(tails[i])) << lines[1 + i].toStdString();
+    const QList<QByteArray> last = lines[7].split(',');
+    EXPECT_NEAR(last[last.size() - 2].toDouble(), dose61, dose61 * 1e-9);
+    EXPECT_EQ(last.back(), "count_rate");
+}

@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <cmath>
+#include <cstring>
 
 #include "common/eventually.h"
 #include "handover.h"
@@ -295,3 +297,104 @@ TEST(Journal, ADamagedReadOnlyOrLockedJournalIsRefusedAndLeftAsItWas) {
 }
 
 }  // namespace
+
+namespace {
+SurveyAlarm alarm(qint64 timeMs, SurveyAlarm::Event event, double value) {
+    SurveyAlarm a;
+    a.timeMs = timeMs;
+    a.instrument = 2;
+    a.serial = QStringLiteral("C0000002");
+    a.event = event;
+    a.value = value;
+    a.doseUnit = 1;
+    a.threshold = 500;
+    return a;
+}
+}  // namespace
+
+// Alarms and spectra go into the journal beside the readings and read back (GDAL sees them as
+// tables of the GeoPackage); a journal written before they existed still reads, and takes them
+// once it is reopened.
+TEST(Journal, AlarmsAndSpectraAreKeptAlsoInAJournalOlderThanThem) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("survey.gpkg");
+    const std::vector<SurveyAlarm> want = {
+        alarm(1700000001000, SurveyAlarm::Start, 612),
+        alarm(1700000002500, SurveyAlarm::Acknowledged, SurveyReading::kNone),
+        alarm(1700000009000, SurveyAlarm::Peak, 2500), alarm(1700000009000, SurveyAlarm::End, 300)};
+    SurveySpectrum spectrum;
+    spectrum.timeMs = 1700000005000;
+    spectrum.instrument = 2;
+    spectrum.liveTime = 4900;
+    spectrum.clockTime = 5000;
+    spectrum.counts = {0, 7, -1, 1 << 30};
+    {
+        SurveyJournal journal;
+        ASSERT_TRUE(journal.create(path, "Field", 1700000000000));
+        journal.append(reading(1700000000500, 2, true));
+        for (const SurveyAlarm &a : want)
+            journal.append(a);
+        journal.append(spectrum);
+        ASSERT_TRUE(journal.end(1700000010000)) << journal.errorString().toStdString();
+    }
+    SurveyJournalReader reader;
+    ASSERT_TRUE(reader.open(path));
+    const std::vector<SurveyAlarm> got = reader.alarms();
+    ASSERT_EQ(got.size(), want.size()) << reader.errorString().toStdString();
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].timeMs, want[i].timeMs);
+        EXPECT_EQ(got[i].event, want[i].event);
+        EXPECT_EQ(got[i].reading, SurveyAlarm::DoseRate);
+        EXPECT_EQ(got[i].serial, "C0000002");
+        EXPECT_EQ(got[i].doseUnit, 1);
+        EXPECT_EQ(got[i].threshold, 500);
+        EXPECT_TRUE(got[i].value == want[i].value ||
+                    (std::isnan(got[i].value) && std::isnan(want[i].value)));
+    }
+    EXPECT_EQ(reader.readings().size(), 1u);
+
+    GDALAllRegister();
+    const char *const gpkg[] = {"GPKG", nullptr};
+    CPLErrorReset();
+    GDALDataset *ds =
+        GDALDataset::Open(path.toUtf8().constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY, gpkg);
+    ASSERT_NE(ds, nullptr) << CPLGetLastErrorMsg();
+    ASSERT_NE(ds->GetLayerByName("alarms"), nullptr);
+    EXPECT_EQ(ds->GetLayerByName("alarms")->GetFeatureCount(), 4);
+    OGRLayer *spectra = ds->GetLayerByName("spectra");
+    ASSERT_NE(spectra, nullptr);
+    OGRFeature *f = spectra->GetNextFeature();
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->GetFieldAsInteger("channels"), 4);
+    int bytes = 0;
+    const GByte *blob = f->GetFieldAsBinary(f->GetFieldIndex("counts"), &bytes);
+    ASSERT_EQ(bytes, 16);
+    int32_t counts[4];
+    std::memcpy(counts, blob, 16);  // little-endian, as this machine
+    EXPECT_EQ(std::vector<int32_t>(counts, counts + 4), spectrum.counts);
+    OGRFeature::DestroyFeature(f);
+    GDALClose(ds);
+
+    // As an earlier version wrote it: no tables for alarms and spectra.
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "DROP TABLE alarms; DROP TABLE spectra; DELETE FROM gpkg_contents "
+                           "WHERE table_name IN ('alarms', 'spectra')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    SurveyJournalReader old;
+    ASSERT_TRUE(old.open(path)) << old.errorString().toStdString();
+    EXPECT_TRUE(old.alarms().empty());
+    EXPECT_TRUE(old.errorString().isEmpty()) << old.errorString().toStdString();
+    {
+        SurveyJournal journal;
+        ASSERT_TRUE(journal.reopen(path)) << journal.errorString().toStdString();
+        journal.append(want[0]);
+        journal.append(spectrum);
+        ASSERT_TRUE(journal.end(1700000020000)) << journal.errorString().toStdString();
+    }
+    EXPECT_EQ(old.alarms().size(), 1u);
+    EXPECT_EQ(old.readings().size(), 1u);
+}

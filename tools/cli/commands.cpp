@@ -14,7 +14,6 @@
 #include "partialfile.h"
 #include "session.h"
 #include "surveyexport.h"
-#include "surveyjournalreader.h"
 #include "survokart/version.h"
 
 namespace {
@@ -124,11 +123,8 @@ int exportCommand(const CliArguments &a, QTextStream &out, QTextStream &err) {
                 return fail(EXIT_FILE, error);
         }
     }
-    SurveyJournalReader reader;
-    if (!reader.open(a.target)) return fail(EXIT_INPUT, reader.errorString());
-    std::vector<SurveyReading> readings = reader.readings();
-    if (!reader.errorString().isEmpty()) return fail(EXIT_INPUT, reader.errorString());
-    o.name = reader.info().name;
+    std::vector<SurveyReading> readings;
+    if (!readJournal(a.target, o, &readings, &error)) return fail(EXIT_INPUT, error);
     QByteArray bytes;
     if (!exportSurvey(readings, o, &bytes, &error)) return fail(EXIT_FILE, error);
     out << QString::fromUtf8(bytes);

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <numbers>
+#include <sstream>
 
 namespace sim {
 
@@ -158,10 +161,11 @@ double Walk::dose_rate(const Position &where) const {
     return dose;
 }
 
-Reading read_detector(const Walk &walk, double seconds, double interval, uint64_t draw) {
+Reading read_detector(const Walk &walk, double seconds, double interval, uint64_t draw,
+                      std::optional<double> dose_rate) {
     Reading r;
     r.position = walk.at(seconds);
-    r.dose_rate = walk.dose_rate(r.position);
+    r.dose_rate = dose_rate ? *dose_rate : walk.dose_rate(r.position);
     Random random(mix(walk.options().seed, 0xC0C0, draw));
     double counts = random.poisson(r.dose_rate * kCpsPerNanoGray * interval);
     r.count_rate = static_cast<uint32_t>(std::lround(counts / interval));
@@ -177,6 +181,75 @@ double dose_in_unit(double nanogray_per_hour, int unit) {
         default:
             return nanogray_per_hour;
     }
+}
+
+}  // namespace sim
+
+namespace sim {
+
+double nanogray_of(double rate, int unit) {
+    switch (unit) {
+        case 2:
+            return rate * 8.77;
+        case 3:
+            return rate / 100;
+        default:
+            return rate;
+    }
+}
+
+double dose_profile_at(const std::vector<DosePoint> &profile, double ms) {
+    if (profile.empty()) return 0;
+    if (ms <= profile.front().ms) return profile.front().rate;
+    for (size_t i = 1; i < profile.size(); ++i) {
+        const DosePoint &a = profile[i - 1], &b = profile[i];
+        if (ms > b.ms) continue;
+        if (b.ms <= a.ms) return b.rate;
+        return a.rate + (b.rate - a.rate) * (ms - a.ms) / (b.ms - a.ms);
+    }
+    return profile.back().rate;
+}
+
+bool load_dose_profile(const std::string &path, std::vector<DosePoint> &profile,
+                       std::string *error) {
+    constexpr std::uintmax_t kMaxBytes = 1 << 20;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec) ||
+        std::filesystem::file_size(path, ec) > kMaxBytes || ec) {
+        *error = "the dose profile " + path + " is no regular file of at most 1 MB";
+        return false;
+    }
+    std::ifstream in(path);
+    if (!in) {
+        *error = "cannot read the dose profile " + path;
+        return false;
+    }
+    std::vector<DosePoint> loaded;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        line = line.substr(0, line.find('#'));
+        std::istringstream words(line);
+        DosePoint p;
+        std::string rest;
+        if (!(words >> p.ms)) {
+            if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        } else if ((words >> p.rate) && !(words >> rest) && std::isfinite(p.ms) &&
+                   std::isfinite(p.rate) && p.rate >= 0 &&
+                   (loaded.empty() || p.ms >= loaded.back().ms)) {
+            loaded.push_back(p);
+            continue;
+        }
+        *error = path + ":" + std::to_string(number) +
+                 ": expected 'MS DOSE_RATE' (ascending times, a rate of 0 or more), got '" + line +
+                 "'";
+        return false;
+    }
+    if (loaded.empty()) {
+        *error = "the dose profile " + path + " has no point";
+        return false;
+    }
+    profile = std::move(loaded);
+    return true;
 }
 
 }  // namespace sim

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -88,11 +90,26 @@ struct Reading {
 };
 
 // The reading at walk time `seconds`, counting for `interval` seconds; `draw` picks the Poisson
-// sample, so the same draw number gives the same counts.
-Reading read_detector(const Walk &walk, double seconds, double interval, uint64_t draw);
+// sample, so the same draw number gives the same counts. A `dose_rate` (nGy/h) given replaces the
+// field's.
+Reading read_detector(const Walk &walk, double seconds, double interval, uint64_t draw,
+                      std::optional<double> dose_rate = std::nullopt);
+
+// A scripted dose rate: points of (milliseconds into the run, dose rate in the instrument's raw
+// unit), ascending in time, joined by straight lines and held beyond the ends.
+struct DosePoint {
+    double ms = 0;
+    double rate = 0;
+};
+double dose_profile_at(const std::vector<DosePoint> &profile, double ms);
+// Reads "MS DOSE_RATE" lines ('#' starts a comment) from a regular file of at most 1 MB.
+bool load_dose_profile(const std::string &path, std::vector<DosePoint> &profile,
+                       std::string *error);
 
 // Dose-rate codes of the instrument: 0 Gy, 1 Sv, 2 R, 3 rem. The value of an nGy/h rate in the raw
 // unit of a code: nGy/h, nSv/h (photons: 1 Sv per Gy), µR/h (8.77 nGy per µR in air) or nrem/h.
 double dose_in_unit(double nanogray_per_hour, int unit);
+// The other way: nGy/h of a rate in the raw unit of a code.
+double nanogray_of(double rate, int unit);
 
 }  // namespace sim

@@ -236,8 +236,12 @@ struct M30Model::Shared {
 
     double interval() const { return 1 / options.rate_hz; }
     Reading reading(uint64_t tick) const {
-        return read_detector(walk, static_cast<double>(tick) * interval(), interval(),
-                             mix(0x7071C, tick));
+        const double seconds = static_cast<double>(tick) * interval();
+        std::optional<double> scripted;
+        if (!options.dose_profile.empty())
+            scripted =
+                nanogray_of(dose_profile_at(options.dose_profile, seconds * 1000), options.unit);
+        return read_detector(walk, seconds, interval(), mix(0x7071C, tick), scripted);
     }
     int64_t now() const { return system_seconds() + clock_offset; }
     int32_t setting_int(uint16_t code) const { return int_of(settings.at(code)); }

@@ -62,6 +62,8 @@ struct M30Options {
     // Now and then spectra of kinds 2, 3, 5 and 6 and the event 10008, which hosts do not hook.
     bool rare_events = false;
     OddRecords odd_records;
+    // Replaces the field's dose rate when not empty (raw unit of `unit`).
+    std::vector<DosePoint> dose_profile;
 };
 
 // What a test or a tool may look at.

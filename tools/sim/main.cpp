@@ -50,6 +50,10 @@ The instrument:
   --rate HZ               status and totals events per second, 1 to 50 (default 1)
   --spectrum-period-ms N  spectrum events every N ms (default 5000)
   --unit gy|sv|r|rem      dose unit of the totals and records (default gy)
+  --dose-profile FILE     the dose rate follows a script instead of the field: "MS DOSE_RATE"
+                          lines ('#' comments), milliseconds into the run ascending, the rate in
+                          the raw unit of --unit (nGy/h, nSv/h, uR/h or nrem/h), straight lines
+                          between the points and the ends held
   --error-flags N         the status record's error word, 0 to 65535 or 0x0 to 0xFFFF,
                           or the names of its conditions joined by "+" (GPS+BATTERY)
                           (default 0)
@@ -311,6 +315,9 @@ int main(int argc, char **argv) {
                 !parse_double(value.substr(comma + 1), m30.walk.longitude))
                 return usage_error("--start needs LAT,LON in degrees, got '" + std::string(value) +
                                    "'");
+        } else if (arg == "--dose-profile") {
+            if (!sim::load_dose_profile(std::string(value), m30.dose_profile, &error))
+                return usage_error(error);
         } else if (arg == "--speed") {
             m30.walk.speed = value == "walk"    ? sim::kWalkingSpeed
                              : value == "drive" ? sim::kDrivingSpeed
