@@ -42,6 +42,8 @@ public:
     // The pause before each automatic reconnection after a restart; tests shorten it.
     void setReconnectInterval(int milliseconds) { m_reconnectIntervalMs = milliseconds; }
     MXXDevice &device() const { return *m_device; }
+    // The connected instrument's serial number, whole; empty while none is connected.
+    QString serial() const { return m_serial; }
     // Alarms, dose, timeline and spectrum of this panel's instrument, and the row that shows them.
     InstrumentWatch &watch() const { return *m_watch; }
     WatchBar &watchBar() const { return *m_watchBar; }

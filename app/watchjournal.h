@@ -4,7 +4,6 @@
 // GUI thread only.
 #pragma once
 
-#include <QMap>
 #include <QObject>
 #include <QString>
 
@@ -17,10 +16,9 @@ class WatchJournal : public QObject {
 public:
     WatchJournal(SurveySession &survey, QObject *parent);
 
-    // The panel's watch; its events carry the serial the panel announced its connection with.
+    // The panel's watch; its events carry the serial of the panel's instrument, as its readings do.
     void addInstrument(int devNum, DeviceStatusWidget &panel);
 
 private:
     SurveySession &m_survey;
-    QMap<int, QString> m_serials;  // by devNum, while connected
 };

@@ -888,6 +888,6 @@ TEST_F(MainWindowTest, AnAlarmIsShownUntilAcknowledgedAndThePlotsDrawLiveReading
     ASSERT_EQ(journalled.size(), 2u) << reader.errorString().toStdString();
     EXPECT_EQ(journalled[0].event, SurveyAlarm::Start);
     EXPECT_GT(journalled[0].value, 1000);
-    EXPECT_EQ(journalled[0].serial, "0101");
+    EXPECT_EQ(journalled[0].serial, "C0000101");
     EXPECT_EQ(journalled[1].event, SurveyAlarm::Acknowledged);
 }
