@@ -124,12 +124,15 @@ void SurveySession::add(const SurveySpectrum &spectrum) {
 
 void SurveySession::onFailed(const QString &message) {
     // What the failed journal could not take goes into the next one.
-    std::vector<SurveyReading> unwritten =
-        m_journal ? m_journal->takeUnwritten() : std::vector<SurveyReading>();
+    const SurveyBacklog unwritten = m_journal ? m_journal->takeUnwritten() : SurveyBacklog();
     m_journal.reset();
     QString error;
     if (createJournal(nowMs(), &error)) {
-        m_journal->append(unwritten);
+        m_journal->append(unwritten.readings);
+        for (const SurveyAlarm &alarm : unwritten.alarms)
+            m_journal->append(alarm);
+        for (const SurveySpectrum &spectrum : unwritten.spectra)
+            m_journal->append(spectrum);
         emit problem(tr("%1\nThe survey goes on in a new file: %2")
                          .arg(message, QDir::toNativeSeparators(m_path)));
     } else {

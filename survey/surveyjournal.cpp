@@ -130,7 +130,7 @@ struct SurveyJournal::Writer {
             if (stopping) return;
             if (failedWith) {
                 // Not lost: kept for the journal that takes over.
-                unwritten.insert(unwritten.end(), readings, readings + n);
+                unwritten.readings.insert(unwritten.readings.end(), readings, readings + n);
                 return;
             }
             if (pending.empty()) {
@@ -144,14 +144,18 @@ struct SurveyJournal::Writer {
         if (notify) wake.notify_one();
     }
 
-    // An alarm's event or a spectrum, queued as readings are. Once the journal failed they are
-    // dropped: the readings are what the journal that takes over must have.
+    // An alarm's event or a spectrum, queued as readings are; once the journal failed, kept in
+    // `backlog` for the journal that takes over.
     template <typename T>
-    void appendEvent(std::vector<T> &queue, const T &item) {
+    void appendEvent(std::vector<T> &queue, std::vector<T> &backlog, const T &item) {
         bool notify = false;
         {
             std::lock_guard lock(mutex);
-            if (failedWith || stopping) return;
+            if (stopping) return;
+            if (failedWith) {
+                backlog.push_back(item);
+                return;
+            }
             if (nothingPending()) {
                 firstPending = Clock::now();
                 notify = true;
@@ -161,6 +165,21 @@ struct SurveyJournal::Writer {
         }
         if (notify) wake.notify_one();
     }
+    // Once failed, under the lock: what was taken for writing from `from` on, and all pending.
+    void keepUnwritten(std::vector<SurveyReading>::const_iterator from,
+                       std::vector<SurveyReading>::const_iterator to,
+                       const std::vector<SurveyAlarm> &alarms,
+                       const std::vector<SurveySpectrum> &spectra) {
+        auto keep = [](auto &into, const auto &taken, const auto &queued) {
+            into.insert(into.end(), taken.begin(), taken.end());
+            into.insert(into.end(), queued.begin(), queued.end());
+        };
+        unwritten.readings.assign(from, to);
+        unwritten.readings.insert(unwritten.readings.end(), pending.begin(), pending.end());
+        keep(unwritten.alarms, alarms, pendingAlarms);
+        keep(unwritten.spectra, spectra, pendingSpectra);
+    }
+
     bool nothingPending() const {
         return pending.empty() && pendingAlarms.empty() && pendingSpectra.empty();
     }
@@ -212,8 +231,7 @@ struct SurveyJournal::Writer {
                     message = error;
                     // The transaction that failed was rolled back: its readings and all after
                     // it wait for the journal that takes over.
-                    unwritten.assign(batch.begin() + std::ptrdiff_t(at), batch.end());
-                    unwritten.insert(unwritten.end(), pending.begin(), pending.end());
+                    keepUnwritten(batch.begin() + std::ptrdiff_t(at), batch.end(), alarms, spectra);
                 }
                 // Told before flush() returns, so that a caller who sees it fail has the signal.
                 emit owner->failed(error);
@@ -227,6 +245,7 @@ struct SurveyJournal::Writer {
                         std::lock_guard failing(mutex);
                         failedWith = true;
                         message = eventError;
+                        keepUnwritten(batch.end(), batch.end(), alarms, spectra);
                     }
                     emit owner->failed(eventError);
                 }
@@ -360,7 +379,7 @@ struct SurveyJournal::Writer {
     bool stopping = false;
     bool failedWith = false;
     QString message;
-    std::vector<SurveyReading> unwritten;  // once failed: what is not in the file, in order
+    SurveyBacklog unwritten;  // once failed: what is not in the file, in order
 };
 
 SurveyJournal::SurveyJournal(QObject *parent) : QObject(parent) {}
@@ -410,11 +429,12 @@ bool SurveyJournal::startWriting(sqlite3 *db, int rc) {
 }
 
 void SurveyJournal::append(const SurveyAlarm &alarm) {
-    if (m_writer) m_writer->appendEvent(m_writer->pendingAlarms, alarm);
+    if (m_writer) m_writer->appendEvent(m_writer->pendingAlarms, m_writer->unwritten.alarms, alarm);
 }
 
 void SurveyJournal::append(const SurveySpectrum &spectrum) {
-    if (m_writer) m_writer->appendEvent(m_writer->pendingSpectra, spectrum);
+    if (m_writer)
+        m_writer->appendEvent(m_writer->pendingSpectra, m_writer->unwritten.spectra, spectrum);
 }
 
 void SurveyJournal::append(const SurveyReading &reading) {
@@ -425,7 +445,7 @@ void SurveyJournal::append(const std::vector<SurveyReading> &readings) {
     if (m_writer) m_writer->append(readings.data(), readings.size());
 }
 
-std::vector<SurveyReading> SurveyJournal::takeUnwritten() {
+SurveyBacklog SurveyJournal::takeUnwritten() {
     if (!m_writer) return {};
     const std::lock_guard lock(m_writer->mutex);
     return std::exchange(m_writer->unwritten, {});

@@ -25,6 +25,13 @@
 
 struct sqlite3;
 
+// What a failed journal could not take.
+struct SurveyBacklog {
+    std::vector<SurveyReading> readings;
+    std::vector<SurveyAlarm> alarms;
+    std::vector<SurveySpectrum> spectra;
+};
+
 class SurveyJournal : public QObject {
     Q_OBJECT
 
@@ -49,9 +56,9 @@ public:
     void append(const SurveyAlarm &alarm);
     void append(const SurveySpectrum &spectrum);
 
-    // Once failed: the readings handed over that are not in the file, in order, for the journal
-    // that takes over; readings handed over later are kept there too.
-    std::vector<SurveyReading> takeUnwritten();
+    // Once failed: what was handed over and is not in the file, in order, for the journal that
+    // takes over; what is handed over later is kept there too.
+    SurveyBacklog takeUnwritten();
 
     // Blocks until everything handed over so far is in the file; false when it cannot be.
     bool flush();

@@ -285,7 +285,13 @@ TEST(Journal, ADamagedReadOnlyOrLockedJournalIsRefusedAndLeftAsItWas) {
     journal.append(reading(5, 1, true));
     EXPECT_FALSE(journal.flush());
     // Neither the reading the failure caught nor one handed over after it is lost.
-    expectSame(journal.takeUnwritten(), {reading(4, 1, true), reading(5, 1, true)});
+    SurveyAlarm alarm;
+    alarm.timeMs = 5;
+    journal.append(alarm);
+    const SurveyBacklog unwritten = journal.takeUnwritten();
+    expectSame(unwritten.readings, {reading(4, 1, true), reading(5, 1, true)});
+    ASSERT_EQ(unwritten.alarms.size(), 1u);
+    EXPECT_EQ(unwritten.alarms[0].timeMs, 5);
     EXPECT_FALSE(journal.end(6));
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
