@@ -488,6 +488,114 @@
         <source>The survey journal could not be closed properly: %1</source>
         <translation>Das Messjournal konnte nicht ordnungsgemäß geschlossen werden: %1</translation>
     </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>&amp;New survey…</source>
+        <translation>&amp;Neue Messung…</translation>
+    </message>
+    <message>
+        <source>Ends the current survey and starts one with a name of your choice</source>
+        <translation>Beendet die laufende Messung und beginnt eine mit einem Namen Ihrer Wahl</translation>
+    </message>
+    <message>
+        <source>&amp;End survey</source>
+        <translation>Messung &amp;beenden</translation>
+    </message>
+    <message>
+        <source>Ends the current survey; readings go on into a new one</source>
+        <translation>Beendet die laufende Messung; die Messwerte gehen in eine neue</translation>
+    </message>
+    <message>
+        <source>&amp;Open survey…</source>
+        <translation>Messung ö&amp;ffnen…</translation>
+    </message>
+    <message>
+        <source>Ctrl+O</source>
+        <translation>Ctrl+O</translation>
+    </message>
+    <message>
+        <source>Draws a journalled survey&apos;s track on the map</source>
+        <translation>Zeichnet die Spur einer gespeicherten Messung auf die Karte</translation>
+    </message>
+    <message>
+        <source>E&amp;xport survey…</source>
+        <translation>Messung e&amp;xportieren…</translation>
+    </message>
+    <message>
+        <source>Ctrl+E</source>
+        <translation>Ctrl+E</translation>
+    </message>
+    <message>
+        <source>Writes the survey on the map as CSV, GeoJSON, KML or GPX</source>
+        <translation>Schreibt die Messung auf der Karte als CSV, GeoJSON, KML oder GPX</translation>
+    </message>
+    <message>
+        <source>On the map: %1, points: %2</source>
+        <translation>Auf der Karte: %1, Punkte: %2</translation>
+    </message>
+    <message>
+        <source>CSV table (*.csv)</source>
+        <translation>CSV-Tabelle (*.csv)</translation>
+    </message>
+    <message>
+        <source>GeoJSON (*.geojson)</source>
+        <translation>GeoJSON (*.geojson)</translation>
+    </message>
+    <message>
+        <source>KML, for Google Earth (*.kml)</source>
+        <translation>KML, für Google Earth (*.kml)</translation>
+    </message>
+    <message>
+        <source>GPX, for GPS tools (*.gpx)</source>
+        <translation>GPX, für GPS-Programme (*.gpx)</translation>
+    </message>
+    <message>
+        <source>The survey could not be read to its end; what was read is on the map: %1</source>
+        <translation>Die Messung konnte nicht bis zum Ende gelesen werden; was gelesen wurde, ist auf der Karte: %1</translation>
+    </message>
+    <message>
+        <source>New survey</source>
+        <translation>Neue Messung</translation>
+    </message>
+    <message>
+        <source>The current survey ends. Name of the new one:</source>
+        <translation>Die laufende Messung endet. Name der neuen:</translation>
+    </message>
+    <message>
+        <source>%1 ended; %2 started.</source>
+        <translation>%1 beendet; %2 begonnen.</translation>
+    </message>
+    <message>
+        <source>Open survey</source>
+        <translation>Messung öffnen</translation>
+    </message>
+    <message>
+        <source>Survey journals (*.gpkg)</source>
+        <translation>Messjournale (*.gpkg)</translation>
+    </message>
+    <message>
+        <source>There is no survey to export.</source>
+        <translation>Es gibt keine Messung zum Exportieren.</translation>
+    </message>
+    <message>
+        <source>Export survey</source>
+        <translation>Messung exportieren</translation>
+    </message>
+    <message>
+        <source>Exporting %1…</source>
+        <translation>%1 wird exportiert…</translation>
+    </message>
+    <message>
+        <source>The survey was exported to %1.</source>
+        <translation>Die Messung wurde nach %1 exportiert.</translation>
+    </message>
+    <message>
+        <source>The survey could not be exported: %1</source>
+        <translation>Die Messung konnte nicht exportiert werden: %1</translation>
+    </message>
 </context>
 <context>
     <name>ParamsDialog</name>
@@ -842,6 +950,76 @@
             <numerusform>%n Lücke, %1 insgesamt</numerusform>
             <numerusform>%n Lücken, %1 insgesamt</numerusform>
         </translation>
+    </message>
+</context>
+<context>
+    <name>SurveyExport</name>
+    <message>
+        <source>GDAL has no %1 driver</source>
+        <translation>GDAL hat keinen %1-Treiber</translation>
+    </message>
+    <message>
+        <source>%1, instrument %2</source>
+        <translation>%1, Gerät %2</translation>
+    </message>
+    <message>
+        <source>cannot write the %1 export: %2</source>
+        <translation>der %1-Export kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>cannot write %1: %2</source>
+        <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>%1 is the survey journal itself; choose another file</source>
+        <translation>%1 ist das Messjournal selbst; wählen Sie eine andere Datei</translation>
+    </message>
+</context>
+<context>
+    <name>SurveyJournal</name>
+    <message>
+        <source>the file is damaged or is not a survey journal</source>
+        <translation>die Datei ist beschädigt oder kein Messjournal</translation>
+    </message>
+    <message>
+        <source>another program is using it; close it there or start a new survey</source>
+        <translation>ein anderes Programm benutzt sie; schließen Sie sie dort oder beginnen Sie eine neue Messung</translation>
+    </message>
+    <message>
+        <source>the disk is full</source>
+        <translation>der Datenträger ist voll</translation>
+    </message>
+    <message>
+        <source>it is read-only</source>
+        <translation>sie ist schreibgeschützt</translation>
+    </message>
+    <message>
+        <source>the disk could not be read or written (%1)</source>
+        <translation>der Datenträger konnte nicht gelesen oder beschrieben werden (%1)</translation>
+    </message>
+    <message>
+        <source>it is a link; open the file it points to instead</source>
+        <translation>sie ist ein Verweis; öffnen Sie stattdessen die Datei, auf die er zeigt</translation>
+    </message>
+    <message>
+        <source>there is no such file</source>
+        <translation>diese Datei gibt es nicht</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>sie ist keine gewöhnliche Datei</translation>
+    </message>
+    <message>
+        <source>Survey journal %1: %2</source>
+        <translation>Messjournal %1: %2</translation>
+    </message>
+    <message>
+        <source>a file of that name exists already</source>
+        <translation>eine Datei dieses Namens gibt es schon</translation>
+    </message>
+    <message>
+        <source>the folder is read-only</source>
+        <translation>der Ordner ist schreibgeschützt</translation>
     </message>
 </context>
 <context>
