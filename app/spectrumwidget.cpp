@@ -1,7 +1,7 @@
 #include "spectrumwidget.h"
 
 #include <QPainter>
-#include <QPainterPath>
+#include <QPolygonF>
 #include <algorithm>
 #include <cmath>
 
@@ -58,17 +58,35 @@ void SpectrumWidget::paintEvent(QPaintEvent *) {
     p.drawText(QRect(plot.left(), plot.bottom() + 4, plot.width(), fm.height()), Qt::AlignRight,
                QString::number(channels - 1));
 
-    QPainterPath path;
+    // A thousand channels on a few hundred pixels: each pixel column gets one stroke from its
+    // lowest to its highest count, which draws the same picture at a fraction of the cost.
+    QPolygonF line;
+    line.reserve(2 * plot.width() + 2);
+    int column = -1;
+    double low = 0, high = 0;
+    auto endColumn = [&] {
+        if (column < 0) return;
+        line << QPointF(column, low);
+        if (high != low) line << QPointF(column, high);
+    };
     for (int c = 0; c < channels; ++c) {
-        const double x = plot.left() + (c + 0.5) * plot.width() / channels;
+        const int x = plot.left() + int((c + 0.5) * plot.width() / channels);
         const double y = plot.bottom() - scaled(counts[c]) / top * plot.height();
-        if (c == 0)
-            path.moveTo(x, y);
-        else
-            path.lineTo(x, y);
+        if (x == column) {
+            low = std::max(low, y);  // y grows downwards: the lowest count is the largest y
+            high = std::min(high, y);
+            continue;
+        }
+        endColumn();
+        column = x;
+        low = high = y;
     }
+    endColumn();
     p.setClipRect(plot);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
-    p.drawPath(path);
+    // A cosmetic pen takes the raster engine's fast way for lines.
+    QPen pen(palette().color(QPalette::Highlight), 1);
+    pen.setCosmetic(true);
+    p.setPen(pen);
+    p.drawPolyline(line);
 }

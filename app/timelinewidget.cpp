@@ -3,16 +3,19 @@
 #include <QDateTime>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
+#include <QPolygonF>
 #include <QWheelEvent>
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <vector>
 
 #include "map/format.h"
 
 namespace {
 constexpr int kNotch = 120;  // eighths of a degree per wheel notch
 constexpr double kZoomStep = 1.25;
+constexpr int kRedrawMs = 200;
 constexpr int kLeftMargin = 90, kRightMargin = 12, kTopMargin = 12, kBottomMargin = 28;
 }  // namespace
 
@@ -20,7 +23,12 @@ TimelineWidget::TimelineWidget(const InstrumentWatch &watch, QWidget *parent)
     : QWidget(parent), m_watch(watch) {
     setAccessibleName(tr("Timeline"));
     setMinimumSize(320, 160);
-    connect(&watch, &InstrumentWatch::readingsChanged, this, qOverload<>(&QWidget::update));
+    m_redraw.setSingleShot(true);
+    m_redraw.setInterval(kRedrawMs);
+    connect(&m_redraw, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    connect(&watch, &InstrumentWatch::readingsChanged, this, [this] {
+        if (!m_redraw.isActive()) m_redraw.start();
+    });
 }
 
 void TimelineWidget::setReading(InstrumentWatch::Reading reading) {
@@ -93,21 +101,41 @@ void TimelineWidget::paintEvent(QPaintEvent *) {
     p.save();
     p.setClipRect(plot);
     p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
+    // Ten minutes at 50 readings a second are far more points than pixels: each pixel column
+    // keeps its first, lowest, highest and last point, which draws the same line. A line per
+    // stretch without a gap; a cosmetic pen takes the raster engine's fast way.
+    std::vector<QPolygonF> lines;
     qint64 previous = -1;
+    int column = INT_MIN, low = 0, high = 0, last = 0;
+    auto endColumn = [&] {
+        if (column == INT_MIN) return;
+        lines.back() << QPointF(column, low) << QPointF(column, high) << QPointF(column, last);
+    };
     for (auto it = first; it != samples.end(); ++it) {
         const double v = valueOf(*it);
         if (!std::isfinite(v)) continue;
-        const QPointF at(xOf(it->timeMs), yOf(v));
+        const int x = xOf(it->timeMs), y = yOf(v);
         // A gap in the readings is a break in the line, not a slope across it.
-        if (previous < 0 || it->timeMs - previous > DoseIntegrator::kMaxGapMs)
-            path.moveTo(at);
-        else
-            path.lineTo(at);
+        const bool gap = previous < 0 || it->timeMs - previous > DoseIntegrator::kMaxGapMs;
         previous = it->timeMs;
+        if (!gap && x == column) {
+            low = std::min(low, y);
+            high = std::max(high, y);
+            last = y;
+            continue;
+        }
+        endColumn();
+        if (gap) lines.emplace_back();
+        lines.back() << QPointF(x, y);
+        column = x;
+        low = high = last = y;
     }
-    p.setPen(QPen(palette().color(QPalette::Highlight), 2));
-    p.drawPath(path);
+    endColumn();
+    QPen pen(palette().color(QPalette::Highlight), 2);
+    pen.setCosmetic(true);
+    p.setPen(pen);
+    for (const QPolygonF &line : lines)
+        p.drawPolyline(line);
     p.setRenderHint(QPainter::Antialiasing, false);  // the lines across stay crisp
     if (threshold > 0) {
         p.setPen(QPen(Qt::red, 1, Qt::DashLine));

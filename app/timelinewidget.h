@@ -5,6 +5,7 @@
 // GUI thread only.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 #include "instrumentwatch.h"
@@ -49,4 +50,6 @@ private:
     qint64 m_spanMs = kDefaultSpanMs;
     int m_wheel = 0;         // eighths of a degree not yet turned into a zoom step
     qint64 m_pickedMs = -1;  // the moment marked after a click
+    // Readings come at up to 100 a second per instrument; the plot follows a few times a second.
+    QTimer m_redraw;
 };

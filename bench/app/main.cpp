@@ -13,9 +13,13 @@ int main(int argc, char **argv) {
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     QApplication app(argc, argv);
-    // The dialog saves its choice: into a folder of this run, never the user's store.
+    // The dialogs save their choices: into a folder of this run, never the user's store.
     QTemporaryDir config;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
+    // The window journals its surveys: into a folder of this run, too.
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
     DeviceLibrary library;  // as in the program: the panels' seekers only use it
     if (QString error = library.start(); !error.isEmpty()) qFatal("%s", qPrintable(error));
     benchmark::Initialize(&argc, argv);
