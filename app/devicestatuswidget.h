@@ -1,8 +1,9 @@
 // One instrument's panel on the device status tab: a complete, independent client of one
 // instrument. It connects (and, after restarting the instrument, reconnects a bounded number of
-// times), shows the instrument's readings, mirrors its display, presses its keys, switches survey
-// recording and opens the download dialog. GUI thread only; device and protocol signals arrive
-// queued, and every instrument command runs on the device's command queue, its result queued.
+// times; after a loss the user did not ask for, its LinkKeeper brings the link back), shows the
+// instrument's readings, mirrors its display, presses its keys, switches survey recording and opens
+// the download dialog. GUI thread only; device and protocol signals arrive queued, and every
+// instrument command runs on the device's command queue, its result queued.
 #pragma once
 
 #include <QDateTime>
@@ -14,6 +15,7 @@
 #include "mxx/m30_records.h"
 
 class ConnectDialog;
+class LinkKeeper;
 class M17Protocol;
 class M30Protocol;
 class MXXDevice;
@@ -29,7 +31,13 @@ class DeviceStatusWidget : public QWidget {
     Q_OBJECT
 
 public:
-    enum State { Disconnected = 0, Connected = 1, ConnectionError = 2, Connecting = 3 };
+    enum State {
+        Disconnected = 0,
+        Connected = 1,
+        ConnectionError = 2,
+        Connecting = 3,
+        Reconnecting = 4,  // between attempts to bring a lost or remembered instrument back
+    };
 
     explicit DeviceStatusWidget(QWidget *parent = nullptr);
     ~DeviceStatusWidget() override;
@@ -40,6 +48,10 @@ public:
     void setReconnectInterval(int milliseconds) { m_reconnectIntervalMs = milliseconds; }
     MXXDevice &device() const { return *m_device; }
     ConnectDialog &connectDialog() const { return *m_connectDialog; }
+    const LinkKeeper &linkKeeper() const { return *m_keeper; }
+    // Looks in the background for the instrument this panel was last connected to (as remembered
+    // in the settings), showing that it waits; nothing when none is remembered.
+    void reconnectLastInstrument();
 
     // The text of the status record's error word: the names of the conditions present.
     static QString errorText(uint16_t errorFlags);
@@ -79,6 +91,7 @@ public slots:
     void on_btnLeft_clicked();
     void on_btnRight_clicked();
     void on_btn_download_clicked();
+    void on_btn_stopReconnecting_clicked();
 
 protected:
     // Shows a critical message box titled "Error"; tests replace it so that nothing waits for a
@@ -93,6 +106,13 @@ private:
     void openConnection();
     void attemptFailed();
     void stopReconnecting();
+    void attemptReconnection();
+    void linkLost();
+    void becameConnected(const QString &serial);
+    void showLinkState();
+    void sendRecording(int on);
+    // Keeps (or forgets) the instrument for the next start.
+    void remember(bool keep);
 
     std::unique_ptr<Ui::DeviceStatusWidget> ui;
     QSharedPointer<MXXSeeker> m_seeker;
@@ -120,4 +140,16 @@ private:
     // Counts connections and their ends: a result read on an ended connection is dropped.
     quint64 m_session = 0;
     bool m_keysEnabled = false;  // while the display is mirrored
+    LinkKeeper *m_keeper;
+    QString m_serial;  // of the instrument served; kept through a loss to know it again
+    QDateTime m_connectedSince;
+    // What the user chose on this instrument, resumed after the link comes back.
+    int m_mirrorChoice = 0;
+    int m_recordChoice = -1;  // none
+    // The link is being closed on purpose (the user's Disconnect, an incompatible instrument):
+    // its end is not a loss to bring back.
+    bool m_letGo = false;
+    bool m_restarting = false;  // the restart's own attempts bring the instrument back
+    // Something else answered a reconnection: its link is being closed.
+    bool m_wrongInstrument = false;
 };

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "appresources.h"
+#include "appsettings.h"
 #include "scalefactor.h"
 #include "ui_settingsdialog.h"
 
@@ -60,6 +61,10 @@ SettingsDialog::SettingsDialog(const QString &mapDir, const QString &picDir, dou
     m_ui->spinBox_font->setRange(kMinScaleFactor, kMaxScaleFactor);
     m_ui->spinBox_font->setValue(scaleFactor);
     m_ui->comboBox->setCurrentIndex(mapPoints);
+    // The panels read these themselves when they need them: the dialog keeps them directly.
+    const AppSettings settings;
+    m_ui->checkBox_reconnectLast->setChecked(settings.reconnectLastInstruments());
+    m_ui->spinBox_reconnectAttempts->setValue(settings.reconnectAttempts());
 }
 
 SettingsDialog::~SettingsDialog() = default;
@@ -116,6 +121,9 @@ void SettingsDialog::on_btn_ok_clicked() {
                 readThreshold(m_ui->edit_color5->text())};
     m_colors = m_chosenColors;
     m_mapPoints = m_ui->comboBox->currentIndex();
+    AppSettings settings;
+    settings.setReconnectLastInstruments(m_ui->checkBox_reconnectLast->isChecked());
+    settings.setReconnectAttempts(m_ui->spinBox_reconnectAttempts->value());
     accept();
 }
 
