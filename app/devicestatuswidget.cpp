@@ -306,6 +306,7 @@ void DeviceStatusWidget::onDevDisconnected() {
         linkLost();
         return;
     }
+    m_serial.clear();
     m_state = Disconnected;
     updateStatus();
 }
@@ -366,18 +367,29 @@ void DeviceStatusWidget::onDevStatusData(std::shared_ptr<M30_status> status) {
     const double latitude = status->gps_latitude;
     const double longitude = status->gps_longitude;
     const double altitude = status->gps_altitude;
+    SurveyReading live;
+    live.timeMs = QDateTime::currentMSecsSinceEpoch();
+    live.instrument = m_order;
+    live.serial = m_serial;
+    live.countRate = m_cps;
+    live.doseRate = m_doseRate;
+    live.doseUnit = m_doseUnit;
     // A fix flag over garbage coordinates is no fix.
-    if (status->gps_valid == 0 || !surveyPointUsable({latitude, longitude, altitude, 0, 0})) {
+    live.fix = status->gps_valid != 0 && surveyPointUsable({latitude, longitude, altitude, 0, 0});
+    if (!live.fix) {
         for (QLineEdit *e : {ui->lineEdit_lat, ui->lineEdit_lon, ui->lineEdit_alt})
             e->setText(QStringLiteral("-"));
+        emit reading(live);
         return;
     }
+    live.latitude = latitude;
+    live.longitude = longitude;
+    live.altitude = altitude;
     ui->lineEdit_lat->setText(formatGpsCoords(latitude, 1));
     ui->lineEdit_lon->setText(formatGpsCoords(longitude, 0));
     ui->lineEdit_alt->setText(formatAltitude(altitude));
     emit liveFix(latitude, longitude, altitude);
-    // No time: the receiver tells a live reading from a downloaded one by it.
-    emit addMapPoint(latitude, longitude, altitude, m_cps, m_doseRate, m_doseUnit, m_order);
+    emit reading(live);
 }
 
 void DeviceStatusWidget::onDevTotalData(std::shared_ptr<M30_total_data> total) {
@@ -505,7 +517,8 @@ void DeviceStatusWidget::on_btn_download_clicked() {
         showError(refusal);
         return;
     }
-    DownloadDialog dialog(this, m_m30Protocol, &m_device->commands(), m_order);
-    connect(&dialog, &DownloadDialog::addMapPoint, this, &DeviceStatusWidget::addMapPoint);
+    DownloadDialog dialog(this, m_m30Protocol, &m_device->commands(), m_order, m_serial);
+    connect(&dialog, &DownloadDialog::recordDownloaded, this,
+            &DeviceStatusWidget::recordDownloaded);
     dialog.exec();
 }

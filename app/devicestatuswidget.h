@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "mxx/m30_records.h"
+#include "survey/surveyreading.h"
 
 class ConnectDialog;
 class LinkKeeper;
@@ -60,12 +61,12 @@ public:
     static QString downloadRefusal(MXXDevice &device);
 
 signals:
-    // `measured`: when a downloaded point was taken (its stored record's time); left invalid for
-    // live readings, which is how receivers tell the two apart.
-    void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
-                     int dose_units, int devNum, QDateTime measured = QDateTime());
+    // Each status the instrument sends, with the latest totals: with a fix or without one.
+    void reading(const SurveyReading &reading);
+    // One stored record, downloaded whole: its points as readings carrying the record's id.
+    void recordDownloaded(const std::vector<SurveyReading> &readings);
     void deviceConnection(QString connString, bool connected, QString serial, int devNum);
-    // A live GPS fix of this panel's instrument; downloaded points come through addMapPoint only.
+    // A live GPS fix of this panel's instrument; downloaded points are never one.
     void liveFix(double latitude, double longitude, double altitude);
 
 public slots:
@@ -141,7 +142,9 @@ private:
     quint64 m_session = 0;
     bool m_keysEnabled = false;  // while the display is mirrored
     LinkKeeper *m_keeper;
-    QString m_serial;  // of the instrument served; kept through a loss to know it again
+    // The full serial of the instrument served: readings carry it, and it is kept through a loss
+    // to know the instrument again.
+    QString m_serial;
     QDateTime m_connectedSince;
     // What the user chose on this instrument, resumed after the link comes back.
     int m_mirrorChoice = 0;

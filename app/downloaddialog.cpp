@@ -30,12 +30,13 @@ void stepValue(QLineEdit *edit, const QRadioButton *mode, int delta, int max) {
 }  // namespace
 
 DownloadDialog::DownloadDialog(QWidget *parent, std::shared_ptr<M30Protocol> protocol,
-                               CommandQueue *commands, int devNum)
+                               CommandQueue *commands, int devNum, const QString &serial)
     : QDialog(parent),
       m_ui(std::make_unique<Ui::DownloadDialog>()),
       m_protocol(std::move(protocol)),
       m_commands(commands),
-      m_devNum(devNum) {
+      m_devNum(devNum),
+      m_serial(serial) {
     initAppResources();
     m_ui->setupUi(this);
     m_ui->progressBar->setValue(0);
@@ -136,12 +137,8 @@ void DownloadDialog::recordArrived(int32_t id, const SurveyRecordRead &read) {
         return fail(tr("Download of survey record %1 failed!").arg(id));
     const SurveyRecord &record = read.record;
     if (!m_walk.take(record)) return finish();
-    for (const SurveyPoint &p : record.points) {
-        if (!surveyPointUsable(p)) continue;  // a fix flag over garbage coordinates
-        emit addMapPoint(p.latitude, p.longitude, p.altitude, p.cps, p.doseRate, record.doseUnit,
-                         m_devNum, QDateTime::fromSecsSinceEpoch(record.time));
-        if (m_state != State::Downloading) return;  // a receiver closed the dialog
-    }
+    emit recordDownloaded(readingsOfRecord(record, id, m_devNum, m_serial));
+    if (m_state != State::Downloading) return;  // a receiver closed the dialog
     m_ui->progressBar->setValue(static_cast<int>(m_walk.taken() * 100 / m_walk.total()));
     downloadNextRecord();
 }

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "device/surveywalk.h"
+#include "survey/surveyreading.h"
 
 class CommandQueue;
 class M30Protocol;
@@ -34,9 +35,10 @@ public:
         Failed,       // an error was shown; Start enabled again
     };
 
-    // `commands`: the instrument's command queue, which runs the transfers.
+    // `commands`: the instrument's command queue, which runs the transfers; `devNum` and
+    // `serial` name the instrument in the readings.
     DownloadDialog(QWidget *parent, std::shared_ptr<M30Protocol> protocol, CommandQueue *commands,
-                   int devNum);
+                   int devNum, const QString &serial = QString());
     ~DownloadDialog() override;
 
     State state() const { return m_state; }
@@ -46,10 +48,9 @@ public slots:
     void reject() override;
 
 signals:
-    // `measured`: the stored record's time; a valid time tells receivers the point is history,
-    // not a live reading.
-    void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
-                     int dose_units, int devNum, QDateTime measured = QDateTime());
+    // One stored record, whole, as readings carrying its id and the record's time: receivers
+    // journal it and draw it once, however often it is downloaded.
+    void recordDownloaded(const std::vector<SurveyReading> &readings);
 
 private slots:
     void on_btn_start_clicked();
@@ -73,6 +74,7 @@ private:
     std::shared_ptr<M30Protocol> m_protocol;
     QPointer<CommandQueue> m_commands;
     int m_devNum;
+    QString m_serial;
     State m_state = State::Idle;
 
     // The window chosen at Start, and the walk over the records, which remembers the records

@@ -113,7 +113,9 @@ void MainWindow::ConnectSignals() {
     });
     for (int devNum = 1; devNum <= 3; ++devNum) {
         DeviceStatusWidget *p = &panel(devNum);
-        connect(p, &DeviceStatusWidget::addMapPoint, this, &MainWindow::addMapPoint,
+        connect(p, &DeviceStatusWidget::reading, this, &MainWindow::addReading,
+                Qt::QueuedConnection);
+        connect(p, &DeviceStatusWidget::recordDownloaded, this, &MainWindow::addRecord,
                 Qt::QueuedConnection);
         connect(p, &DeviceStatusWidget::deviceConnection, this, &MainWindow::deviceConnection);
         // Only live fixes place a photograph; downloaded history does not say where one stands.
@@ -310,7 +312,6 @@ void MainWindow::deviceConnection(QString connStr, bool connected, QString seria
     const bool column = devNum >= 1 && devNum <= 3;
     if (column) {
         headers[devNum - 1]->setText(serial);
-        m_serials[devNum - 1] = connected ? serial : QString();
     }
     if (connected) {
         m_connectedDevices.append(connStr);
@@ -348,9 +349,6 @@ void MainWindow::addMapPoint(double latitude, double longitude, double altitude,
     // Only downloaded points carry the time they were measured. They are history: they always
     // reach the track, and never pose as the instrument's current position or reading.
     const bool downloaded = measured.isValid();
-    openSurvey();
-    if (m_survey->isOpen())
-        journal(latitude, longitude, altitude, cps, dose_rate, dose_value_units, devNum, measured);
     if (downloaded || m_showGps) {
         form->MapView->addTrackPoint(latitude, longitude, altitude, dose_rate, dose_value_units,
                                      cps, downloaded ? measured : QDateTime::currentDateTime(),
@@ -366,27 +364,21 @@ void MainWindow::addMapPoint(double latitude, double longitude, double altitude,
     cell(Cps, devNum)->setText(formatReading(cps, kCountRate));
 }
 
-void MainWindow::journal(double latitude, double longitude, double altitude, float cps,
-                         float dose_rate, int dose_value_units, int devNum,
-                         const QDateTime &measured) {
-    const bool downloaded = measured.isValid();
-    SurveyReading reading;
-    reading.timeMs =
-        downloaded ? measured.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
-    reading.instrument = devNum;
-    if (devNum >= 1 && devNum <= 3) reading.serial = m_serials[devNum - 1];
-    // Only fixes reach here, live or downloaded.
-    reading.fix = true;
-    reading.latitude = latitude;
-    reading.longitude = longitude;
-    reading.altitude = altitude;
-    reading.countRate = cps;
-    reading.doseRate = dose_rate;
-    reading.doseUnit = dose_value_units;
-    // The download does not say which stored record a point is from; 0 still marks it
-    // downloaded.
-    if (downloaded) reading.recordId = 0;
+void MainWindow::addReading(const SurveyReading &reading) {
+    openSurvey();
     m_survey->add(reading);
+    if (reading.usable())
+        addMapPoint(reading.latitude, reading.longitude, reading.altitude, float(reading.countRate),
+                    float(reading.doseRate), reading.doseUnit, reading.instrument);
+}
+
+void MainWindow::addRecord(const std::vector<SurveyReading> &readings) {
+    openSurvey();
+    if (!m_survey->addRecord(readings)) return;  // downloaded before: on the map already
+    for (const SurveyReading &r : readings)
+        if (r.usable())
+            addMapPoint(r.latitude, r.longitude, r.altitude, float(r.countRate), float(r.doseRate),
+                        r.doseUnit, r.instrument, QDateTime::fromMSecsSinceEpoch(r.timeMs));
 }
 
 void MainWindow::clearGpsData() {

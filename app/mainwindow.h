@@ -14,6 +14,9 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <vector>
+
+#include "survey/surveyreading.h"
 
 class DeviceStatusWidget;
 class Geotagger;
@@ -52,6 +55,10 @@ public slots:
     void clearGpsData();
     void addMapPoint(double latitude, double longitude, double altitude, float cps, float dose_rate,
                      int dose_value_units, int devNum, QDateTime measured = QDateTime());
+    // A live reading of a panel's instrument: journalled, and drawn when it has a fix.
+    void addReading(const SurveyReading &reading);
+    // A downloaded record: journalled and drawn, unless this survey has it already.
+    void addRecord(const std::vector<SurveyReading> &readings);
     void deviceConnection(QString connStr, bool connected, QString serial, int devNum);
     void on_btnClearMap_clicked();
 
@@ -84,8 +91,6 @@ private:
     // wants it back, or a new one.
     void openSurvey();
     void updateStatus();
-    void journal(double latitude, double longitude, double altitude, float cps, float dose_rate,
-                 int dose_value_units, int devNum, const QDateTime &measured);
 
     std::unique_ptr<Ui::MainWindow> form;
     Geotagger *m_tagger;
@@ -99,7 +104,6 @@ private:
     int distPickMode = 0;
     bool m_showGps = false;
     QStringList m_connectedDevices;
-    QString m_serials[3];  // the instruments' short serials, by panel
     SurveySession *m_survey;
     bool m_picFolderMissing = false;
     bool m_surveyChosen = false;  // once per window: a closed window journals no more

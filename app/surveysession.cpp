@@ -115,7 +115,6 @@ void SurveySession::reopen(const QString &path) {
     m_started = true;
     m_reading = true;
     m_stop = false;
-    m_readCount = 0;
     {
         const std::lock_guard lock(m_readMutex);
         m_readBatches.clear();
@@ -146,7 +145,6 @@ void SurveySession::reopen(const QString &path) {
         if (ok)
             ok = reader.forEach([&](const SurveyReading &reading) {
                 if (m_stop) return;
-                ++m_readCount;
                 batch.push_back(reading);
                 if (batch.size() >= kReadBackBatch) post(std::exchange(batch, {}), nullptr);
             });
@@ -168,6 +166,7 @@ void SurveySession::takeReadBack() {
     }
     if (!m_reading) return;
     for (const std::vector<SurveyReading> &readings : batches) {
+        remember(readings);
         m_points += int(readings.size());
         emit readBack(readings);
     }
@@ -187,8 +186,6 @@ void SurveySession::readBackDone(const QString &error) {
     } else {
         onFailed(journal->errorString());
     }
-    for (size_t i = 0; i < m_waiting.size(); ++i)
-        number(m_waiting[i], m_readCount + int(i));
     if (m_journal) m_journal->append(m_waiting);
     m_waiting.clear();
 }
@@ -199,21 +196,35 @@ void SurveySession::stopReading() {
 }
 
 void SurveySession::add(const SurveyReading &reading) {
-    if (m_reading) {
+    if (m_reading)
         m_waiting.push_back(reading);
-    } else if (m_journal) {
-        SurveyReading numbered = reading;
-        number(numbered, m_points);
-        m_journal->append(numbered);
-    }
+    else if (m_journal)
+        m_journal->append(reading);
     ++m_points;
     emit changed();
 }
 
-void SurveySession::number(SurveyReading &reading, int index) {
-    // A download without its record's id would otherwise read to the journal as the same point
-    // again and again: each gets its place in the file instead.
-    if (reading.recordId == 0 && reading.recordPoint < 0) reading.recordPoint = index;
+bool SurveySession::remember(const std::vector<SurveyReading> &readings) {
+    bool isNew = false;
+    for (size_t i = 0; i < readings.size(); ++i) {
+        const SurveyReading &r = readings[i];
+        if (!r.downloaded() || (i > 0 && r.recordId == readings[i - 1].recordId)) continue;
+        const bool inserted = !m_records.contains({r.serial, r.recordId});
+        if (inserted) m_records.insert({r.serial, r.recordId});
+        if (i == 0) isNew = inserted;
+    }
+    return isNew;
+}
+
+bool SurveySession::addRecord(const std::vector<SurveyReading> &readings) {
+    if (readings.empty() || !remember(readings)) return false;
+    if (m_reading)
+        m_waiting.insert(m_waiting.end(), readings.begin(), readings.end());
+    else if (m_journal)
+        m_journal->append(readings);
+    m_points += int(readings.size());
+    emit changed();
+    return true;
 }
 
 bool SurveySession::end(QString *error) {

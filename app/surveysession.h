@@ -7,6 +7,8 @@
 #pragma once
 
 #include <QObject>
+#include <QPair>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -45,6 +47,8 @@ public:
     int points() const { return m_points; }
 
     void add(const SurveyReading &reading);
+    // Adds a downloaded record whole; false, adding nothing, when this survey has it already.
+    bool addRecord(const std::vector<SurveyReading> &readings);
     // Ends the survey, so that the next start begins a new one; false with the reason.
     bool end(QString *error);
 
@@ -63,19 +67,21 @@ private:
     void onFailed(const QString &message);
     void readBackDone(const QString &error);
     void stopReading();
-    static void number(SurveyReading &reading, int index);
+    // Remembers the records among `readings`; true when the first one's record was new.
+    bool remember(const std::vector<SurveyReading> &readings);
 
     std::unique_ptr<SurveyJournal> m_journal;
     bool m_started = false;
     QString m_name;
     QString m_path;
     int m_points = 0;
+    // The downloaded records this survey has, by serial and id: each is journalled and drawn once.
+    QSet<QPair<QString, qint64>> m_records;
     // While the interrupted survey is read back, the journal stays closed.
     bool m_reading = false;
     std::vector<SurveyReading> m_waiting;
     std::atomic<bool> m_stop{false};
-    std::atomic<int> m_readCount{0};  // readings read back so far
-    std::mutex m_readMutex;           // guards what the reader hands over
+    std::mutex m_readMutex;  // guards what the reader hands over
     std::vector<std::vector<SurveyReading>> m_readBatches;
     bool m_readDone = false;
     QString m_readError;

@@ -29,7 +29,11 @@ struct DialogRun {
 DialogRun runDialog(bench::SimulatedM30 &m30) {
     DialogRun run;
     DownloadDialog dialog(nullptr, m30.protocol(), &m30.device().commands(), 1);
-    QObject::connect(&dialog, &DownloadDialog::addMapPoint, [&] { ++run.points; });
+    QObject::connect(&dialog, &DownloadDialog::recordDownloaded,
+                     [&](const std::vector<SurveyReading> &readings) {
+                         for (const SurveyReading &r : readings)
+                             run.points += r.usable();
+                     });
     StallMeter stalls;
     QEventLoop loop;
     QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);

@@ -18,6 +18,7 @@
 #include "device/harness.h"
 #include "device/m30protocol.h"
 #include "dialogs.h"
+#include "downloaded.h"
 #include "mxx/m30.h"
 #include "sim/m30_model.h"
 #include "sim/survey.h"
@@ -171,7 +172,7 @@ TEST_F(DownloadDialogTest, EachWindowEndsAtTheFirstOlderRecordAndSavesTheChoice)
 
     {  // Nothing stored yet: everything.
         DownloadDialog all(nullptr, m30, &device->commands(), 2);
-        QSignalSpy emitted(&all, &DownloadDialog::addMapPoint);
+        test::DownloadedPoints emitted(&all);
         EXPECT_TRUE(child<QRadioButton>(all, "radioButton_all")->isChecked());
         run(all);
         EXPECT_EQ(all.state(), DownloadDialog::State::Done);
@@ -180,21 +181,22 @@ TEST_F(DownloadDialogTest, EachWindowEndsAtTheFirstOlderRecordAndSavesTheChoice)
         EXPECT_EQ(emitted.count(), 60 + 2 + 1 + 2 + 3);
         EXPECT_EQ(recordReads(), 5);
         // The newest record's first point, as stored.
-        QList<QVariant> first = emitted.at(0);
-        EXPECT_FLOAT_EQ(first[0].toDouble(), 49.0f);
-        EXPECT_FLOAT_EQ(first[1].toDouble(), 16.5f);
-        EXPECT_FLOAT_EQ(first[2].toDouble(), 250.0f);
-        EXPECT_EQ(first[3].toFloat(), 100.0f);
-        EXPECT_EQ(first[4].toFloat(), 0.25f);
-        EXPECT_EQ(first[5].toInt(), 2);
-        EXPECT_EQ(first[6].toInt(), 2);
+        const SurveyReading &first = emitted.points.at(0);
+        EXPECT_FLOAT_EQ(first.latitude, 49.0f);
+        EXPECT_FLOAT_EQ(first.longitude, 16.5f);
+        EXPECT_FLOAT_EQ(first.altitude, 250.0f);
+        EXPECT_EQ(first.countRate, 100.0f);
+        EXPECT_EQ(first.doseRate, 0.25f);
+        EXPECT_EQ(first.doseUnit, 2);
+        EXPECT_EQ(first.instrument, 2);
+        EXPECT_EQ(first.recordId, 15);
         test::screenshot(all, QStringLiteral("download_dialog.png"));
         EXPECT_EQ(test::appSettings().value("SelectDelta").toInt(), 0);
     }
     instrument.clear_commands();
     {  // Two days: the record three days old ends the walk and is not used.
         DownloadDialog days(nullptr, m30, &device->commands(), 1);
-        QSignalSpy emitted(&days, &DownloadDialog::addMapPoint);
+        test::DownloadedPoints emitted(&days);
         child<QRadioButton>(days, "radioButton_days")->click();
         child<QPushButton>(days, "btn_days_up")->click();
         run(days);
@@ -205,7 +207,7 @@ TEST_F(DownloadDialogTest, EachWindowEndsAtTheFirstOlderRecordAndSavesTheChoice)
     instrument.clear_commands();
     {  // The choice comes back; one hour: the record three hours old ends it.
         DownloadDialog hours(nullptr, m30, &device->commands(), 1);
-        QSignalSpy emitted(&hours, &DownloadDialog::addMapPoint);
+        test::DownloadedPoints emitted(&hours);
         EXPECT_TRUE(child<QRadioButton>(hours, "radioButton_days")->isChecked());
         EXPECT_EQ(child<QLineEdit>(hours, "edit_days")->text(), "2");
         child<QRadioButton>(hours, "radioButton_hours")->click();
@@ -226,7 +228,7 @@ TEST_F(DownloadDialogTest, CancelKeepsTheEmittedPointsAndSavesNothing) {
         store.add(id, secondsAgo(kRecords - id), points(1));
     DownloadDialog dialog(nullptr, m30, &device->commands(), 3);
     int emitted = 0;
-    QObject::connect(&dialog, &DownloadDialog::addMapPoint, [&] {
+    QObject::connect(&dialog, &DownloadDialog::recordDownloaded, [&] {
         // Pressed between records, as a person would.
         if (++emitted == 3)
             QMetaObject::invokeMethod(child<QPushButton>(dialog, "btn_cancel"), "click",
@@ -252,7 +254,7 @@ TEST_F(DownloadDialogTest, FailuresAreShownAndStartWorksAgain) {
     // The list refused, then served empty: an instrument with no records.
     store.refuseList(true);
     DownloadDialog dialog(nullptr, m30, &device->commands(), 1);
-    QSignalSpy emitted(&dialog, &DownloadDialog::addMapPoint);
+    test::DownloadedPoints emitted(&dialog);
     run(dialog);
     EXPECT_EQ(dialog.state(), DownloadDialog::State::Failed);
     EXPECT_EQ(boxes, QStringList{"Error: Download survey indices failed!"});
@@ -286,7 +288,7 @@ TEST_F(DownloadDialogTest, FailuresAreShownAndStartWorksAgain) {
     store.add(3, secondsAgo(10), points(1));
     store.refuseRecord(2);
     DownloadDialog lost(nullptr, m30, &device->commands(), 1);
-    QSignalSpy lostPoints(&lost, &DownloadDialog::addMapPoint);
+    test::DownloadedPoints lostPoints(&lost);
     run(lost);
     EXPECT_EQ(lost.state(), DownloadDialog::State::Failed);
     EXPECT_EQ(boxes, QStringList{"Error: Download of survey record 2 failed!"});
@@ -300,7 +302,7 @@ TEST_F(DownloadDialogTest, ARetryGoesOnWhereTheWalkStopped) {
         store.add(id, start + id, points(2));
     store.refuseRecord(2);
     DownloadDialog dialog(nullptr, m30, &device->commands(), 1);
-    QSignalSpy emitted(&dialog, &DownloadDialog::addMapPoint);
+    test::DownloadedPoints emitted(&dialog);
     run(dialog);
     EXPECT_EQ(dialog.state(), DownloadDialog::State::Failed);
     EXPECT_EQ(boxes, QStringList{"Error: Download of survey record 2 failed!"});
@@ -310,8 +312,8 @@ TEST_F(DownloadDialogTest, ARetryGoesOnWhereTheWalkStopped) {
     EXPECT_EQ(dialog.state(), DownloadDialog::State::Done);
     // Every point once: records 4 and 3 are not emitted again.
     std::multiset<qint64> times;
-    for (const QList<QVariant> &point : emitted)
-        times.insert(point[7].toDateTime().toSecsSinceEpoch());
+    for (const SurveyReading &point : emitted.points)
+        times.insert(point.timeMs / 1000);
     EXPECT_EQ(emitted.count(), 8);
     for (int id = 1; id <= 4; ++id)
         EXPECT_EQ(times.count(start + id), 2u) << id;

@@ -20,6 +20,7 @@
 #include <deque>
 #include <functional>
 
+#include "app/appsettings.h"
 #include "app/distancedialog.h"
 #include "app/downloaddialog.h"
 #include "app/geotagger.h"
@@ -28,6 +29,7 @@
 #include "app/scalefactor.h"
 #include "app/settingsdialog.h"
 #include "app/surveysession.h"
+#include "downloaded.h"
 #include "field.h"
 #include "map/format.h"
 #include "map/geo.h"
@@ -73,6 +75,8 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         store().clear();
+        // A window starts without the instruments of the one before unless a test asks for them.
+        AppSettings().setReconnectLastInstruments(false);
         QFile::remove(scaleFactorFile());
         // Earlier versions kept scale_factor.ini in the working directory.
         m_oldDir = QDir::currentPath();
@@ -369,6 +373,7 @@ TEST_F(MainWindowTest, ShowGpsFollowsWhatIsConnectedAndDrawnNow) {
 // At start each panel looks for the instrument it had: one that is there is connected, one that
 // is not is waited for in the panel, never in a message box; neither when the user turned it off.
 TEST_F(MainWindowTest, StartsWithTheLastInstrumentsAndWaitsForAnAbsentOne) {
+    AppSettings().setReconnectLastInstruments(true);
     test::Field here("127.0.0.1", "C0000101");
     QStringList boxes;
     test::ModalAnswer<QMessageBox> answer([&](QMessageBox *box) {
@@ -392,7 +397,7 @@ TEST_F(MainWindowTest, StartsWithTheLastInstrumentsAndWaitsForAnAbsentOne) {
         ASSERT_TRUE(spin([&] { return w.panel(3).linkKeeper().attempt() == 2; }));
         EXPECT_TRUE(w.messages.isEmpty()) << w.messages.join(", ").toStdString();
     }
-    store().setValue("Devices/ReconnectLast", false);
+    AppSettings().setReconnectLastInstruments(false);
     {
         QuietWindow w;
         QCoreApplication::processEvents();
@@ -588,6 +593,7 @@ TEST_F(MainWindowTest, ThreeInstrumentsLiveADownloadAndARestart) {
     test::Field fields[] = {{"127.0.0.1", "C0000101", options(1)},
                             {"127.0.0.2", "C0000202", options(2)},
                             {"127.0.0.3", "C0000303", options(3)}};
+    QString journal;
     {
         QuietWindow w;
         w.show();
@@ -601,8 +607,7 @@ TEST_F(MainWindowTest, ThreeInstrumentsLiveADownloadAndARestart) {
         child<QPushButton>(w, "btnShowGps")->click();
         std::vector<std::unique_ptr<QSignalSpy>> live;
         for (int i = 1; i <= 3; ++i)
-            live.push_back(
-                std::make_unique<QSignalSpy>(&w.panel(i), &DeviceStatusWidget::addMapPoint));
+            live.push_back(std::make_unique<QSignalSpy>(&w.panel(i), &DeviceStatusWidget::reading));
         ASSERT_TRUE(spin([&] {
             for (const auto &spy : live)
                 if (spy->count() < 2) return false;  // the second one carries the totals
@@ -631,10 +636,10 @@ TEST_F(MainWindowTest, ThreeInstrumentsLiveADownloadAndARestart) {
         EXPECT_TRUE(w.grab().save(SCREENSHOT_DIR "/main_window_devices.png"));
 
         // A download through the first panel puts every stored fix on the map.
-        std::unique_ptr<QSignalSpy> downloaded;
+        std::unique_ptr<test::DownloadedPoints> downloaded;
         test::ModalAnswer<DownloadDialog> download([&](DownloadDialog *d) {
             if (downloaded) return;
-            downloaded = std::make_unique<QSignalSpy>(d, &DownloadDialog::addMapPoint);
+            downloaded = std::make_unique<test::DownloadedPoints>(d);
             child<QRadioButton>(*d, "radioButton_all")->click();
             child<QPushButton>(*d, "btn_start")->click();
         });
@@ -645,9 +650,45 @@ TEST_F(MainWindowTest, ThreeInstrumentsLiveADownloadAndARestart) {
         EXPECT_GT(stored, 0);
         EXPECT_EQ(downloaded->count(), stored);
         ASSERT_TRUE(spin([&] { return w.mapView().getTrackLen() >= before + stored; }));
+
+        // The same records once more: neither journalled nor drawn twice. Live points are off
+        // the track meanwhile, so that what is on it can be counted.
+        child<QPushButton>(w, "btnShowGps")->click();
+        QCoreApplication::processEvents();
+        const int track = w.mapView().getTrackLen();
+        std::unique_ptr<test::DownloadedPoints> repeated;
+        test::ModalAnswer<DownloadDialog> again([&](DownloadDialog *d) {
+            if (repeated) return;
+            repeated = std::make_unique<test::DownloadedPoints>(d);
+            child<QRadioButton>(*d, "radioButton_all")->click();
+            child<QPushButton>(*d, "btn_start")->click();
+        });
+        child<QPushButton>(w.panel(1), "btn_download")->click();
+        ASSERT_TRUE(repeated);
+        EXPECT_EQ(repeated->count(), stored);
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+        EXPECT_EQ(w.mapView().getTrackLen(), track);
+        child<QPushButton>(w, "btnShowGps")->click();
         EXPECT_TRUE(panelErrors.isEmpty()) << panelErrors.join(", ").toStdString();
+        journal = w.survey().path();
         w.close();
     }
+    SurveyJournalReader reader;
+    ASSERT_TRUE(reader.open(journal));
+    int downloaded = 0, live[3] = {};
+    for (const SurveyReading &r : reader.readings()) {
+        if (r.downloaded()) {
+            ++downloaded;
+            EXPECT_EQ(r.serial, "C0000101");
+        } else {
+            ++live[r.instrument - 1];
+            EXPECT_EQ(r.serial, QString("C0000%1").arg(r.instrument * 101));
+        }
+    }
+    EXPECT_EQ(downloaded, storedFixes(options(1)));
+    for (int n : live)
+        EXPECT_GT(n, 0);
     QuietWindow again;
     EXPECT_EQ(child<QPushButton>(again, "btnShowGps")->text(), "Hide GPS");
     EXPECT_EQ(again.geotagger().folder(), pictures.path());
@@ -686,7 +727,7 @@ TEST_F(MainWindowTest, ReadingsOfAnInstrumentAreJournalledAndCounted) {
     ASSERT_EQ(int(readings.size()), points);
     for (const SurveyReading &r : readings) {
         EXPECT_EQ(r.instrument, 1);
-        EXPECT_EQ(r.serial, "0101");
+        EXPECT_EQ(r.serial, "C0000101");
         EXPECT_TRUE(r.usable());
         EXPECT_FALSE(r.downloaded());
         EXPECT_TRUE(std::isfinite(r.altitude) && std::isfinite(r.countRate) &&

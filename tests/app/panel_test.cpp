@@ -42,7 +42,9 @@ TEST(DeviceStatusPanel, ShowsItsInstrumentAndDrivesIt) {
     panel.setOrder(2);
     EXPECT_EQ(child<QPushButton>(panel, "btn_connect")->text(), "Connect device  two");
     QSignalSpy connection(&panel, &DeviceStatusWidget::deviceConnection);
-    QSignalSpy points(&panel, &DeviceStatusWidget::addMapPoint);
+    std::vector<SurveyReading> points;
+    QObject::connect(&panel, &DeviceStatusWidget::reading,
+                     [&](const SurveyReading &r) { points.push_back(r); });
     connectThroughTheDialog(panel, field);
     auto *stack = child<QStackedWidget>(panel, "stackedWidget");
     EXPECT_EQ(stack->currentIndex(), 1);
@@ -59,19 +61,23 @@ TEST(DeviceStatusPanel, ShowsItsInstrumentAndDrivesIt) {
     ASSERT_TRUE(spin([&] { return lat->text() == "-"; }));
     EXPECT_EQ(child<QLineEdit>(panel, "lineEdit_alt")->text(), "-");
     EXPECT_EQ(child<QLineEdit>(panel, "lineEditSystemStatus")->text(), "No errors");
-    EXPECT_EQ(points.count(), 0);
+    // The reading without a fix is kept all the same, with its instrument and no position.
+    ASSERT_EQ(points.size(), 1u);
+    EXPECT_FALSE(points[0].usable());
+    EXPECT_EQ(points[0].serial, "C1234567");
     field.sendStatus(M30_ERROR_BATTERY, 0, true);
-    ASSERT_TRUE(spin([&] { return points.count() == 1; }));
-    EXPECT_EQ(points[0][3].toFloat(), 0.f);
-    EXPECT_EQ(points[0][4].toFloat(), 0.f);
-    EXPECT_EQ(points[0][6].toInt(), 2);
+    ASSERT_TRUE(spin([&] { return points.size() == 2; }));
+    EXPECT_TRUE(points[1].usable());
+    EXPECT_EQ(points[1].countRate, 0.);
+    EXPECT_EQ(points[1].doseRate, 0.);
+    EXPECT_EQ(points[1].instrument, 2);
     EXPECT_EQ(child<QLineEdit>(panel, "lineEdit_alt")->text(), "321m");
     EXPECT_EQ(child<QLineEdit>(panel, "lineEditSystemStatus")->text(), " BATTERY");
     field.sendTotal(1234567, 150.f);
     field.sendStatus(M30_ERROR_GPP | M30_ERROR_GPS | M30_ERROR_FS_DATA, 0, true);
-    ASSERT_TRUE(spin([&] { return points.count() == 2; }));
-    EXPECT_EQ(points[1][3].toFloat(), 1234567.f);
-    EXPECT_EQ(points[1][4].toFloat(), 150.f);
+    ASSERT_TRUE(spin([&] { return points.size() == 3; }));
+    EXPECT_EQ(points[2].countRate, 1234567.);
+    EXPECT_EQ(points[2].doseRate, 150.);
     EXPECT_EQ(child<QLineEdit>(panel, "lineEditSystemStatus")->text(), "GPP GPS FS_DATA");
     EXPECT_EQ(child<QLineEdit>(panel, "lineEdit_cps")->text(), "1.23457e+06 cps");
 

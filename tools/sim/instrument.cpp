@@ -352,12 +352,23 @@ struct Instrument::Impl {
     }
 
     // Queues frames for the link with the link faults.
-    void write_frames(std::vector<uint8_t> bytes, int frames, Clock::time_point due) {
-        if (!link_fd || closing) return;  // nothing more once it is going down
+    bool write_frames(std::vector<uint8_t> bytes, int frames, Clock::time_point due) {
+        if (!link_fd || closing) return false;  // nothing more once it is going down
         std::vector<uint8_t> junk = draw_junk();
         bytes.insert(bytes.begin(), junk.begin(), junk.end());
         Faults f = current_faults();
         out.push(bytes, frames, due, f.split_chunk, milliseconds(f.split_pause_ms));
+        return true;
+    }
+
+    void write_event(uint16_t code, const std::vector<uint8_t> &payload, Clock::time_point due) {
+        if (!write_frames(frame_bytes(code, 0, 0, payload), 1, due) || !options.event_log) return;
+        std::string name;
+        {
+            std::lock_guard lock(mutex);
+            name = serial;
+        }
+        options.event_log->record(name, code, payload);
     }
 
     void on_command(const uint8_t *frame, int size) {
@@ -584,7 +595,7 @@ struct Instrument::Impl {
         }
         for (auto r = pending.begin(); r != pending.end(); ++r) {
             if (r->kind == LinkRequest::Event) {
-                write_frames(frame_bytes(r->code, 0, 0, r->bytes), 1, now);
+                write_event(r->code, r->bytes, now);
             } else if (r->kind == LinkRequest::Bytes) {
                 if (link_fd) out.push(r->bytes, 0, now, 0, milliseconds(0));
             } else if (r->kind == LinkRequest::PowerOn) {
@@ -680,7 +691,7 @@ struct Instrument::Impl {
             }
         }
         for (auto &[code, source] : due)
-            if (auto payload = source()) write_frames(frame_bytes(code, 0, 0, *payload), 1, now);
+            if (auto payload = source()) write_event(code, *payload, now);
         return next;
     }
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "event_log.h"
 #include "faults.h"
 #include "link_shape.h"
 
@@ -40,6 +41,7 @@ struct Options {
     bool pty = false;                 // serve a pseudo-terminal (see pty_path) instead of TCP
     LinkShape link;                   // how slow the line to the host is; unshaped by default
     Faults faults;
+    std::shared_ptr<EventLog> event_log;  // every event frame put on the link; none by default
 };
 
 // Refuses an address that is not IPv4, one outside 127.0.0.0/8 unless allowed, ports out of

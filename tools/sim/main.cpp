@@ -69,6 +69,10 @@ The instrument:
   --udp-reply-port N      UDP port replies go to (default 4455; 0 = the requester's)
   --no-udp                do not answer discovery requests
   --event CODE:PERIOD_MS  send an empty event frame CODE (10000-65535) every PERIOD_MS
+  --event-log FILE        write a line per event frame sent, as it is queued to leave:
+                          "TIME_MS SERIAL CODE PAYLOAD" (wall-clock ms since the epoch, the
+                          instrument's serial, the code, the payload in hex or "-"); several
+                          instruments share the file
   --help                  show this text
   --version               show the version
 
@@ -362,6 +366,9 @@ int main(int argc, char **argv) {
             if (arg == "--restart-delay-ms") m30.restart_delay_ms = number;
             if (arg == "--chunk") m30.chunk_bytes = number;
             if (arg == "--error-cycle-ms") m30.error_cycle_ms = number;
+        } else if (arg == "--event-log") {
+            options.event_log = sim::EventLog::open(std::string(value), &error);
+            if (!options.event_log) return usage_error(error);
         } else if (arg == "--faults") {
             if (!sim::load_fault_script(options.faults, std::string(value), &error))
                 return usage_error(error);
