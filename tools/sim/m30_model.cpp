@@ -754,16 +754,19 @@ void install_events(Instrument &in, const SharedPtr &s) {
 void install_clock(Instrument &in, const SharedPtr &s) {
     int period = std::max(1, static_cast<int>(std::lround(1000 / s->options.rate_hz)));
     const auto every = std::chrono::milliseconds(s->options.restart_every_ms);
-    in.set_clock(period, [s, every, next = std::chrono::steady_clock::now() + every]() mutable {
-        // As an instrument switched off and on: the period counts while it is up.
-        if (every.count() > 0 && std::chrono::steady_clock::now() >= next) {
+    // The instrument runs a copy of the tick each time: the moment lives outside it.
+    auto next = std::make_shared<std::chrono::steady_clock::time_point>(
+        std::chrono::steady_clock::now() + every);
+    in.set_clock(period, [s, every, next] {
+        // As an instrument switched off and on, every period from the last time.
+        if (every.count() > 0 && std::chrono::steady_clock::now() >= *next) {
             {
                 std::lock_guard lock(s->mutex);
                 s->power_up();
             }
             s->instrument.restart(std::chrono::milliseconds(s->options.restart_delay_ms),
                                   s->options.restart_keeps_link);
-            next = std::chrono::steady_clock::now() + every;
+            *next = std::chrono::steady_clock::now() + every;
             return;
         }
         std::lock_guard lock(s->mutex);

@@ -63,8 +63,8 @@ The instrument:
                           gets SIGUSR1, which powers on every instrument that is off
   --restart-keeps-link    the link stays up through a restart, as behind a serial adapter
                           powered apart from the instrument; only new links wait out the delay
-  --restart-every-ms N    restarts of its own accord every N ms of being up, as one switched
-                          off and on in the field (default 0: never)
+  --restart-every-ms N    restarts of its own accord every N ms, as one switched off and on
+                          in the field, down for the restart delay (default 0: never)
   --chunk N               transfer-buffer chunk size, 1 to 8170 bytes (default 8170)
   --seed N                seeds the walk and the field as well as the faults (default 1)
   --udp-port N            UDP port of discovery requests (default 4455; 0 = any)
