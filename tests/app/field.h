@@ -98,18 +98,21 @@ struct Field {
 };
 
 // Picks the instrument on the connect dialog's Net tab by a typed address and port, as a user.
-inline void connectThroughTheDialog(DeviceStatusWidget &panel, const Field &field) {
+inline void connectThroughTheDialog(DeviceStatusWidget &panel, const QString &address, int port) {
     ModalAnswer<ConnectDialog> pick([&](ConnectDialog *dialog) {
         child<QTabWidget>(*dialog, "tabWidget")->setCurrentIndex(2);
         child<QCheckBox>(*dialog, "checkbox_net")->setChecked(true);
-        child<QLineEdit>(*dialog, "edit_net")
-            ->setText(QString::fromStdString(field.instrument.address()));
+        child<QLineEdit>(*dialog, "edit_net")->setText(address);
         child<QCheckBox>(*dialog, "checkbox_port")->setChecked(false);
-        child<QLineEdit>(*dialog, "edit_port")->setText(QString::number(field.instrument.port()));
+        child<QLineEdit>(*dialog, "edit_port")->setText(QString::number(port));
         child<QPushButton>(*dialog, "connectButton")->click();
     });
     child<QPushButton>(panel, "btn_connect")->click();
     ASSERT_TRUE(spin([&] { return panel.state() == DeviceStatusWidget::Connected; }));
+}
+inline void connectThroughTheDialog(DeviceStatusWidget &panel, const Field &field) {
+    connectThroughTheDialog(panel, QString::fromStdString(field.instrument.address()),
+                            field.instrument.port());
 }
 
 }  // namespace test

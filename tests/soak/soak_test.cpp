@@ -1,0 +1,383 @@
+// The window with three simulated instruments through SOAK_MINUTES (default 5) of faults: dropped,
+// corrupted, retried and refused answers, links cut and instruments restarting on a period. Every
+// minute it prints the program's descriptors, threads and resident memory. It checks that every
+// panel is back within 15 s of every loss, that every event frame the instruments put on a link
+// reached its panel exactly once (against the simulator's event log), that every download is
+// either the instrument's memory exactly or a failure with a message, and that no resource grows
+// with time.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "app/downloaddialog.h"
+#include "app/mainwindow.h"
+#include "device/m30protocol.h"
+#include "device/mxxdevice.h"
+#include "downloaded.h"
+#include "field.h"
+
+namespace {
+
+using test::spin;
+constexpr int kPanels = 3;
+constexpr qint64 kMinute = 60000;
+constexpr qint64 kBackWithinMs = 15000;
+constexpr qint64 kDownloadEveryMs = 100000;
+
+struct Usage {
+    int descriptors = 0;
+    int threads = 0;
+    int rssKb = 0;
+};
+
+int statusField(const QByteArray &status, const char *name) {
+    const QRegularExpression field(QStringLiteral("^%1:\\s*(\\d+)").arg(QLatin1String(name)),
+                                   QRegularExpression::MultilineOption);
+    return field.match(QString::fromLatin1(status)).captured(1).toInt();
+}
+
+Usage usage() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    const QByteArray text = status.read(64 * 1024);
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    return {int(fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size()),
+            statusField(text, "Threads"), statusField(text, "VmRSS")};
+}
+
+// Every event record one panel's device hands on: status and totals by their bytes, the rest
+// counted. Registered beside the panel's own protocols on each connection.
+class EventTally : public Protocol {
+public:
+    int type() const override { return M30Protocol::kType; }
+    void receiveData(QVariant &data) override {
+        std::lock_guard lock(m_mutex);
+        if (!keep<M30_status>(data, status) && !keep<M30_total_data>(data, totals)) ++others;
+    }
+    std::multiset<QByteArray> statusSeen() {
+        std::lock_guard lock(m_mutex);
+        return status;
+    }
+    std::multiset<QByteArray> totalsSeen() {
+        std::lock_guard lock(m_mutex);
+        return totals;
+    }
+    int othersSeen() {
+        std::lock_guard lock(m_mutex);
+        return others;
+    }
+
+private:
+    template <class Record>
+    static bool keep(const QVariant &data, std::multiset<QByteArray> &into) {
+        if (data.metaType() != QMetaType::fromType<std::shared_ptr<Record>>()) return false;
+        auto record = data.value<std::shared_ptr<Record>>();
+        into.insert(
+            QByteArray(reinterpret_cast<const char *>(record.get()), sizeof(Record)).toHex());
+        return true;
+    }
+    std::mutex m_mutex;
+    std::multiset<QByteArray> status, totals;
+    int others = 0;
+};
+
+// What the simulator's log says one instrument sent.
+struct Sent {
+    std::multiset<QByteArray> status, totals;
+    int others = 0;
+};
+
+std::map<QString, Sent> readEventLog(const QString &path) {
+    std::map<QString, Sent> sent;
+    QFile log(path);
+    EXPECT_TRUE(log.open(QIODevice::ReadOnly)) << path.toStdString();
+    while (!log.atEnd()) {
+        const QList<QByteArray> f = log.readLine(1 << 20).trimmed().split(' ');
+        if (f.size() != 4) continue;
+        Sent &s = sent[QString::fromLatin1(f[1])];
+        const int code = f[2].toInt();
+        if (code == M30_EVENT_STATUS)
+            s.status.insert(f[3]);
+        else if (code == M30_EVENT_TOTAL)
+            s.totals.insert(f[3]);
+        else
+            ++s.others;
+    }
+    return sent;
+}
+
+// How many of `a` are missing from `b`.
+int missing(const std::multiset<QByteArray> &a, const std::multiset<QByteArray> &b) {
+    std::vector<QByteArray> out;
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+    return int(out.size());
+}
+
+class Window : public MainWindow {
+public:
+    QStringList messages;
+
+protected:
+    QMessageBox::StandardButton showMessage(QMessageBox::Icon, const QString &title,
+                                            const QString &text,
+                                            QMessageBox::StandardButtons) override {
+        messages << title + ": " + text;
+        return QMessageBox::Ok;
+    }
+};
+
+// A panel's losses and returns, timed.
+struct LinkLog {
+    QElapsedTimer lostFor;
+    qint64 longestMs = 0;
+    int losses = 0;
+};
+
+QString fmt(const std::vector<SurveyReading> &points) {
+    QString s;
+    for (const SurveyReading &r : points)
+        s += QStringLiteral("%1/%2 %3 %4 %5;")
+                 .arg(r.recordId)
+                 .arg(r.recordPoint)
+                 .arg(r.timeMs)
+                 .arg(r.latitude, 0, 'f', 6)
+                 .arg(r.doseRate);
+    return s;
+}
+
+TEST(Soak, ThreePanelsStayWithTheirInstrumentsThroughTheFaults) {
+    const int minutes = qEnvironmentVariableIsSet("SOAK_MINUTES")
+                            ? qEnvironmentVariableIntValue("SOAK_MINUTES")
+                            : 5;
+    ASSERT_GT(minutes, 0);
+    test::appSettings().clear();
+    QTemporaryDir dir;
+    const QString eventLog = dir.filePath(QStringLiteral("events.log"));
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(QStringLiteral(SIM_PATH), {"--instruments",
+                                         "3",
+                                         "--port",
+                                         "0",
+                                         "--no-udp",
+                                         "--rate",
+                                         "2",
+                                         "--history",
+                                         "40",
+                                         "--history-days",
+                                         "2",
+                                         "--drop",
+                                         "0.05",
+                                         "--corrupt",
+                                         "0.02",
+                                         "--retry0",
+                                         "0.02",
+                                         "--refuse",
+                                         "0.01",
+                                         "--junk",
+                                         "0.02",
+                                         "--cut-every-ms",
+                                         "45000",
+                                         "--restart-every-ms",
+                                         "100000",
+                                         "--restart-delay-ms",
+                                         "2000",
+                                         "--seed",
+                                         "11",
+                                         "--event-log",
+                                         eventLog});
+    ASSERT_TRUE(sim.waitForStarted());
+    // "survokart-sim: M30 C0000001 on 127.0.0.1:PORT", one line per instrument.
+    const QRegularExpression served(QStringLiteral("M30 (\\S+) on ([\\d.]+):(\\d+)"));
+    QStringList serials, addresses;
+    QList<int> ports;
+    while (serials.size() < kPanels) {
+        ASSERT_TRUE(sim.canReadLine() || sim.waitForReadyRead(10000));
+        while (sim.canReadLine()) {
+            const auto m = served.match(QString::fromLatin1(sim.readLine()));
+            if (!m.hasMatch()) continue;
+            serials << m.captured(1);
+            addresses << m.captured(2);
+            ports << m.captured(3).toInt();
+        }
+    }
+
+    QStringList boxes;
+    test::ModalAnswer<QMessageBox> answer([&](QMessageBox *box) {
+        boxes << box->text();
+        box->accept();
+    });
+    Window w;
+    std::array<std::shared_ptr<EventTally>, kPanels> tallies;
+    std::array<LinkLog, kPanels> links;
+    for (int i = 0; i < kPanels; ++i) {
+        DeviceStatusWidget &panel = w.panel(i + 1);
+        tallies[i] = std::make_shared<EventTally>();
+        QObject::connect(
+            &panel.device(), &MXXDevice::connected, &panel,
+            [&panel, t = tallies[i]] { panel.device().registerProtocol(t); }, Qt::QueuedConnection);
+        QObject::connect(&panel, &DeviceStatusWidget::deviceConnection, &panel,
+                         [&link = links[i], i](const QString &, bool connected) {
+                             if (!connected) {
+                                 ++link.losses;
+                                 link.lostFor.start();
+                             } else if (link.lostFor.isValid()) {
+                                 const qint64 away = link.lostFor.elapsed();
+                                 if (away > 5000)
+                                     std::printf("panel %d back after %lld ms\n", i + 1, away);
+                                 link.longestMs = std::max(link.longestMs, away);
+                                 link.lostFor.invalidate();
+                             }
+                         });
+        test::connectThroughTheDialog(panel, addresses[i], ports[i]);
+    }
+
+    // Downloads: every one exact (as the panel's first complete one) or failed with a message.
+    std::array<std::vector<SurveyReading>, kPanels> reference;
+    int downloads = 0, exact = 0, failedWithMessage = 0;
+    QStringList downloadFaults;
+    auto download = [&](int i) {
+        DeviceStatusWidget &panel = w.panel(i + 1);
+        std::vector<SurveyReading> points;
+        QObject::connect(&panel, &DeviceStatusWidget::recordDownloaded, &panel,
+                         [&](const std::vector<SurveyReading> &r) {
+                             points.insert(points.end(), r.begin(), r.end());
+                         });
+        const int boxesBefore = int(boxes.size());
+        bool started = false;
+        DownloadDialog::State end = DownloadDialog::State::Idle;
+        QElapsedTimer running;
+        test::ModalAnswer<DownloadDialog> drive([&](DownloadDialog *d) {
+            if (!started) {
+                started = true;
+                running.start();
+                test::child<QPushButton>(*d, "btn_start")->click();
+            } else if (d->state() == DownloadDialog::State::Failed ||
+                       running.elapsed() > 5 * kMinute) {
+                end = d->state();
+                d->reject();
+            }
+        });
+        test::child<QPushButton>(panel, "btn_download")->click();
+        QObject::disconnect(&panel, &DeviceStatusWidget::recordDownloaded, &panel, nullptr);
+        if (!started) return;  // refused before the dialog, with its own message
+        ++downloads;
+        if (end == DownloadDialog::State::Idle) end = DownloadDialog::State::Done;
+        if (end == DownloadDialog::State::Failed && boxes.size() > boxesBefore) {
+            ++failedWithMessage;
+            std::printf("panel %d: download failed: %s\n", i + 1,
+                        qPrintable(boxes.mid(boxesBefore).join(QStringLiteral("; "))));
+            boxes.erase(boxes.begin() + boxesBefore, boxes.end());  // expected ones
+            return;
+        }
+        if (end != DownloadDialog::State::Done) {
+            downloadFaults
+                << QStringLiteral("panel %1: a download neither ended nor failed").arg(i + 1);
+            return;
+        }
+        if (reference[i].empty()) reference[i] = points;
+        if (fmt(points) == fmt(reference[i]) && !points.empty())
+            ++exact;
+        else
+            downloadFaults << QStringLiteral("panel %1: %2 points, not the %3 stored")
+                                  .arg(i + 1)
+                                  .arg(points.size())
+                                  .arg(reference[i].size());
+    };
+
+    std::vector<Usage> samples{usage()};
+    std::printf("minute  descriptors  threads  rss_kb\n%6d  %11d  %7d  %6d\n", 0,
+                samples[0].descriptors, samples[0].threads, samples[0].rssKb);
+    QElapsedTimer run;
+    run.start();
+    qint64 nextSample = kMinute, nextDownload = kDownloadEveryMs / 2;
+    int turn = 0;
+    while (run.elapsed() < minutes * kMinute) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (run.elapsed() >= nextDownload) {
+            nextDownload += kDownloadEveryMs;
+            const int i = turn++ % kPanels;
+            if (w.panel(i + 1).state() == DeviceStatusWidget::Connected) download(i);
+        }
+        if (run.elapsed() >= nextSample) {
+            samples.push_back(usage());
+            const Usage &u = samples.back();
+            std::printf("%6lld  %11d  %7d  %6d\n", nextSample / kMinute, u.descriptors, u.threads,
+                        u.rssKb);
+            std::fflush(stdout);
+            nextSample += kMinute;
+        }
+        for (int i = 0; i < kPanels; ++i)
+            if (links[i].lostFor.isValid())
+                links[i].longestMs = std::max(links[i].longestMs, links[i].lostFor.elapsed());
+    }
+    // The last loss may be recent: each panel is given its 15 s.
+    QElapsedTimer settling;
+    settling.start();
+    while (settling.elapsed() < kBackWithinMs + 5000 &&
+           !std::all_of(links.begin(), links.end(),
+                        [](const LinkLog &l) { return !l.lostFor.isValid(); }))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    for (int i = 0; i < kPanels; ++i)
+        if (links[i].lostFor.isValid())
+            links[i].longestMs = std::max(links[i].longestMs, links[i].lostFor.elapsed());
+
+    // The instruments stop: what they sent is all in the log and all on its way.
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(15000));
+    EXPECT_TRUE(spin([&] {
+        for (int i = 0; i < kPanels; ++i)
+            if (w.panel(i + 1).state() == DeviceStatusWidget::Connected) return false;
+        return true;
+    }));
+    for (int i = 0; i < 100; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+
+    const std::map<QString, Sent> sent = readEventLog(eventLog);
+    for (int i = 0; i < kPanels; ++i) {
+        const Sent &s = sent.count(serials[i]) ? sent.at(serials[i]) : Sent{};
+        const auto status = tallies[i]->statusSeen(), totals = tallies[i]->totalsSeen();
+        std::printf(
+            "panel %d (%s): %d losses, longest %lld ms; events sent %zu status, %zu totals, %d "
+            "other; received %zu, %zu, %d\n",
+            i + 1, qPrintable(serials[i]), links[i].losses, links[i].longestMs, s.status.size(),
+            s.totals.size(), s.others, status.size(), totals.size(), tallies[i]->othersSeen());
+        EXPECT_LE(links[i].longestMs, kBackWithinMs) << "panel " << i + 1;
+        EXPECT_GT(links[i].losses, 0) << "panel " << i + 1 << " was never cut";
+        EXPECT_GT(s.status.size(), 0u);
+        EXPECT_EQ(missing(s.status, status), 0) << "status events lost, panel " << i + 1;
+        EXPECT_EQ(missing(status, s.status), 0) << "status events twice, panel " << i + 1;
+        EXPECT_EQ(missing(s.totals, totals), 0) << "totals lost, panel " << i + 1;
+        EXPECT_EQ(missing(totals, s.totals), 0) << "totals twice, panel " << i + 1;
+        EXPECT_EQ(tallies[i]->othersSeen(), s.others) << "panel " << i + 1;
+    }
+    std::printf("downloads: %d, exact %d, failed with a message %d\n", downloads, exact,
+                failedWithMessage);
+    EXPECT_TRUE(downloadFaults.isEmpty()) << downloadFaults.join("\n").toStdString();
+    EXPECT_EQ(downloads, exact + failedWithMessage);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("\n").toStdString();
+    EXPECT_TRUE(w.messages.isEmpty()) << w.messages.join("\n").toStdString();
+
+    // Nothing grows with time: the last minute against the first (the start-up allocations done).
+    if (samples.size() >= 3) {
+        const Usage &first = samples[1], &last = samples.back();
+        EXPECT_LE(last.descriptors, first.descriptors + 2);
+        EXPECT_LE(last.threads, first.threads + 2);
+        EXPECT_LE(last.rssKb, first.rssKb + 32 * 1024);
+    }
+}
+
+}  // namespace
