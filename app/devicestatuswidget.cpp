@@ -242,15 +242,22 @@ void DeviceStatusWidget::onDevConnected() {
             if (m_keeper->active() && !m_serial.isEmpty() && serial != m_serial) {
                 qCWarning(lcApp) << "expected instrument" << m_serial << "but" << serial
                                  << "answered at" << m_connString;
-                m_wrongInstrument = true;
+                m_attemptAbandoned = true;
                 m_device->disconnect();
                 return;
             }
             m_device->commands().post(
                 this, QString(),
                 [p = m_m30Protocol] { return p->setEventFilter(M30_EVENT_FILTER_ALL); },
-                [this, session, serial](bool) {
-                    if (session == m_session) becameConnected(serial);
+                [this, session, serial](bool set) {
+                    if (session != m_session) return;
+                    // Back without its events the link would only look restored: try again.
+                    if (!set && m_keeper->active()) {
+                        m_attemptAbandoned = true;
+                        m_device->disconnect();
+                        return;
+                    }
+                    becameConnected(serial);
                 });
         });
 }
@@ -291,8 +298,8 @@ void DeviceStatusWidget::onDevDisconnected() {
         openConnection();
         return;
     }
-    if (m_wrongInstrument) {
-        m_wrongInstrument = false;
+    if (m_attemptAbandoned) {
+        m_attemptAbandoned = false;
         attemptFailed();
         return;
     }

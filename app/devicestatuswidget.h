@@ -153,6 +153,7 @@ private:
     // its end is not a loss to bring back.
     bool m_letGo = false;
     bool m_restarting = false;  // the restart's own attempts bring the instrument back
-    // Something else answered a reconnection: its link is being closed.
-    bool m_wrongInstrument = false;
+    // A reconnection found another instrument, or one that would not send its events: its link
+    // is being closed, and the attempt counts as failed.
+    bool m_attemptAbandoned = false;
 };

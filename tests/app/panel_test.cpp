@@ -244,12 +244,19 @@ TEST(DeviceStatusPanel, ALostLinkComesBackButTheUsersDisconnectStays) {
     EXPECT_EQ(record->currentIndex(), 1);
     EXPECT_TRUE(child<QPushButton>(panel, "btn_stopReconnecting")->isHidden());
 
-    // Another instrument answering at the address is not taken for this one.
+    // Another instrument answering at the address is not taken for this one, nor this one while
+    // it refuses to send its events.
     field.instrument.set_serial("C7654321");
     field.instrument.close_link();
     ASSERT_TRUE(spin([&] { return panel.linkKeeper().attempt() == 2; }));
     EXPECT_EQ(panel.state(), DeviceStatusWidget::Reconnecting);
     field.instrument.set_serial("C1234567");
+    sim::Faults refusing;
+    refusing.refuse = 1;  // all but the probe, which also reads the serial
+    field.instrument.set_faults(refusing);
+    ASSERT_TRUE(spin([&] { return panel.linkKeeper().attempt() == 3; }));
+    EXPECT_EQ(panel.state(), DeviceStatusWidget::Reconnecting);
+    field.instrument.set_faults({});
     ASSERT_TRUE(spin([&] { return panel.state() == DeviceStatusWidget::Connected; }));
     ASSERT_EQ(connection.count(), 4);
     for (int i = 0; i < 4; ++i)
