@@ -196,6 +196,12 @@ void DeviceStatusWidget::linkLost() {
 
 void DeviceStatusWidget::on_btn_stopReconnecting_clicked() {
     stopReconnecting();
+    if (m_state == Connecting) {
+        // The attempt on its way ends quietly, whatever its outcome.
+        m_letGo = true;
+        if (m_device->connId() != -1) m_device->disconnect();
+        return;
+    }
     m_state = Disconnected;
     updateStatus();
 }
@@ -228,6 +234,10 @@ void DeviceStatusWidget::reconnectLastInstrument() {
 // Connected once the instrument's serial has been read: the panel announces the connection with it.
 void DeviceStatusWidget::onDevConnected() {
     const quint64 session = ++m_session;
+    if (m_letGo) {  // stopped while it was being opened
+        m_device->disconnect();
+        return;
+    }
     m_device->registerProtocol(m_m17Protocol);
     m_device->registerProtocol(m_m30Protocol);
     m_reconnectTimer->stop();
@@ -320,6 +330,12 @@ void DeviceStatusWidget::onDevDisconnected() {
 
 void DeviceStatusWidget::onDevConnectionError() {
     ++m_session;
+    if (m_letGo) {
+        m_letGo = false;
+        m_state = Disconnected;
+        updateStatus();
+        return;
+    }
     attemptFailed();
 }
 
@@ -520,7 +536,7 @@ void DeviceStatusWidget::on_btn_download_clicked() {
     const bool linked = MXX_get_conn_state_id(m_device->connId()) == MXX_CONN_CONNECTED;
     const QString refusal = downloadRefusal(*m_device);
     if (!refusal.isEmpty()) {
-        m_letGo = linked;  // a refused instrument is disconnected, and stays so
+        if (linked) m_letGo = true;  // a refused instrument is disconnected, and stays so
         showError(refusal);
         return;
     }
