@@ -66,13 +66,15 @@ Usage usage() {
 
 // Event frames of one instrument: status and totals by their payload bytes, the rest counted.
 struct Events {
-    std::multiset<QByteArray> status, totals;
+    // By a hash of the payload's hex: an hour of frames kept whole would weigh on the memory the
+    // soak watches.
+    std::multiset<size_t> status, totals;
     int others = 0;
     void add(int code, const QByteArray &hex) {
         if (code == M30_EVENT_STATUS)
-            status.insert(hex);
+            status.insert(qHash(hex));
         else if (code == M30_EVENT_TOTAL)
-            totals.insert(hex);
+            totals.insert(qHash(hex));
         else
             ++others;
     }
