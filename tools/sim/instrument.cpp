@@ -682,6 +682,7 @@ struct Instrument::Impl {
         if (every <= 0 || !link_fd) return Clock::time_point::max();
         const Clock::time_point due = link_opened + milliseconds(every);
         if (due > now) return due;
+        flush(now);  // what is queued by now leaves first, as before a restart
         end_link();
         return Clock::time_point::max();
     }
@@ -717,10 +718,10 @@ struct Instrument::Impl {
                 go_down(*closing, now);
                 closing.reset();
             }
+            // Before this turn's frames are queued: a frame logged as sent is never cut off.
+            Clock::time_point cut = cut_link(now);
             serve_requests(now);
             reopen(now);
-            // Before this turn's events: what was queued on the link so far has left.
-            Clock::time_point cut = cut_link(now);
             Clock::time_point next = std::min({cut, run_clock(now), run_events(now)});
             if (reopen_at) next = std::min(next, *reopen_at);
             if (pty && !link_fd) {
