@@ -27,6 +27,13 @@ const QString kDays = QStringLiteral("DaysDelta");
 const QString kHours = QStringLiteral("HoursDelta");
 const QString kWindow = QStringLiteral("SelectDelta");
 const QString kConnectTab = QStringLiteral("ConnectDialog/tab");
+const QString kReconnectLast = QStringLiteral("Devices/ReconnectLast");
+const QString kReconnectAttempts = QStringLiteral("Devices/ReconnectAttempts");
+QString instrumentKey(int panel, const char *field) {
+    return QStringLiteral("Devices/Panel%1/%2").arg(panel).arg(QLatin1String(field));
+}
+
+constexpr int kDefaultReconnectAttempts = 60;  // some ten minutes of attempts
 
 constexpr double kDefaultTrackRadius = 2.0;
 constexpr double kDefaultMapZoom = 1.0;
@@ -176,6 +183,28 @@ int AppSettings::connectTab() const {
 }
 void AppSettings::setConnectTab(int index) {
     m_store.setValue(kConnectTab, index);
+}
+
+bool AppSettings::reconnectLastInstruments() const {
+    return m_store.value(kReconnectLast, true).toBool();
+}
+void AppSettings::setReconnectLastInstruments(bool on) {
+    m_store.setValue(kReconnectLast, on);
+}
+int AppSettings::reconnectAttempts() const {
+    return qMax(0, m_store.value(kReconnectAttempts, kDefaultReconnectAttempts).toInt());
+}
+void AppSettings::setReconnectAttempts(int attempts) {
+    m_store.setValue(kReconnectAttempts, attempts);
+}
+
+AppSettings::Instrument AppSettings::lastInstrument(int panel) const {
+    return {m_store.value(instrumentKey(panel, "ConnString")).toString(),
+            m_store.value(instrumentKey(panel, "Serial")).toString()};
+}
+void AppSettings::setLastInstrument(int panel, const Instrument &instrument) {
+    m_store.setValue(instrumentKey(panel, "ConnString"), instrument.connString);
+    m_store.setValue(instrumentKey(panel, "Serial"), instrument.serial);
 }
 
 bool AppSettings::sync(QString *error) {

@@ -81,6 +81,21 @@ public:
     int connectTab() const;
     void setConnectTab(int index);
 
+    // Whether the panels look for their last instruments at start (on by default).
+    bool reconnectLastInstruments() const;
+    void setReconnectLastInstruments(bool on);
+    // Failed attempts after which a lost link is given up; 0: never.
+    int reconnectAttempts() const;
+    void setReconnectAttempts(int attempts);
+    // The instrument panel `panel` (1 to 3) was last connected to; empty strings when none, or
+    // when the user let it go.
+    struct Instrument {
+        QString connString;
+        QString serial;
+    };
+    Instrument lastInstrument(int panel) const;
+    void setLastInstrument(int panel, const Instrument &instrument);
+
     // Writes what was set; false, with the file and the reason, when the store could not take it.
     bool sync(QString *error);
 

@@ -1,6 +1,7 @@
 #include "devicestatuswidget.h"
 
 #include <QImage>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QSignalBlocker>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "appresources.h"
+#include "appsettings.h"
 #include "connectdialog.h"
 #include "device/commandqueue.h"
 #include "device/m17protocol.h"
@@ -16,6 +18,7 @@
 #include "device/mxxseeker.h"
 #include "device/surveyrecord.h"
 #include "downloaddialog.h"
+#include "linkkeeper.h"
 #include "log.h"
 #include "map/format.h"
 #include "mxx/mxx.h"
@@ -54,7 +57,8 @@ DeviceStatusWidget::DeviceStatusWidget(QWidget *parent)
       m_displayTimer(QSharedPointer<QTimer>::create()),
       m_m17Protocol(std::make_shared<M17Protocol>()),
       m_m30Protocol(std::make_shared<M30Protocol>()),
-      m_reconnectTimer(new QTimer(this)) {
+      m_reconnectTimer(new QTimer(this)),
+      m_keeper(new LinkKeeper(this)) {
     initAppResources();
     ui->setupUi(this);
     m_watch = new InstrumentWatch(this);
@@ -72,6 +76,10 @@ DeviceStatusWidget::DeviceStatusWidget(QWidget *parent)
     connect(m_displayTimer.get(), &QTimer::timeout, this, &DeviceStatusWidget::updateDeviceDisplay);
     m_reconnectTimer->setSingleShot(true);
     connect(m_reconnectTimer, &QTimer::timeout, this, &DeviceStatusWidget::deviceConnect);
+    connect(m_keeper, &LinkKeeper::attemptDue, this, &DeviceStatusWidget::attemptReconnection);
+    connect(m_keeper, &LinkKeeper::changed, this, &DeviceStatusWidget::showLinkState);
+    // An instrument plugged in again is tried at once rather than after the pause.
+    connect(m_seeker.get(), &MXXSeeker::deviceUSBListChanged, m_keeper, &LinkKeeper::attemptNow);
     setOrder(m_order);
     updateStatus();
 }
@@ -114,6 +122,7 @@ void DeviceStatusWidget::updateStatus() {
     ui->comboBoxDisplay->setEnabled(connected);
     // A second connect while one is being opened would be refused by the device.
     ui->btn_connect->setEnabled(m_state != Connecting);
+    showLinkState();
     if (!connected) {
         ui->stackedWidget->setCurrentIndex(0);
         return;
@@ -127,6 +136,12 @@ void DeviceStatusWidget::on_btn_connect_clicked() {
     m_connString = m_connectDialog->connectionString();
     qCDebug(lcApp) << "connecting to" << m_connString;
     stopReconnecting();  // the user's own choice, and its failure is shown
+    // A new instrument: nothing of the last one is resumed.
+    m_serial.clear();
+    m_mirrorChoice = 0;
+    m_recordChoice = -1;
+    m_letGo = false;
+    m_restarting = false;
     deviceConnect();
 }
 
@@ -151,53 +166,154 @@ void DeviceStatusWidget::openConnection() {
 }
 
 // The next automatic attempt follows silently; the user hears of the failure once none is left.
+// A lost link's attempts only ever speak in the panel.
 void DeviceStatusWidget::attemptFailed() {
+    if (m_keeper->active()) {
+        m_keeper->attemptFailed();
+        m_state = m_keeper->active() ? Reconnecting : ConnectionError;
+        updateStatus();
+        return;
+    }
     m_state = ConnectionError;
     updateStatus();
-    if (m_repeatConnect == 0)
+    if (m_repeatConnect == 0) {
+        m_restarting = false;
         showError(tr("Device connection error!"));
-    else
+    } else {
         m_reconnectTimer->start(m_reconnectIntervalMs);
+    }
 }
 
 void DeviceStatusWidget::stopReconnecting() {
     m_reconnectTimer->stop();
     m_repeatConnect = 0;
+    m_keeper->stop();
+}
+
+void DeviceStatusWidget::attemptReconnection() {
+    // Another panel took the instrument meanwhile: two clients of one link would fight.
+    if (m_connectedDevices.contains(m_connString)) {
+        attemptFailed();
+        return;
+    }
+    deviceConnect();
+}
+
+void DeviceStatusWidget::linkLost() {
+    qCDebug(lcApp) << "link lost, reconnecting to" << m_connString;
+    m_keeper->lost();
+    m_state = Reconnecting;
+    updateStatus();
+}
+
+void DeviceStatusWidget::on_btn_stopReconnecting_clicked() {
+    stopReconnecting();
+    if (m_state == Connecting) {
+        // The attempt on its way ends quietly, whatever its outcome.
+        m_letGo = true;
+        if (m_device->connId() != -1) m_device->disconnect();
+        return;
+    }
+    m_state = Disconnected;
+    updateStatus();
+}
+
+void DeviceStatusWidget::showLinkState() {
+    QString text = m_keeper->text();
+    if (text.isEmpty() && m_state == Connected)
+        text = tr("Connected since %1")
+                   .arg(QLocale().toString(m_connectedSince.time(), QLocale::ShortFormat));
+    ui->linkState->setText(text);
+    ui->btn_stopReconnecting->setVisible(m_keeper->active());
+}
+
+void DeviceStatusWidget::remember(bool keep) {
+    if (m_order < 1 || m_order > 3) return;
+    AppSettings().setLastInstrument(m_order, keep ? AppSettings::Instrument{m_connString, m_serial}
+                                                  : AppSettings::Instrument{});
+}
+
+void DeviceStatusWidget::reconnectLastInstrument() {
+    const AppSettings::Instrument last = AppSettings().lastInstrument(m_order);
+    if (last.connString.isEmpty() || m_state != Disconnected) return;
+    m_connString = last.connString;
+    m_serial = last.serial;
+    m_keeper->waitFor();
+    m_state = Reconnecting;
+    updateStatus();
 }
 
 // Connected once the instrument's serial has been read and its events let through: the panel
 // announces the connection with the serial.
 void DeviceStatusWidget::onDevConnected() {
     const quint64 session = ++m_session;
+    if (m_letGo) {  // stopped while it was being opened
+        m_device->disconnect();
+        return;
+    }
     m_device->registerProtocol(m_m17Protocol);
     m_device->registerProtocol(m_m30Protocol);
-    stopReconnecting();
-    CommandQueue &commands = m_device->commands();
-    // The serial first: the events the filter lets through carry it from their first on.
-    commands.post(
+    m_reconnectTimer->stop();
+    m_repeatConnect = 0;
+    // The serial comes first: no reading flows before the instrument is known to be this panel's.
+    m_device->commands().post(
         this, QString(), [p = m_m17Protocol] { return p->getSerial(); },
         [this, session](const QString &serial) {
             if (session != m_session) return;  // the connection this was read on has ended
+            // After a loss, whatever answers at the old address must be the same instrument, or
+            // its readings would go out under this panel's.
+            if (m_keeper->active() && !m_serial.isEmpty() && serial != m_serial) {
+                qCWarning(lcApp) << "expected instrument" << m_serial << "but" << serial
+                                 << "answered at" << m_connString;
+                m_attemptAbandoned = true;
+                m_device->disconnect();
+                return;
+            }
+            // Events the filter lets through may overtake its answer: they carry the serial too.
             m_serial = serial;
-            m_shortSerial = shortSerial(serial);
-        });
-    commands.post(
-        this, QString(), [p = m_m30Protocol] { return p->setEventFilter(M30_EVENT_FILTER_ALL); },
-        [this, session](bool) {
-            if (session != m_session) return;
-            m_state = Connected;
-            updateStatus();
-            m_announced = true;
-            emit deviceConnection(m_connString, true, m_shortSerial, m_order);
+            m_device->commands().post(
+                this, QString(),
+                [p = m_m30Protocol] { return p->setEventFilter(M30_EVENT_FILTER_ALL); },
+                [this, session, serial](bool set) {
+                    if (session != m_session) return;
+                    // Back without its events the link would only look restored: try again.
+                    if (!set && m_keeper->active()) {
+                        m_attemptAbandoned = true;
+                        m_device->disconnect();
+                        return;
+                    }
+                    becameConnected(serial);
+                });
         });
 }
 
+void DeviceStatusWidget::becameConnected(const QString &serial) {
+    m_state = Connected;
+    m_serial = serial;
+    m_shortSerial = shortSerial(serial);
+    m_connectedSince = QDateTime::currentDateTime();
+    m_keeper->stop();
+    m_letGo = false;
+    m_restarting = false;
+    updateStatus();
+    // What the user had on before the link went: the mirror and the survey recording.
+    if (m_mirrorChoice != 0) ui->comboBoxDisplay->setCurrentIndex(m_mirrorChoice);
+    if (m_recordChoice >= 0) {
+        QSignalBlocker quiet(ui->comboBoxRecord);
+        ui->comboBoxRecord->setCurrentIndex(m_recordChoice);
+        sendRecording(m_recordChoice);
+    }
+    remember(true);
+    m_announced = true;
+    emit deviceConnection(m_connString, true, m_shortSerial, m_order);
+}
+
 void DeviceStatusWidget::onDevDisconnected() {
+    const int was = m_state;
     ++m_session;
     m_device->commands().cancel();
     reflectCommands();
     m_shortSerial.clear();
-    m_serial.clear();
     if (m_announced) {
         m_announced = false;
         emit deviceConnection(m_connString, false, QString(), m_order);
@@ -207,12 +323,34 @@ void DeviceStatusWidget::onDevDisconnected() {
         openConnection();
         return;
     }
+    if (m_attemptAbandoned) {
+        m_attemptAbandoned = false;
+        attemptFailed();
+        return;
+    }
+    const bool letGo = m_letGo || m_restarting;
+    m_letGo = false;
+    if (!letGo && m_keeper->active()) {
+        attemptFailed();  // opened, but gone before it was known
+        return;
+    }
+    if (!letGo && was == Connected) {
+        linkLost();
+        return;
+    }
+    m_serial.clear();
     m_state = Disconnected;
     updateStatus();
 }
 
 void DeviceStatusWidget::onDevConnectionError() {
     ++m_session;
+    if (m_letGo) {
+        m_letGo = false;
+        m_state = Disconnected;
+        updateStatus();
+        return;
+    }
     attemptFailed();
 }
 
@@ -221,6 +359,7 @@ void DeviceStatusWidget::showError(const QString &text) {
 }
 
 void DeviceStatusWidget::on_btn_restartDevice_clicked() {
+    m_restarting = true;
     const bool posted = m_device->commands().post(
         this, kRestartCommand, [p = m_m17Protocol] { return p->restart(); },
         [this](bool) {
@@ -234,6 +373,11 @@ void DeviceStatusWidget::on_btn_restartDevice_clicked() {
 void DeviceStatusWidget::on_btn_disconnectDevice_clicked() {
     stopReconnecting();  // the user wants the instrument let go, not reconnected
     m_connectOnceClosed = false;
+    m_letGo = true;
+    m_restarting = false;
+    m_mirrorChoice = 0;
+    m_recordChoice = -1;
+    remember(false);  // nor looked for at the next start
     m_device->disconnect();
 }
 
@@ -311,6 +455,8 @@ void DeviceStatusWidget::reflectCommands() {
 }
 
 void DeviceStatusWidget::on_comboBoxDisplay_currentIndexChanged(int index) {
+    // Switched off by the link's loss, the mirror comes back with the link.
+    if (m_state == Connected) m_mirrorChoice = index;
     m_displayTimer->stop();
     if (index != 1 && index != 2) {
         setKeysEnabled(false);
@@ -382,7 +528,11 @@ void DeviceStatusWidget::on_btnRight_clicked() {
 
 // The switch stays disabled until the instrument has taken the choice.
 void DeviceStatusWidget::on_comboBoxRecord_currentIndexChanged(int index) {
-    const int on = index == 1 ? 1 : 0;
+    m_recordChoice = index == 1 ? 1 : 0;
+    sendRecording(m_recordChoice);
+}
+
+void DeviceStatusWidget::sendRecording(int on) {
     const bool posted = m_device->commands().post(
         this, recordCommand(on), [p = m_m30Protocol, on] { return p->recordSurvey(on); },
         [this](bool) { reflectCommands(); });
@@ -398,8 +548,10 @@ QString DeviceStatusWidget::downloadRefusal(MXXDevice &device) {
 }
 
 void DeviceStatusWidget::on_btn_download_clicked() {
+    const bool linked = MXX_get_conn_state_id(m_device->connId()) == MXX_CONN_CONNECTED;
     const QString refusal = downloadRefusal(*m_device);
     if (!refusal.isEmpty()) {
+        if (linked) m_letGo = true;  // a refused instrument is disconnected, and stays so
         showError(refusal);
         return;
     }

@@ -1,8 +1,9 @@
 // One instrument's panel on the device status tab: a complete, independent client of one
 // instrument. It connects (and, after restarting the instrument, reconnects a bounded number of
-// times), shows the instrument's readings, mirrors its display, presses its keys, switches survey
-// recording and opens the download dialog. GUI thread only; device and protocol signals arrive
-// queued, and every instrument command runs on the device's command queue, its result queued.
+// times; after a loss the user did not ask for, its LinkKeeper brings the link back), shows the
+// instrument's readings, mirrors its display, presses its keys, switches survey recording and opens
+// the download dialog. GUI thread only; device and protocol signals arrive queued, and every
+// instrument command runs on the device's command queue, its result queued.
 #pragma once
 
 #include <QDateTime>
@@ -15,6 +16,7 @@
 #include "survey/surveyreading.h"
 
 class ConnectDialog;
+class LinkKeeper;
 class M17Protocol;
 class M30Protocol;
 class MXXDevice;
@@ -32,7 +34,13 @@ class DeviceStatusWidget : public QWidget {
     Q_OBJECT
 
 public:
-    enum State { Disconnected = 0, Connected = 1, ConnectionError = 2, Connecting = 3 };
+    enum State {
+        Disconnected = 0,
+        Connected = 1,
+        ConnectionError = 2,
+        Connecting = 3,
+        Reconnecting = 4,  // between attempts to bring a lost or remembered instrument back
+    };
 
     explicit DeviceStatusWidget(QWidget *parent = nullptr);
     ~DeviceStatusWidget() override;
@@ -48,6 +56,10 @@ public:
     InstrumentWatch &watch() const { return *m_watch; }
     WatchBar &watchBar() const { return *m_watchBar; }
     ConnectDialog &connectDialog() const { return *m_connectDialog; }
+    const LinkKeeper &linkKeeper() const { return *m_keeper; }
+    // Looks in the background for the instrument this panel was last connected to (as remembered
+    // in the settings), showing that it waits; nothing when none is remembered.
+    void reconnectLastInstrument();
 
     // The text of the status record's error word: the names of the conditions present.
     static QString errorText(uint16_t errorFlags);
@@ -87,6 +99,7 @@ public slots:
     void on_btnLeft_clicked();
     void on_btnRight_clicked();
     void on_btn_download_clicked();
+    void on_btn_stopReconnecting_clicked();
 
 protected:
     // Shows a critical message box titled "Error"; tests replace it so that nothing waits for a
@@ -101,6 +114,13 @@ private:
     void openConnection();
     void attemptFailed();
     void stopReconnecting();
+    void attemptReconnection();
+    void linkLost();
+    void becameConnected(const QString &serial);
+    void showLinkState();
+    void sendRecording(int on);
+    // Keeps (or forgets) the instrument for the next start.
+    void remember(bool keep);
 
     std::unique_ptr<Ui::DeviceStatusWidget> ui;
     QSharedPointer<MXXSeeker> m_seeker;
@@ -121,7 +141,6 @@ private:
     int m_repeatConnect = 0;
     // Read once per connection: every refresh would otherwise cost a transaction.
     QString m_shortSerial;
-    QString m_serial;
     int m_reconnectIntervalMs = 10000;
     QTimer *m_reconnectTimer;
     // The old link is being closed so that this attempt can open a new one.
@@ -131,4 +150,19 @@ private:
     // Counts connections and their ends: a result read on an ended connection is dropped.
     quint64 m_session = 0;
     bool m_keysEnabled = false;  // while the display is mirrored
+    LinkKeeper *m_keeper;
+    // The full serial of the instrument served: readings carry it, and it is kept through a loss
+    // to know the instrument again.
+    QString m_serial;
+    QDateTime m_connectedSince;
+    // What the user chose on this instrument, resumed after the link comes back.
+    int m_mirrorChoice = 0;
+    int m_recordChoice = -1;  // none
+    // The link is being closed on purpose (the user's Disconnect, an incompatible instrument):
+    // its end is not a loss to bring back.
+    bool m_letGo = false;
+    bool m_restarting = false;  // the restart's own attempts bring the instrument back
+    // A reconnection found another instrument, or one that would not send its events: its link
+    // is being closed, and the attempt counts as failed.
+    bool m_attemptAbandoned = false;
 };

@@ -72,6 +72,9 @@ MainWindow::MainWindow(QWidget *parent)
         l->hide();
     for (int devNum = 1; devNum <= 3; ++devNum)
         panel(devNum).setOrder(devNum);
+    if (AppSettings().reconnectLastInstruments())
+        for (int devNum = 1; devNum <= 3; ++devNum)
+            panel(devNum).reconnectLastInstrument();
 }
 
 MainWindow::~MainWindow() = default;

@@ -65,6 +65,10 @@ SettingsDialog::SettingsDialog(const QString &mapDir, const QString &picDir, dou
     m_ui->spinBox_doseRateAlarm->setValue(alarms.doseRate);
     m_ui->spinBox_countRateAlarm->setValue(alarms.countRate);
     m_ui->comboBox->setCurrentIndex(mapPoints);
+    // The panels read these themselves when they need them: the dialog keeps them directly.
+    const AppSettings settings;
+    m_ui->checkBox_reconnectLast->setChecked(settings.reconnectLastInstruments());
+    m_ui->spinBox_reconnectAttempts->setValue(settings.reconnectAttempts());
 }
 
 SettingsDialog::~SettingsDialog() = default;
@@ -123,6 +127,9 @@ void SettingsDialog::on_btn_ok_clicked() {
         {m_ui->spinBox_doseRateAlarm->value(), m_ui->spinBox_countRateAlarm->value()});
     m_colors = m_chosenColors;
     m_mapPoints = m_ui->comboBox->currentIndex();
+    AppSettings settings;
+    settings.setReconnectLastInstruments(m_ui->checkBox_reconnectLast->isChecked());
+    settings.setReconnectAttempts(m_ui->spinBox_reconnectAttempts->value());
     accept();
 }
 

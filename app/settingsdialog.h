@@ -1,7 +1,8 @@
 // Edits the main window's user settings on copies: map file, picture folder, track radius, font
 // scale, the reading that colours the track, and the five thresholds with their colours. The
 // getters return the values taken at "Ok"; until then (and after Cancel) they return the values
-// the dialog was built with. "Clear Map" asks for the map's points to be deleted at once.
+// the dialog was built with. "Clear Map" asks for the map's points to be deleted at once. The
+// instruments' settings (reconnecting at start, giving up a lost link) it keeps itself at "Ok".
 #pragma once
 
 #include <QColor>

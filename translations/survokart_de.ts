@@ -232,6 +232,14 @@
         <source>Incompatible device!</source>
         <translation>Inkompatibles Gerät!</translation>
     </message>
+    <message>
+        <source>Stop reconnecting</source>
+        <translation>Erneutes Verbinden beenden</translation>
+    </message>
+    <message>
+        <source>Connected since %1</source>
+        <translation>Verbunden seit %1</translation>
+    </message>
 </context>
 <context>
     <name>DistanceDialog</name>
@@ -344,6 +352,24 @@
     <message>
         <source>GPS information was not saved: %1 belongs to another user</source>
         <translation>GPS-Informationen nicht gespeichert: %1 gehört einem anderen Benutzer</translation>
+    </message>
+</context>
+<context>
+    <name>LinkKeeper</name>
+    <message>
+        <source>Waiting for the instrument since %1 (attempt %2)</source>
+        <translation>Warte seit %1 auf das Gerät (Versuch %2)</translation>
+    </message>
+    <message>
+        <source>Link lost at %1, reconnecting (attempt %2)</source>
+        <translation>Verbindung um %1 verloren, verbinde erneut (Versuch %2)</translation>
+    </message>
+    <message numerus="yes">
+        <source>Link lost at %1; gave up after %n attempt(s). Connect it again when the instrument is back.</source>
+        <translation>
+            <numerusform>Verbindung um %1 verloren; nach %n Versuch aufgegeben. Verbinden Sie es erneut, wenn das Gerät zurück ist.</numerusform>
+            <numerusform>Verbindung um %1 verloren; nach %n Versuchen aufgegeben. Verbinden Sie es erneut, wenn das Gerät zurück ist.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -819,6 +845,18 @@
     <message>
         <source>Alarm above this count rate; 0 switches the alarm off</source>
         <translation>Alarm über dieser Zählrate; 0 schaltet den Alarm aus</translation>
+    </message>
+    <message>
+        <source>Instruments</source>
+        <translation>Geräte</translation>
+    </message>
+    <message>
+        <source>Reconnect last instruments at start</source>
+        <translation>Beim Start die letzten Geräte wieder verbinden</translation>
+    </message>
+    <message>
+        <source>Give up a lost link after (attempts, 0 = never):</source>
+        <translation>Verlorene Verbindung aufgeben nach (Versuche, 0 = nie):</translation>
     </message>
 </context>
 <context>

@@ -28,10 +28,12 @@
 #include <functional>
 
 #include "app/alarmpresenter.h"
+#include "app/appsettings.h"
 #include "app/distancedialog.h"
 #include "app/downloaddialog.h"
 #include "app/geotagger.h"
 #include "app/instrumentwatch.h"
+#include "app/linkkeeper.h"
 #include "app/mainwindow.h"
 #include "app/scalefactor.h"
 #include "app/settingsdialog.h"
@@ -83,6 +85,8 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         store().clear();
+        // A window starts without the instruments of the one before unless a test asks for them.
+        AppSettings().setReconnectLastInstruments(false);
         QFile::remove(scaleFactorFile());
         // Earlier versions kept scale_factor.ini in the working directory.
         m_oldDir = QDir::currentPath();
@@ -374,6 +378,44 @@ TEST_F(MainWindowTest, ShowGpsFollowsWhatIsConnectedAndDrawnNow) {
     showGps->click();
     EXPECT_EQ(showGps->text(), "Show GPS");
     EXPECT_FALSE(showGps->isEnabled());
+}
+
+// At start each panel looks for the instrument it had: one that is there is connected, one that
+// is not is waited for in the panel, never in a message box; neither when the user turned it off.
+TEST_F(MainWindowTest, StartsWithTheLastInstrumentsAndWaitsForAnAbsentOne) {
+    AppSettings().setReconnectLastInstruments(true);
+    test::Field here("127.0.0.1", "C0000101");
+    QStringList boxes;
+    test::ModalAnswer<QMessageBox> answer([&](QMessageBox *box) {
+        boxes << box->text();
+        box->accept();
+    });
+    {
+        test::Field gone("127.0.0.3", "C0000303");
+        QuietWindow w;
+        test::connectThroughTheDialog(w.panel(1), here);
+        test::connectThroughTheDialog(w.panel(3), gone);
+    }
+    const int links = here.instrument.links_accepted();
+    {
+        QuietWindow w;
+        ASSERT_TRUE(spin([&] { return w.panel(1).state() == DeviceStatusWidget::Connected; }));
+        EXPECT_EQ(child<QLineEdit>(w.panel(1), "lineEditSerial")->text(), "0101");
+        EXPECT_EQ(w.panel(2).state(), DeviceStatusWidget::Disconnected);
+        ASSERT_TRUE(spin([&] { return w.panel(3).linkKeeper().attempt() == 2; }));
+        EXPECT_EQ(w.panel(3).linkKeeper().phase(), LinkKeeper::Waiting);
+        EXPECT_TRUE(child<QLabel>(w.panel(3), "linkState")->text().startsWith("Waiting"));
+        EXPECT_TRUE(w.messages.isEmpty()) << w.messages.join(", ").toStdString();
+    }
+    AppSettings().setReconnectLastInstruments(false);
+    {
+        QuietWindow w;
+        QCoreApplication::processEvents();
+        EXPECT_EQ(w.panel(1).state(), DeviceStatusWidget::Disconnected);
+        EXPECT_EQ(w.panel(3).state(), DeviceStatusWidget::Disconnected);
+    }
+    EXPECT_EQ(here.instrument.links_accepted(), links + 1);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join(", ").toStdString();
 }
 
 TEST_F(MainWindowTest, DownloadedPointsGoToTheTrackOnlyWhateverShowGpsSays) {

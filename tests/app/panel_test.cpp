@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/linkkeeper.h"
 #include "device/commandqueue.h"
 #include "device/mxxdevice.h"
 #include "field.h"
@@ -200,6 +201,75 @@ TEST(DeviceStatusPanel, MirrorAndKeysOnlyWhileConnected) {
     EXPECT_FALSE(display->isEnabled());
     EXPECT_EQ(display->currentIndex(), 0);
     EXPECT_FALSE(ok->isEnabled());
+}
+
+TEST(ReconnectSchedule, PausesGrowToTenSecondsAndStopAtTheLimit) {
+    std::vector<int> pauses;
+    for (int attempt = 1; attempt <= 6; ++attempt)
+        pauses.push_back(ReconnectSchedule::pauseMs(attempt));
+    EXPECT_EQ(pauses, (std::vector<int>{1000, 2000, 5000, 10000, 10000, 10000}));
+    EXPECT_FALSE(ReconnectSchedule(3).exhausted(2));
+    EXPECT_TRUE(ReconnectSchedule(3).exhausted(3));
+    EXPECT_FALSE(ReconnectSchedule(0).exhausted(100000));
+}
+
+// A link cut from the instrument's side comes back by itself, with the event filter, the mirror
+// and the recording the user had, and only to the same instrument. The user's own Disconnect is
+// never undone.
+TEST(DeviceStatusPanel, ALostLinkComesBackButTheUsersDisconnectStays) {
+    Field field("127.0.0.1", "C1234567");
+    QuietPanel panel;
+    connectThroughTheDialog(panel, field);
+    auto *display = child<QComboBox>(panel, "comboBoxDisplay");
+    auto *record = child<QComboBox>(panel, "comboBoxRecord");
+    auto *picture = child<QLabel>(panel, "label");
+    display->setCurrentIndex(1);
+    record->setCurrentIndex(1);
+    ASSERT_TRUE(spin([&] { return record->isEnabled(); }));
+    QSignalSpy connection(&panel, &DeviceStatusWidget::deviceConnection);
+
+    field.instrument.close_link();
+    ASSERT_TRUE(spin([&] { return panel.state() == DeviceStatusWidget::Reconnecting; }));
+    EXPECT_TRUE(child<QLabel>(panel, "linkState")->text().contains("reconnecting (attempt 1)"));
+    EXPECT_FALSE(child<QPushButton>(panel, "btn_stopReconnecting")->isHidden());
+    ASSERT_TRUE(spin([&] { return panel.state() == DeviceStatusWidget::Connected; }));
+    EXPECT_EQ(field.sent(M30_CMD_SET_EVENT_FILTER).size(), 2u);
+    EXPECT_EQ(field.model->state().event_mask, int32_t(M30_EVENT_FILTER_ALL));
+    EXPECT_EQ(display->currentIndex(), 1);
+    EXPECT_TRUE(child<QPushButton>(panel, "btnOk")->isEnabled());
+    picture->clear();
+    ASSERT_TRUE(spin([&] { return !picture->pixmap().isNull(); }));
+    ASSERT_TRUE(spin([&] { return field.sent(M30_CMD_RECORD_SURVEY).size() == 2; }));
+    EXPECT_EQ(field.sent(M30_CMD_RECORD_SURVEY), (std::vector<int32_t>{1, 1}));
+    EXPECT_EQ(record->currentIndex(), 1);
+    EXPECT_TRUE(child<QPushButton>(panel, "btn_stopReconnecting")->isHidden());
+
+    // Another instrument answering at the address is not taken for this one, nor this one while
+    // it refuses to send its events.
+    field.instrument.set_serial("C7654321");
+    field.instrument.close_link();
+    ASSERT_TRUE(spin([&] { return panel.linkKeeper().attempt() == 2; }));
+    EXPECT_EQ(panel.state(), DeviceStatusWidget::Reconnecting);
+    field.instrument.set_serial("C1234567");
+    sim::Faults refusing;
+    refusing.refuse = 1;  // all but the probe, which also reads the serial
+    field.instrument.set_faults(refusing);
+    ASSERT_TRUE(spin([&] { return panel.linkKeeper().attempt() == 3; }));
+    EXPECT_EQ(panel.state(), DeviceStatusWidget::Reconnecting);
+    field.instrument.set_faults({});
+    ASSERT_TRUE(spin([&] { return panel.state() == DeviceStatusWidget::Connected; }));
+    ASSERT_EQ(connection.count(), 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(connection[i][1].toBool(), i % 2 == 1);
+    EXPECT_EQ(connection[3][2].toString(), "4567");
+    EXPECT_TRUE(panel.errors.isEmpty());
+
+    const int links = field.instrument.links_accepted();
+    child<QPushButton>(panel, "btn_disconnectDevice")->click();
+    ASSERT_TRUE(spin([&] { return panel.state() == DeviceStatusWidget::Disconnected; }));
+    EXPECT_FALSE(panel.linkKeeper().active());
+    EXPECT_EQ(child<QLabel>(panel, "linkState")->text(), "");
+    EXPECT_EQ(field.instrument.links_accepted(), links);
 }
 
 TEST(DeviceStatusPanel, RefusesWhatItCannotServe) {

@@ -29,6 +29,7 @@ constexpr std::array kKeys = {
     FaultKey{"split_chunk", &Faults::split_chunk},
     FaultKey{"split_pause_ms", &Faults::split_pause_ms},
     FaultKey{"close_after_frames", &Faults::close_after_frames},
+    FaultKey{"cut_every_ms", &Faults::cut_every_ms},
     FaultKey{"ignore_probes", &Faults::ignore_probes},
     FaultKey{"seed", &Faults::seed},
 };

@@ -29,6 +29,7 @@ struct Faults {
     int split_pause_ms = 0;      // pieces of a cut write leave this far apart ...
     int split_chunk = 0;         // ... when > 0: writes are cut into pieces of this many bytes
     int close_after_frames = 0;  // > 0: the instrument closes the link after this many frames
+    int cut_every_ms = 0;        // > 0: the instrument closes each link this long after it opened
     bool ignore_probes = false;  // never answer 8007
     uint64_t seed = 1;           // same seed and same commands: same faults
 };

@@ -285,6 +285,7 @@ struct Instrument::Impl {
     // A close, restart or power-off waiting for what was queued before it to cross the line.
     std::optional<LinkRequest> closing;
     int link_frames = 0;
+    Clock::time_point link_opened;
     std::unique_ptr<mxx_reassembler> link_rx = std::make_unique<mxx_reassembler>();
     std::unique_ptr<mxx_reassembler> udp_rx = std::make_unique<mxx_reassembler>();
     sockaddr_in udp_from{};
@@ -486,6 +487,7 @@ struct Instrument::Impl {
         link_rx->reset();
         inbox.clear();
         link_frames = 0;
+        link_opened = Clock::now();
         link_open = true;
         ++links;
         auto now = Clock::now();
@@ -674,6 +676,17 @@ struct Instrument::Impl {
         return next;
     }
 
+    // Ends a link that has been open for the fault's period; returns when the next cut is due.
+    Clock::time_point cut_link(Clock::time_point now) {
+        const int every = current_faults().cut_every_ms;
+        if (every <= 0 || !link_fd) return Clock::time_point::max();
+        const Clock::time_point due = link_opened + milliseconds(every);
+        if (due > now) return due;
+        flush(now);  // what is queued by now leaves first, as before a restart
+        end_link();
+        return Clock::time_point::max();
+    }
+
     // Sends the events that are due; returns when the next one is.
     Clock::time_point run_events(Clock::time_point now) {
         Clock::time_point next = Clock::time_point::max();
@@ -705,9 +718,11 @@ struct Instrument::Impl {
                 go_down(*closing, now);
                 closing.reset();
             }
+            // Before this turn's frames are queued: a frame logged as sent is never cut off.
+            Clock::time_point cut = cut_link(now);
             serve_requests(now);
             reopen(now);
-            Clock::time_point next = std::min(run_clock(now), run_events(now));
+            Clock::time_point next = std::min({cut, run_clock(now), run_events(now)});
             if (reopen_at) next = std::min(next, *reopen_at);
             if (pty && !link_fd) {
                 // A host's open shows only as the end of the hang-up; look again soon.

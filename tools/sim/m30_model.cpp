@@ -757,7 +757,22 @@ void install_events(Instrument &in, const SharedPtr &s) {
 // and one totals event when a host listens.
 void install_clock(Instrument &in, const SharedPtr &s) {
     int period = std::max(1, static_cast<int>(std::lround(1000 / s->options.rate_hz)));
-    in.set_clock(period, [s] {
+    const auto every = std::chrono::milliseconds(s->options.restart_every_ms);
+    // The instrument runs a copy of the tick each time: the moment lives outside it.
+    auto next = std::make_shared<std::chrono::steady_clock::time_point>(
+        std::chrono::steady_clock::now() + every);
+    in.set_clock(period, [s, every, next] {
+        // As an instrument switched off and on, every period from the last time.
+        if (every.count() > 0 && std::chrono::steady_clock::now() >= *next) {
+            {
+                std::lock_guard lock(s->mutex);
+                s->power_up();
+            }
+            s->instrument.restart(std::chrono::milliseconds(s->options.restart_delay_ms),
+                                  s->options.restart_keeps_link);
+            *next = std::chrono::steady_clock::now() + every;
+            return;
+        }
         std::lock_guard lock(s->mutex);
         s->measure();
         if (!s->options.events) return;
@@ -813,6 +828,7 @@ bool check_m30_options(const M30Options &o, std::string *error) {
     if (!(o.history.fix_share >= 0 && o.history.fix_share <= 1))
         return bad("the share of points with a fix must be 0 to 1");
     if (o.restart_delay_ms < 0) return bad("the restart delay cannot be negative");
+    if (o.restart_every_ms < 0) return bad("the restart period cannot be negative");
     for (size_t i = 0; i < o.error_schedule.size(); ++i)
         if (o.error_schedule[i].at_ms < 0 ||
             (i > 0 && o.error_schedule[i].at_ms <= o.error_schedule[i - 1].at_ms))

@@ -57,6 +57,7 @@ struct M30Options {
     bool gps_outages = true;                // the fix drops for 3 of every 120 readings
     HistoryOptions history;                 // end_time 0: a minute before the model is made
     int restart_delay_ms = 3000;            // down time after a restart command
+    int restart_every_ms = 0;               // > 0: restarts of its own accord this often
     bool restart_keeps_link = false;        // the link stays up through a restart (an adapter)
     int chunk_bytes = 8170;                 // transfer-buffer chunk size, 1 to 8170
     // Now and then spectra of kinds 2, 3, 5 and 6 and the event 10008, which hosts do not hook.

@@ -67,6 +67,8 @@ The instrument:
                           gets SIGUSR1, which powers on every instrument that is off
   --restart-keeps-link    the link stays up through a restart, as behind a serial adapter
                           powered apart from the instrument; only new links wait out the delay
+  --restart-every-ms N    restarts of its own accord every N ms, as one switched off and on
+                          in the field, down for the restart delay (default 0: never)
   --chunk N               transfer-buffer chunk size, 1 to 8170 bytes (default 8170)
   --seed N                seeds the walk and the field as well as the faults (default 1)
   --udp-port N            UDP port of discovery requests (default 4455; 0 = any)
@@ -100,6 +102,8 @@ Faults (fractions from 0 to 1, answers to the probe 8007 are spared):
   --drop F  --retry0 F  --retry-fail F  --refuse F  --fail-status F
   --response-then-refusal F  --corrupt F  --junk F
   --delay-ms N  --split-chunk N  --split-pause-ms N  --close-after-frames N
+  --cut-every-ms N        the instrument closes each link N ms after it opened, as a cable
+                          pulled or a radio fading; the host may link again at once
   --ignore-probes  --seed N
   --faults FILE           read faults from FILE: "key value" lines, '#' comments
 )";
@@ -363,7 +367,8 @@ int main(int argc, char **argv) {
              : arg == "--unreadable-records" ? m30.odd_records.unreadable_every
                                              : m30.odd_records.short_every) = every;
         } else if (arg == "--history" || arg == "--spectrum-period-ms" ||
-                   arg == "--restart-delay-ms" || arg == "--chunk" || arg == "--error-cycle-ms") {
+                   arg == "--restart-delay-ms" || arg == "--chunk" || arg == "--error-cycle-ms" ||
+                   arg == "--restart-every-ms") {
             int number = 0;
             if (!parse_int(value, 0, 3600000, number))
                 return usage_error(std::string(arg) + " needs a whole number, got '" +
@@ -371,6 +376,7 @@ int main(int argc, char **argv) {
             if (arg == "--history") m30.history.records = number;
             if (arg == "--spectrum-period-ms") m30.spectrum_period_ms = number;
             if (arg == "--restart-delay-ms") m30.restart_delay_ms = number;
+            if (arg == "--restart-every-ms") m30.restart_every_ms = number;
             if (arg == "--chunk") m30.chunk_bytes = number;
             if (arg == "--error-cycle-ms") m30.error_cycle_ms = number;
         } else if (arg == "--event-log") {
