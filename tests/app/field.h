@@ -112,10 +112,6 @@ inline void connectThroughTheDialog(DeviceStatusWidget &panel, const QString &ad
     child<QPushButton>(panel, "btn_connect")->click();
     ASSERT_TRUE(spin([&] { return panel.state() == DeviceStatusWidget::Connected; }));
 }
-inline void connectThroughTheDialog(DeviceStatusWidget &panel, const Field &field) {
-    connectThroughTheDialog(panel, QString::fromStdString(field.instrument.address()),
-                            field.instrument.port());
-}
 
 inline void connectThroughTheDialog(DeviceStatusWidget &panel, const Field &field) {
     connectThroughTheDialog(panel, QString::fromStdString(field.instrument.address()),
