@@ -124,15 +124,16 @@ void SurveySession::add(const SurveySpectrum &spectrum) {
 
 void SurveySession::onFailed(const QString &message) {
     // What the failed journal could not take goes into the next one.
+    // Its alarms and spectra wait, ahead of later ones, as those of a survey read back do.
     const SurveyBacklog unwritten = m_journal ? m_journal->takeUnwritten() : SurveyBacklog();
+    m_waitingAlarms.insert(m_waitingAlarms.begin(), unwritten.alarms.begin(),
+                           unwritten.alarms.end());
+    m_waitingSpectra.insert(m_waitingSpectra.begin(), unwritten.spectra.begin(),
+                            unwritten.spectra.end());
     m_journal.reset();
     QString error;
     if (createJournal(nowMs(), &error)) {
         m_journal->append(unwritten.readings);
-        for (const SurveyAlarm &alarm : unwritten.alarms)
-            m_journal->append(alarm);
-        for (const SurveySpectrum &spectrum : unwritten.spectra)
-            m_journal->append(spectrum);
         emit problem(tr("%1\nThe survey goes on in a new file: %2")
                          .arg(message, QDir::toNativeSeparators(m_path)));
     } else {
